@@ -1,0 +1,36 @@
+// The decoded telegram record handed from a decoder to the evaluation.
+#ifndef DCFSYNC_CLOCK_TELEGRAM_H
+#define DCFSYNC_CLOCK_TELEGRAM_H
+
+#include <stdint.h>
+
+// One reading of the PC clock, in the manner of ftime.
+struct PcTime {
+  int64_t time;      // seconds since 1970-01-01 00:00 UTC
+  uint16_t millitm;  // milliseconds 0..999
+  int16_t timezone;  // standard time's offset, minutes west of UTC (-60 for CET)
+  int16_t dstflag;   // non-zero while daylight-saving time is in effect
+};
+
+// One minute telegram. Besides the telegram itself the evaluation reuses the
+// record for the breakdown of a clock difference and for a new clock time.
+struct TimeTelegram {
+  PcTime capture;       // the PC clock when the decoder began on the frame
+  int32_t R;            // call bit
+  int32_t A1;           // announcement of a change between CET and CEST
+  int32_t Z1;           // CEST in effect
+  int32_t Z2;           // CET in effect
+  int32_t A2;           // leap-second announcement
+  int32_t S;            // start of the time information
+  int32_t hour;
+  int32_t minute;
+  int32_t second;
+  int32_t millisecond;
+  int32_t day;
+  int32_t month;
+  int32_t year;         // four digits, century added
+  int32_t weekday;      // 1 Monday .. 7 Sunday, 0 unknown
+  int32_t valid;        // non-zero when every check of the decoder passed
+};
+
+#endif

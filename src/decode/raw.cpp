@@ -1,0 +1,129 @@
+// The raw telegram frame decoder.
+#include <stdio.h>
+#include <string.h>
+
+#include "clock/evaluate.h"
+#include "clock/pcclock.h"
+#include "decode/decode.h"
+#include "driver/paths.h"
+#include "driver/settings.h"
+#include "log/log.h"
+
+enum { FirstBitByte = 15, LastBitByte = 23 };
+
+int8_t BcdToInt(uint8_t value) {
+  // Weight of bit position i: 2^i written in hexadecimal and read as decimal.
+  static const uint8_t weights[8] = {1, 2, 4, 8, 10, 20, 40, 80};
+  uint8_t sum = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (value & (1u << i)) sum = (uint8_t)(sum + weights[i]);
+  }
+  return (int8_t)sum;
+}
+
+int CheckParity(uint32_t data, uint8_t bits, int parityBit) {
+  int ones = 0;
+  for (int i = 0; i < bits && i < 32; ++i) ones += (data >> i) & 1u;
+  return (ones % 2) == parityBit ? 1 : 0;
+}
+
+uint8_t ReverseBits(uint8_t value) {
+  uint8_t reversed = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (value & (1u << i)) reversed = (uint8_t)(reversed | (0x80u >> i));
+  }
+  return reversed;
+}
+
+void BitText(uint8_t value, char* text) {
+  for (int i = 0; i < 8; ++i) text[i] = (value & (0x80u >> i)) ? '1' : '0';
+  text[8] = '\0';
+}
+
+// Telegram bits first..first+width-1, the lowest-numbered bit least significant.
+static uint32_t TelegramBits(const unsigned char* frame, int first, int width) {
+  uint32_t value = 0;
+  for (int i = 0; i < width; ++i) {
+    int n = first + i;
+    uint32_t bit = (frame[FirstBitByte + n / 8] >> (n % 8)) & 1u;
+    value |= bit << i;
+  }
+  return value;
+}
+
+void BuildDataLine(const unsigned char* frame, char* line, int size) {
+  FormatTimestamp(line, (size_t)size);
+  size_t used = strlen(line);
+  for (int i = 12; i <= LastBitByte; ++i) {
+    used += (size_t)snprintf(line + used, (size_t)size - used, "%.2X ", frame[i]);
+    if (used >= (size_t)size) return;
+  }
+  for (int i = FirstBitByte; i <= LastBitByte; ++i) {
+    char bits[9];
+    BitText(ReverseBits(frame[i]), bits);
+    used += (size_t)snprintf(line + used, (size_t)size - used, "%s ", bits);
+    if (used >= (size_t)size) return;
+  }
+  snprintf(line + used, (size_t)size - used, "\n");
+}
+
+void DecodeRawTelegramFrame(const unsigned char* frame) {
+  TimeTelegram telegram;
+  memset(&telegram, 0, sizeof telegram);
+  ReadPcClock(&telegram.capture);
+  telegram.valid = 1;
+  telegram.R = (int32_t)TelegramBits(frame, 15, 1);
+  telegram.A1 = (int32_t)TelegramBits(frame, 16, 1);
+  telegram.Z1 = (int32_t)TelegramBits(frame, 17, 1);
+  telegram.Z2 = (int32_t)TelegramBits(frame, 18, 1);
+  telegram.A2 = (int32_t)TelegramBits(frame, 19, 1);
+  telegram.S = (int32_t)TelegramBits(frame, 20, 1);
+
+  int complete = frame[12] == 0 && frame[13] == 59;
+  if (complete && Settings.WriteData != 0) {
+    char line[DataLineSize];
+    BuildDataLine(frame, line, sizeof line);
+    AppendLine(line, DataPath);
+  }
+  if (!complete) {
+    ContValidTime = 0;
+    LogMessage("Bad data!");
+    return;
+  }
+
+  if (telegram.S == 0) {
+    telegram.valid = 0;
+    LogMessage("Bad start bit!");
+  }
+  if (frame[0] != 0) {
+    telegram.valid = 0;
+    LogMessage("Bad marks in new minute!");
+  }
+  telegram.second = (int8_t)frame[1];
+
+  uint32_t minuteBits = TelegramBits(frame, 21, 7);
+  telegram.minute = BcdToInt((uint8_t)minuteBits);
+  if (!CheckParity(minuteBits, 7, (int)TelegramBits(frame, 28, 1))) {
+    telegram.valid = 0;
+    LogMessage("Bad minute parity!");
+  }
+  uint32_t hourBits = TelegramBits(frame, 29, 6);
+  telegram.hour = BcdToInt((uint8_t)hourBits);
+  if (!CheckParity(hourBits, 6, (int)TelegramBits(frame, 35, 1))) {
+    telegram.valid = 0;
+    LogMessage("Bad hour parity!");
+  }
+
+  telegram.day = BcdToInt((uint8_t)TelegramBits(frame, 36, 6));
+  telegram.weekday = (int32_t)TelegramBits(frame, 42, 3);
+  telegram.month = BcdToInt((uint8_t)TelegramBits(frame, 45, 5));
+  // Added in unsigned arithmetic: any century setting wraps instead of overflowing.
+  telegram.year = (int32_t)((uint32_t)BcdToInt((uint8_t)TelegramBits(frame, 50, 8)) +
+                            (uint32_t)Settings.century);
+  telegram.millisecond = (int8_t)frame[24] * 10;
+  if (!CheckParity(TelegramBits(frame, 36, 22), 22, (int)TelegramBits(frame, 58, 1))) {
+    telegram.valid = 0;
+    LogMessage("Bad date parity!");
+  }
+  EvaluateTelegram(telegram);
+}

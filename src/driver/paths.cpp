@@ -1,0 +1,63 @@
+// The program's file names, derived from the executable's own path.
+#include "driver/paths.h"
+
+#include <stdio.h>
+#include <string.h>
+
+char ExeDirectory[PathTextSize];
+char ExeBaseName[PathTextSize];
+char SettingsPath[PathTextSize];
+char LogPath[PathTextSize];
+char DataPath[PathTextSize];
+
+// Formats directory + separator + base + extension into path; 0 when it does
+// not fit.
+static int FormatPath(char* path, char separator, const char* extension) {
+  int length = snprintf(path, PathTextSize, "%s%c%s%s", ExeDirectory, separator,
+                        ExeBaseName, extension);
+  return length >= 0 && length < PathTextSize;
+}
+
+static int FormatAllPaths(char separator) {
+  int fits = FormatPath(SettingsPath, separator, ".ini");
+  fits &= FormatPath(LogPath, separator, ".log");
+  fits &= FormatPath(DataPath, separator, ".dat");
+  return fits;
+}
+
+void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase) {
+  ExeDirectory[0] = '\0';
+  ExeBaseName[0] = '\0';
+  size_t length = strlen(exePath);
+  const char* slash = strrchr(exePath, separator);
+
+  if (slash == NULL || length >= PathTextSize) {
+    printf("Error argv[]!\n");
+  } else {
+    size_t directoryLength = (size_t)(slash - exePath);
+    memcpy(ExeDirectory, exePath, directoryLength);
+    ExeDirectory[directoryLength] = '\0';
+
+    const char* name = slash + 1;
+    const char* dot = strrchr(exePath, '.');
+    if (dot != NULL && dot > slash) {
+      memcpy(ExeBaseName, name, (size_t)(dot - name));
+      ExeBaseName[dot - name] = '\0';
+    } else if (bareNameIsBase) {
+      memcpy(ExeBaseName, name, length - directoryLength);  // terminator included
+    } else {
+      printf("Error argv[]!\n");
+    }
+
+    if (FormatAllPaths(separator)) {
+      fflush(stdout);
+      return;
+    }
+    // The derived names would be cut: use none of them.
+    printf("Error argv[]!\n");
+    ExeDirectory[0] = '\0';
+    ExeBaseName[0] = '\0';
+  }
+  FormatAllPaths(separator);
+  fflush(stdout);
+}

@@ -1,0 +1,36 @@
+// Names of the program's files, derived from the executable's own path.
+//
+// The settings, log and data files lie beside the executable and carry its
+// base name: /opt/clock/dcfsync gives /opt/clock/dcfsync.ini, .log and .dat;
+// C:\clock\rx.exe gives C:\clock\rx.ini, .log and .dat.
+#ifndef DCFSYNC_DRIVER_PATHS_H
+#define DCFSYNC_DRIVER_PATHS_H
+
+enum { PathTextSize = 255 };  // 254 characters and the terminator
+
+extern char ExeDirectory[PathTextSize];
+extern char ExeBaseName[PathTextSize];
+extern char SettingsPath[PathTextSize];
+extern char LogPath[PathTextSize];
+extern char DataPath[PathTextSize];
+
+// Fills the five path texts from the executable's path with the given
+// directory separator.
+//
+// The directory is everything before the last separator, the base name what
+// lies between that separator and the last "." after it. Where that cannot be
+// found, "Error argv[]!\n" goes to standard output once and the missing parts
+// stay empty, so the files become e.g. "\.ini":
+//   - no separator at all: directory and base name empty;
+//   - no "." in the file name: base name empty, unless bareNameIsBase is set
+//     (executables without an extension, as on POSIX), in which case the
+//     whole file name is the base name and nothing is reported.
+// A path of more than 254 characters, or one whose derived names would not
+// fit 254 characters, is refused like a path without a separator: nothing is
+// cut, so no file is ever looked for or written under a truncated name.
+void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase);
+
+// DeriveFilePathsWith with this platform's separator and naming rule.
+void DeriveFilePaths(const char* exePath);
+
+#endif

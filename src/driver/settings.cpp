@@ -1,0 +1,150 @@
+// The settings file reader.
+#include "driver/settings.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "driver/paths.h"
+#include "log/log.h"
+
+const SettingsRecord DefaultSettings = {
+    19200,  // baud
+    1,      // timer
+    0,      // TimerEnable
+    2000,   // century
+    1,      // WriteLog
+    0,      // WriteData
+    0,      // DCFSetTime
+    100,    // SynchronizeDiff
+    12,     // SynchronizeMaxDiff
+    3,      // ValidDateTimeCount
+    0,      // TimerGetDecodedTime
+};
+
+SettingsRecord Settings = DefaultSettings;
+char PortName[PortNameSize];
+
+static int IsWhiteSpace(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
+
+// Copies source into destination of size bytes, cutting what does not fit.
+static void CopyText(char* destination, size_t size, const char* source) {
+  if (size == 0) return;
+  size_t length = strlen(source);
+  if (length >= size) length = size - 1;
+  memmove(destination, source, length);
+  destination[length] = '\0';
+}
+
+char* UpperCase(char* text) {
+  for (char* p = text; *p != '\0'; ++p) {
+    if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 'a' + 'A');
+  }
+  return text;
+}
+
+char* TrimRight(char* text) {
+  size_t length = strlen(text);
+  while (length > 0 && IsWhiteSpace((unsigned char)text[length - 1])) text[--length] = '\0';
+  return text;
+}
+
+char* TrimLeft(char* text) {
+  size_t skip = 0;
+  while (text[skip] != '\0' && IsWhiteSpace((unsigned char)text[skip])) ++skip;
+  if (skip > 0) memmove(text, text + skip, strlen(text + skip) + 1);
+  return text;
+}
+
+char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
+
+int ReadSettingString(const char* section, const char* key, char* destination, size_t size,
+                      const char* defaultValue) {
+  CopyText(destination, size, defaultValue);
+  FILE* file = fopen(SettingsPath, "rb");
+  if (file == NULL) {
+    LogMessage("Can't open file %s", SettingsPath);
+    return 0;
+  }
+
+  char wantedSection[SettingTextSize];
+  char wantedKey[SettingTextSize];
+  CopyText(wantedSection, sizeof wantedSection, section);
+  CopyText(wantedKey, sizeof wantedKey, key);
+  UpperCase(wantedSection);
+  UpperCase(wantedKey);
+  size_t sectionLength = strlen(wantedSection);
+  size_t keyLength = strlen(wantedKey);
+
+  int sectionFound = 0;
+  char line[SettingLineLength + 1];
+  char asRead[SettingLineLength + 1];
+  for (;;) {
+    if (fgets(line, sizeof line, file) == NULL) {
+      if (!feof(file)) LogMessage("Read error %d on %s", errno, SettingsPath);
+      fclose(file);
+      return 0;
+    }
+    Trim(line);
+    memcpy(asRead, line, sizeof line);
+    UpperCase(line);
+    if (!sectionFound && strncmp(line, wantedSection, sectionLength) == 0) sectionFound = 1;
+    if (sectionFound && strncmp(line, wantedKey, keyLength) == 0) {
+      const char* equals = strchr(asRead, '=');
+      if (equals == NULL) continue;  // a key line without "=" does not match
+      CopyText(destination, size, equals + 1);
+      Trim(destination);
+      fclose(file);
+      return 1;
+    }
+  }
+}
+
+// Decimal conversion: blanks, optional sign, digits up to the first other
+// byte, clamped to the 32-bit range.
+static int32_t TextToInt(const char* text) {
+  while (IsWhiteSpace((unsigned char)*text)) ++text;
+  int negative = 0;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  int64_t value = 0;
+  while (*text >= '0' && *text <= '9') {
+    if (value <= (int64_t)INT32_MAX + 1) value = value * 10 + (*text - '0');
+    ++text;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return (int32_t)value;
+}
+
+int ReadSettingInt(const char* section, const char* key, int32_t* destination,
+                   int32_t defaultValue) {
+  *destination = defaultValue;
+  char text[SettingTextSize];
+  if (!ReadSettingString(section, key, text, sizeof text, "")) return 0;
+  *destination = TextToInt(text);
+  return 1;
+}
+
+void LoadSettings(void) {
+  static const char section[] = "[init]";
+  char tz[SettingTextSize];  // looked up for compatibility, not used
+  const SettingsRecord& d = DefaultSettings;
+  ReadSettingString(section, "port", PortName, sizeof PortName, "");
+  ReadSettingString(section, "tz", tz, sizeof tz, "");
+  ReadSettingInt(section, "baud", &Settings.baud, d.baud);
+  ReadSettingInt(section, "timer", &Settings.timer, d.timer);
+  ReadSettingInt(section, "TimerEnable", &Settings.TimerEnable, d.TimerEnable);
+  ReadSettingInt(section, "century", &Settings.century, d.century);
+  ReadSettingInt(section, "WriteLog", &Settings.WriteLog, d.WriteLog);
+  ReadSettingInt(section, "WriteData", &Settings.WriteData, d.WriteData);
+  ReadSettingInt(section, "DCFSetTime", &Settings.DCFSetTime, d.DCFSetTime);
+  ReadSettingInt(section, "SynchronizeDiff", &Settings.SynchronizeDiff, d.SynchronizeDiff);
+  ReadSettingInt(section, "SynchronizeMaxDiff", &Settings.SynchronizeMaxDiff,
+                 d.SynchronizeMaxDiff);
+  ReadSettingInt(section, "ValidDateTimeCount", &Settings.ValidDateTimeCount,
+                 d.ValidDateTimeCount);
+  ReadSettingInt(section, "TimerGetDecodedTime", &Settings.TimerGetDecodedTime,
+                 d.TimerGetDecodedTime);
+}

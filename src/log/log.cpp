@@ -1,0 +1,80 @@
+// Log line, data-file append and message formatting.
+#include "log/log.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "driver/paths.h"
+#include "driver/settings.h"
+
+char MessageBuffer[MessageBufferSize];
+
+void LogMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(MessageBuffer, sizeof MessageBuffer, format, args);
+  va_end(args);
+  LogLine(MessageBuffer);
+}
+
+void FormatTimestamp(char* buffer, size_t size) {
+  time_t now = time(NULL);
+  struct tm local;
+  memset(&local, 0, sizeof local);
+  const struct tm* broken = localtime(&now);
+  if (broken != NULL) local = *broken;
+  snprintf(buffer, size, "%2.2d.%2.2d.%4.4d %2.2d:%2.2d:%2.2d ", local.tm_mday,
+           local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+void LogLine(const char* message) {
+  // Only a failed open of the log file may leave its code in the process
+  // error number; the console and the successful file calls must not.
+  int saved = errno;
+  char line[LogLineSize];
+  FormatTimestamp(line, sizeof line);
+  size_t used = strlen(line);
+  size_t length = strlen(message);
+  if (length > MaxMessageLength) length = MaxMessageLength;
+  if (length > sizeof line - used - 2) length = sizeof line - used - 2;
+  memcpy(line + used, message, length);
+  used += length;
+  line[used++] = '\n';
+  line[used] = '\0';
+
+  printf("%s", line);
+  fflush(stdout);
+  if (Settings.WriteLog == 0) {
+    errno = saved;
+    return;
+  }
+  FILE* file = fopen(LogPath, "a+");
+  if (file == NULL) {
+    int code = errno;
+    printf("Cannot open logfile, error %d\n", code);
+    fflush(stdout);
+    errno = code;
+    return;
+  }
+  fputs(line, file);
+  fclose(file);
+  errno = saved;
+}
+
+void AppendLine(const char* text, const char* path) {
+  int saved = errno;
+  FILE* file = fopen(path, "a+");
+  if (file == NULL) {
+    int code = errno;
+    printf("Cannot open file %s, error %d\n", path, code);
+    fflush(stdout);
+    errno = code;
+    return;
+  }
+  fputs(text, file);
+  fclose(file);
+  errno = saved;
+}

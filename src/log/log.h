@@ -1,0 +1,58 @@
+// Logging: the time-stamped message line, appending a line to a file, and
+// the system's text for an error code.
+//
+// Every message is formatted into MessageBuffer first and then handed to
+// LogLine, which puts the local date and time in front of it, shows it on
+// the console and, while the WriteLog setting is on, appends it to the log
+// file at LogPath. Files are opened for one line and closed again at once;
+// nothing here is ever truncated.
+#ifndef DCFSYNC_LOG_LOG_H
+#define DCFSYNC_LOG_LOG_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Size of the shared message buffer and of one log line.
+enum {
+  MessageBufferSize = 1135,
+  LogLineSize = 1024,
+  // The prefix "dd.mm.yyyy hh:mm:ss " is 20 characters; a message may hold
+  // at most this many characters, anything beyond is cut off.
+  TimestampLength = 20,
+  MaxMessageLength = LogLineSize - TimestampLength - 2
+};
+
+// The one process-wide buffer every caller formats its message into.
+extern char MessageBuffer[MessageBufferSize];
+
+// Formats printf-style into MessageBuffer (always bounded and terminated) and
+// logs the result with LogLine. The format must be a literal of the program,
+// never text that came from a file or the module.
+void LogMessage(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Writes the current local date and time as "dd.mm.yyyy hh:mm:ss " (with the
+// trailing blank) into buffer, never more than size bytes, terminated.
+void FormatTimestamp(char* buffer, size_t size);
+
+// Shows prefix + message + newline on the console and, while WriteLog is on,
+// appends the same line to LogPath. A message longer than MaxMessageLength
+// characters is cut to that length. When the log file cannot be opened the
+// console also gets "Cannot open logfile, error %d\n" and the process error
+// number keeps the code of that failed open; otherwise the error number is
+// left as it was on entry.
+void LogLine(const char* message);
+
+// Appends text unchanged to the file at path (opened for appending, created
+// when missing, closed at once). On failure the console gets
+// "Cannot open file %s, error %d\n".
+void AppendLine(const char* text, const char* path);
+
+// Logs the system's own text for an error code (GetLastError on Windows,
+// errno on POSIX). Implemented once per platform.
+void LogSystemError(uint32_t code);
+
+#endif

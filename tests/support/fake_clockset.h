@@ -1,0 +1,19 @@
+// Recording stand-in for the call that sets the PC clock.
+#ifndef DCFSYNC_TESTS_FAKE_CLOCKSET_H
+#define DCFSYNC_TESTS_FAKE_CLOCKSET_H
+
+#include <stdint.h>
+
+#include "clock/pcclock.h"
+
+struct FakeClockSet {
+  int calls;              // how often the clock would have been set
+  LocalClockTime last;    // the last requested local time
+  int fail;               // non-zero: refuse with failCode
+  uint32_t failCode;
+};
+extern FakeClockSet FakeClock;
+
+void ResetFakeClock(void);
+
+#endif

@@ -1,0 +1,309 @@
+// Telegram evaluation: the logged lines, the count of valid telegrams, the
+// difference to the PC clock and when the clock is set.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "clock/evaluate.h"
+#include "driver/settings.h"
+#include "support/fake_clockset.h"
+#include "support/testutil.h"
+
+namespace {
+
+// A valid telegram of the given local (CET) date and time whose capture lies
+// diffMs after the telegram's time; the PC runs on CET, no daylight saving.
+TimeTelegram Telegram(int year, int month, int day, int hour, int minute, int second = 0,
+                      int millisecond = 0, int weekday = 0) {
+  TimeTelegram t = {};
+  t.S = 1;
+  t.Z2 = 1;
+  t.year = year;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  t.minute = minute;
+  t.second = second;
+  t.millisecond = millisecond;
+  t.weekday = weekday;
+  t.valid = 1;
+  t.capture.timezone = -60;
+  t.capture.dstflag = 0;
+  return t;
+}
+
+// Sets the capture so that the PC was diffMs ahead of the telegram, given the
+// telegram's UTC time in seconds since 1970.
+void CaptureAt(TimeTelegram& t, int64_t utcSeconds, int64_t diffMs) {
+  int64_t ms = utcSeconds * 1000 + t.millisecond + diffMs;
+  t.capture.time = ms / 1000;
+  t.capture.millitm = (uint16_t)(ms % 1000);
+}
+
+class Evaluate : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(); }
+};
+
+TEST_F(Evaluate, FirstTelegramOfTheEpochLogsFlagsTimeAndDifference) {
+  TimeTelegram t = Telegram(1970, 1, 1, 1, 0);
+  t.R = 1;
+  t.A2 = 1;
+  t.capture.time = 0;
+  t.capture.millitm = 500;
+  EvaluateTelegram(t);
+  std::vector<std::string> expected = {"R:1 A1:0 Z1:0 Z2:1 A2:1 S:1",
+                                       "01:00:00.000 01.01.1970 Unknown",
+                                       "Time diff: -0d 00:00:00.500 ContValidTime: 1"};
+  EXPECT_EQ(LoggedMessages(), expected);
+  EXPECT_EQ(ContValidTime, 1);
+  EXPECT_EQ(LastTelegram.year, 1970);
+  EXPECT_EQ(LastTelegram.hour, 1);
+}
+
+TEST_F(Evaluate, SignShowsWhetherThePcWasAheadOrBehind) {
+  TimeTelegram breakdown;
+  double diff = 0;
+  TimeTelegram t = Telegram(1970, 1, 1, 1, 0);
+  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 1);  // exactly 0 counts as "-"
+  EXPECT_EQ(diff, 0.0);
+
+  t = Telegram(1970, 1, 2, 1, 0);  // one day after the capture: PC behind
+  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 0);
+  EXPECT_EQ(diff, -86400000.0);
+  EXPECT_EQ(breakdown.day, 1);
+  EXPECT_EQ(breakdown.hour + breakdown.minute + breakdown.second + breakdown.millisecond, 0);
+
+  EvaluateTelegram(t);
+  EXPECT_EQ(LoggedMessages().back(), "Time diff: 1d 00:00:00.000 ContValidTime: 1");
+}
+
+TEST_F(Evaluate, BreakdownOfWholeHoursDaysAndMixedValues) {
+  TimeTelegram breakdown;
+  double diff = 0;
+  TimeTelegram t = Telegram(2026, 12, 8, 14, 35, 17, 500);
+  const int64_t utc = 1796736917;  // 2026-12-08 13:35:17 UTC
+
+  CaptureAt(t, utc, 3600000);
+  ClockDifference(t, &breakdown, &diff);
+  EXPECT_EQ(diff, 3600000.0);
+  EXPECT_EQ(breakdown.day, 0);
+  EXPECT_EQ(breakdown.hour, 1);
+  EXPECT_EQ(breakdown.minute, 0);
+
+  CaptureAt(t, utc, 86400000);
+  ClockDifference(t, &breakdown, &diff);
+  EXPECT_EQ(breakdown.day, 1);
+  EXPECT_EQ(breakdown.hour, 0);
+
+  CaptureAt(t, utc, -(2 * 86400000LL + 3 * 3600000 + 4 * 60000 + 5 * 1000 + 6));
+  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 0);
+  EXPECT_EQ(breakdown.day, 2);
+  EXPECT_EQ(breakdown.hour, 3);
+  EXPECT_EQ(breakdown.minute, 4);
+  EXPECT_EQ(breakdown.second, 5);
+  EXPECT_EQ(breakdown.millisecond, 6);
+  EXPECT_EQ(breakdown.year + breakdown.month + breakdown.weekday + breakdown.valid, 0);
+}
+
+TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndDaylightSaving) {
+  struct Case {
+    int year, month, day, hour, minute, second;
+    int dst;
+    int64_t utc;
+  };
+  // Local CET/CEST times and the same instants in seconds since 1970 (UTC).
+  const Case cases[] = {
+      {2026, 7, 1, 12, 0, 0, 1, 1782900000},     // summer time: 12:00 CEST is 10:00 UTC
+      {2000, 3, 1, 1, 0, 0, 0, 951868800},       // after the 400-year leap day
+      {2024, 2, 29, 1, 0, 0, 0, 1709164800},
+      {2100, 3, 1, 1, 0, 0, 0, 4107542400LL},    // 2100 has no 29 February
+      {2400, 2, 29, 13, 0, 0, 0, 13574606400LL},
+      {2038, 1, 19, 4, 14, 8, 0, 2147483648LL},  // past the 32-bit seconds limit
+      {2000, 1, 1, 0, 59, 59, 0, 946684799},
+  };
+  for (const Case& c : cases) {
+    TimeTelegram t = Telegram(c.year, c.month, c.day, c.hour, c.minute, c.second);
+    t.capture.dstflag = (int16_t)c.dst;
+    CaptureAt(t, c.utc, 0);
+    TimeTelegram breakdown;
+    double diff = -1;
+    ClockDifference(t, &breakdown, &diff);
+    EXPECT_EQ(diff, 0.0) << c.year << "-" << c.month << "-" << c.day;
+  }
+}
+
+TEST_F(Evaluate, LeapYears) {
+  EXPECT_EQ(IsLeapYear(2024), 1);
+  EXPECT_EQ(IsLeapYear(2000), 1);
+  EXPECT_EQ(IsLeapYear(1900), 0);
+  EXPECT_EQ(IsLeapYear(2100), 0);
+  EXPECT_EQ(IsLeapYear(2026), 0);
+}
+
+TEST_F(Evaluate, CountsEachNewMinuteOnceAndResetsOnInvalidTelegrams) {
+  EvaluateTelegram(Telegram(2026, 12, 8, 14, 35, 10));
+  EvaluateTelegram(Telegram(2026, 12, 8, 14, 35, 40));  // same minute
+  EXPECT_EQ(ContValidTime, 1);
+  EvaluateTelegram(Telegram(2026, 12, 8, 14, 36, 0));
+  EXPECT_EQ(ContValidTime, 2);
+
+  TimeTelegram bad = Telegram(2026, 12, 8, 14, 37, 0);
+  bad.valid = 0;
+  EvaluateTelegram(bad);
+  EXPECT_EQ(ContValidTime, 0);
+  EXPECT_EQ(LastTelegram.minute, 36);  // an invalid telegram is not remembered
+  std::vector<std::string> lines = LoggedMessages();
+  ASSERT_EQ(lines.size(), 3u * 3 + 2);  // three lines per valid telegram, two for the invalid
+  EXPECT_EQ(lines.back(), "14:37:00.000 08.12.2026 Unknown");
+
+  EvaluateTelegram(Telegram(2026, 12, 8, 14, 36, 30));  // minute of LastTelegram
+  EXPECT_EQ(ContValidTime, 0);
+  EvaluateTelegram(Telegram(2026, 12, 8, 14, 38, 0));
+  EXPECT_EQ(ContValidTime, 1);
+}
+
+TEST_F(Evaluate, SundayAndUnknownWeekdayCountAsTheSameDay) {
+  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 0, 0, 7));
+  EXPECT_EQ(LoggedMessages()[1], "10:00:00.000 13.12.2026 Sunday");
+  EXPECT_EQ(LastTelegram.weekday, 0);
+  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 5, 0, 0));
+  EXPECT_EQ(ContValidTime, 1);
+  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 5, 0, 6));  // weekday differs
+  EXPECT_EQ(ContValidTime, 2);
+}
+
+TEST_F(Evaluate, MillisecondOfAThousandIsLoggedAsReceivedAndUsedAsZero) {
+  TimeTelegram t = Telegram(1970, 1, 1, 1, 0, 0, 1000);
+  t.capture.time = 0;
+  t.capture.millitm = 0;
+  EvaluateTelegram(t);
+  std::vector<std::string> lines = LoggedMessages();
+  EXPECT_EQ(lines[1], "01:00:00.1000 01.01.1970 Unknown");
+  EXPECT_EQ(lines[2], "Time diff: -0d 00:00:00.000 ContValidTime: 1");
+}
+
+TEST_F(Evaluate, ValuesOutsideTheTablesAreLoggedWithoutReadingPastThem) {
+  for (int weekday : {8, -1, 1000, INT32_MIN}) {
+    ResetProgramState();
+    TimeTelegram t = Telegram(2026, 12, 8, 14, 35, 0, 0, weekday);
+    EvaluateTelegram(t);
+    EXPECT_EQ(LoggedMessages()[1], "14:35:00.000 08.12.2026 Unknown") << weekday;
+  }
+  // A month beyond 12 adds the whole year's months, below 1 none: the result
+  // stays a defined number of days from 1 January.
+  TimeTelegram breakdown;
+  double diff13 = 0, diffMax = 0, diff0 = 0, diffNeg = 0, diffJan = 0;
+  const int64_t jan2027 = 1798761600;  // 2027-01-01 00:00 UTC
+  TimeTelegram t = Telegram(2026, 13, 1, 1, 0);
+  CaptureAt(t, jan2027, 0);
+  ClockDifference(t, &breakdown, &diff13);
+  EXPECT_EQ(diff13, 0.0);
+  t.month = INT32_MAX;
+  ClockDifference(t, &breakdown, &diffMax);
+  EXPECT_EQ(diffMax, diff13);
+  t.month = 0;
+  ClockDifference(t, &breakdown, &diff0);
+  t.month = -7;
+  ClockDifference(t, &breakdown, &diffNeg);
+  t.month = 1;
+  ClockDifference(t, &breakdown, &diffJan);
+  EXPECT_EQ(diff0, diffJan);
+  EXPECT_EQ(diffNeg, diffJan);
+
+  // Years far beyond any calendar neither hang nor overflow.
+  t = Telegram(INT32_MAX, 12, 31, 23, 59);
+  ClockDifference(t, &breakdown, &diffMax);
+  EXPECT_LT(diffMax, 0.0);
+  EXPECT_EQ(breakdown.day, INT32_MAX);
+}
+
+class SetClock : public Evaluate {
+ protected:
+  void SetUp() override {
+    Evaluate::SetUp();
+    Settings.DCFSetTime = 1;
+  }
+  // Evaluates telegrams of consecutive minutes with the PC diffMs ahead.
+  void EvaluateMinutes(int count, int64_t diffMs, int firstMinute = 0) {
+    for (int i = 0; i < count; ++i) {
+      TimeTelegram t = Telegram(2026, 12, 8, 14, firstMinute + i);
+      CaptureAt(t, 1796734800 + 60 * (firstMinute + i), diffMs);  // 13:00 UTC + minutes
+      EvaluateTelegram(t);
+    }
+  }
+};
+
+TEST_F(SetClock, SetsFirstAtTheRequiredCountOfNewMinutes) {
+  EvaluateMinutes(2, 5000);
+  EXPECT_EQ(FakeClock.calls, 0);
+  EvaluateMinutes(1, 5000, 2);
+  EXPECT_EQ(FakeClock.calls, 1);
+  EXPECT_EQ(ContValidTime, 3);  // setting the clock leaves the count alone
+
+  // The new time is the clock now less the difference, as local time.
+  time_t expected = time(NULL) - 5;
+  struct tm local = *localtime(&expected);
+  const LocalClockTime& set = FakeClock.last;
+  struct tm asSet = {};
+  asSet.tm_year = set.wYear - 1900;
+  asSet.tm_mon = set.wMonth - 1;
+  asSet.tm_mday = set.wDay;
+  asSet.tm_hour = set.wHour;
+  asSet.tm_min = set.wMinute;
+  asSet.tm_sec = set.wSecond;
+  asSet.tm_isdst = local.tm_isdst;
+  EXPECT_LE(std::abs((long long)difftime(mktime(&asSet), expected)), 2);
+  EXPECT_EQ(set.wDayOfWeek, 0);
+  EXPECT_LT(set.wMilliseconds, 1000);
+
+  char line[80];
+  snprintf(line, sizeof line, "Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d",
+           set.wDay, set.wMonth, set.wYear, set.wHour, set.wMinute, set.wSecond,
+           set.wMilliseconds);
+  EXPECT_EQ(LoggedMessages().back(), line);
+}
+
+TEST_F(SetClock, ThresholdsAreInclusive) {
+  Settings.ValidDateTimeCount = 1;
+  EvaluateMinutes(1, 99);  // below SynchronizeDiff: nothing, not even a message
+  EXPECT_EQ(FakeClock.calls, 0);
+  EXPECT_EQ(LoggedMessages().size(), 3u);
+  EvaluateMinutes(1, -100, 1);  // exactly SynchronizeDiff, PC behind
+  EXPECT_EQ(FakeClock.calls, 1);
+
+  EvaluateMinutes(1, 12 * 3600000LL, 2);  // exactly SynchronizeMaxDiff hours
+  EXPECT_EQ(FakeClock.calls, 2);
+  EvaluateMinutes(1, 12 * 3600000LL + 1, 3);
+  EXPECT_EQ(FakeClock.calls, 2);
+  EXPECT_EQ(LoggedMessages().back(), "Big difference, can't synchronize time...");
+}
+
+TEST_F(SetClock, NeverSetsWhenSwitchedOffOrForInvalidTelegrams) {
+  Settings.DCFSetTime = 0;
+  EvaluateMinutes(5, 60000);
+  EXPECT_EQ(ContValidTime, 5);
+  EXPECT_EQ(FakeClock.calls, 0);
+
+  Settings.DCFSetTime = 1;
+  TimeTelegram t = Telegram(2026, 12, 8, 15, 0);
+  t.valid = 0;
+  EvaluateTelegram(t);
+  EXPECT_EQ(FakeClock.calls, 0);
+}
+
+TEST_F(SetClock, RefusalIsLoggedAndLeavesTheErrorNumberAlone) {
+  Settings.ValidDateTimeCount = 1;
+  FakeClock.fail = 1;
+  FakeClock.failCode = 1314;
+  errno = 0;
+  EvaluateMinutes(1, 60000);
+  EXPECT_EQ(FakeClock.calls, 1);
+  EXPECT_EQ(LoggedMessages().back(), "Can't set time! errno 1314");
+  EXPECT_EQ(errno, 0);
+}
+
+}  // namespace
