@@ -1,0 +1,151 @@
+// The POSIX clock: time-zone fields of a reading under several TZ rules, and
+// setting the clock, whose system call is replaced by a recording stub here.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <string>
+
+#include "clock/clockread_posix.h"
+#include "clock/pcclock.h"
+
+namespace {
+
+struct SetCall {
+  int calls;
+  clockid_t clock;
+  struct timespec value;
+  int failWith;  // errno to fail with, 0 to succeed
+} Stub;
+
+}  // namespace
+
+// Takes the place of the C library's clock_settime in this test program, so
+// the machine's clock is never touched. The test also runs without the
+// privilege to set the clock, so even a missed stub could not change it.
+extern "C" int clock_settime(clockid_t clock, const struct timespec* value) {
+  ++Stub.calls;
+  Stub.clock = clock;
+  Stub.value = *value;
+  if (Stub.failWith != 0) {
+    errno = Stub.failWith;
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+
+class WithTimeZone : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = getenv("TZ");
+    hadTz_ = tz != NULL;
+    if (hadTz_) savedTz_ = tz;
+    Stub = SetCall();
+  }
+  void TearDown() override {
+    if (hadTz_) setenv("TZ", savedTz_.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+  static void Use(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+
+ private:
+  bool hadTz_ = false;
+  std::string savedTz_;
+};
+
+TEST_F(WithTimeZone, StandardOffsetAndDaylightFlagWinterAndSummer) {
+  const int64_t winter = 1768478400;  // 2026-01-15 12:00 UTC
+  const int64_t summer = 1784116800;  // 2026-07-15 12:00 UTC
+  const struct {
+    const char* tz;
+    int winterZone, winterDst, summerZone, summerDst;
+  } cases[] = {
+      {"Europe/Berlin", -60, 0, -60, 1},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", -60, 0, -60, 1},
+      {"UTC", 0, 0, 0, 0},
+      {"Europe/London", 0, 0, 0, 1},
+      {"America/New_York", 300, 0, 300, 1},
+      {"Australia/Sydney", -600, 1, -600, 0},  // summer there is in January
+      {"Asia/Kolkata", -330, 0, -330, 0},
+  };
+  for (const auto& c : cases) {
+    Use(c.tz);
+    int16_t zone = 1234, dst = 1234;
+    DescribeLocalZone(winter, &zone, &dst);
+    EXPECT_EQ(zone, c.winterZone) << c.tz << " January";
+    EXPECT_EQ(dst, c.winterDst) << c.tz << " January";
+    DescribeLocalZone(summer, &zone, &dst);
+    EXPECT_EQ(zone, c.summerZone) << c.tz << " July";
+    EXPECT_EQ(dst, c.summerDst) << c.tz << " July";
+  }
+}
+
+TEST_F(WithTimeZone, DaylightFlagChangesAtTheSwitchToSummerTime) {
+  Use("Europe/Berlin");
+  const int64_t change = 1774746000;  // 2026-03-29 01:00 UTC: 02:00 CET becomes 03:00 CEST
+  int16_t zone = 0, dst = 0;
+  DescribeLocalZone(change - 1, &zone, &dst);
+  EXPECT_EQ(dst, 0);
+  EXPECT_EQ(zone, -60);
+  DescribeLocalZone(change, &zone, &dst);
+  EXPECT_EQ(dst, 1);
+  EXPECT_EQ(zone, -60);
+}
+
+TEST_F(WithTimeZone, ReadingIsTheClockNowInMilliseconds) {
+  Use("Europe/Berlin");
+  time_t before = time(NULL);
+  PcTime reading;
+  ReadPcClock(&reading);
+  time_t after = time(NULL);
+  EXPECT_GE(reading.time, (int64_t)before);
+  EXPECT_LE(reading.time, (int64_t)after);
+  EXPECT_LT(reading.millitm, 1000);
+  EXPECT_EQ(reading.timezone, -60);
+}
+
+TEST_F(WithTimeZone, SetsLocalTimeThroughTheZoneRules) {
+  Use("Europe/Berlin");
+  LocalClockTime summer = {2026, 7, 0, 1, 12, 0, 0, 250};  // CEST
+  uint32_t code = 0;
+  ASSERT_EQ(SetPcLocalTime(&summer, &code), 1);
+  ASSERT_EQ(Stub.calls, 1) << "the stub must stand in for the system call";
+  EXPECT_EQ(Stub.clock, CLOCK_REALTIME);
+  EXPECT_EQ(Stub.value.tv_sec, 1782900000);
+  EXPECT_EQ(Stub.value.tv_nsec, 250000000L);
+
+  LocalClockTime winter = {2026, 12, 2, 8, 14, 35, 17, 500};  // CET
+  ASSERT_EQ(SetPcLocalTime(&winter, &code), 1);
+  EXPECT_EQ(Stub.value.tv_sec, 1796736917);
+  EXPECT_EQ(Stub.value.tv_nsec, 500000000L);
+}
+
+TEST_F(WithTimeZone, FailuresGiveTheSystemCodeAndLeaveErrnoAlone) {
+  Use("UTC");
+  LocalClockTime when = {2026, 12, 2, 8, 14, 35, 17, 500};
+  Stub.failWith = EPERM;
+  uint32_t code = 0;
+  errno = 0;
+  EXPECT_EQ(SetPcLocalTime(&when, &code), 0);
+  EXPECT_EQ(code, (uint32_t)EPERM);
+  EXPECT_EQ(errno, 0);
+
+  Stub.failWith = 0;
+  int callsBefore = Stub.calls;
+  LocalClockTime impossible = {2026, 13, 0, 1, 0, 0, 0, 0};
+  EXPECT_EQ(SetPcLocalTime(&impossible, &code), 0);
+  EXPECT_EQ(code, (uint32_t)EINVAL);
+  LocalClockTime dayZero = {1900, 1, 0, 0, 0, 0, 0, 0};  // what an unrepresentable time gives
+  EXPECT_EQ(SetPcLocalTime(&dayZero, &code), 0);
+  EXPECT_EQ(Stub.calls, callsBefore);  // nothing impossible reaches the system
+  EXPECT_EQ(errno, 0);
+}
+
+}  // namespace
