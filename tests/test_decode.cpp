@@ -69,9 +69,8 @@ TEST_F(RawDecoder, CleanFrameIsEvaluatedAndWrittenToTheDataFile) {
   EXPECT_EQ(LastTelegram.weekday, 2);
 
   std::string data = ReadFile(DataPath);
-#ifdef _WIN32
-  if (data.size() == 139 && data[137] == '\r') data.erase(137, 1);  // text-mode line end
-#endif
+  if (data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0)
+    data.erase(data.size() - 2, 1);  // Windows writes the line end in text mode
   ASSERT_EQ(data.size(), 138u) << data;
   EXPECT_TRUE(HasTimestampPrefix(data));
   EXPECT_EQ(data.substr(20),

@@ -30,10 +30,9 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
   ExeBaseName[0] = '\0';
   size_t length = strlen(exePath);
   const char* slash = strrchr(exePath, separator);
+  int complete = slash != NULL && length < PathTextSize;
 
-  if (slash == NULL || length >= PathTextSize) {
-    printf("Error argv[]!\n");
-  } else {
+  if (complete) {
     size_t directoryLength = (size_t)(slash - exePath);
     memcpy(ExeDirectory, exePath, directoryLength);
     ExeDirectory[directoryLength] = '\0';
@@ -46,18 +45,16 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
     } else if (bareNameIsBase) {
       memcpy(ExeBaseName, name, length - directoryLength);  // terminator included
     } else {
-      printf("Error argv[]!\n");
+      complete = 0;  // base name stays empty
     }
-
-    if (FormatAllPaths(separator)) {
-      fflush(stdout);
-      return;
-    }
+  }
+  if (!FormatAllPaths(separator)) {
     // The derived names would be cut: use none of them.
-    printf("Error argv[]!\n");
+    complete = 0;
     ExeDirectory[0] = '\0';
     ExeBaseName[0] = '\0';
+    FormatAllPaths(separator);
   }
-  FormatAllPaths(separator);
+  if (!complete) printf("Error argv[]!\n");
   fflush(stdout);
 }

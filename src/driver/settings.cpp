@@ -93,7 +93,11 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
     if (sectionFound && strncmp(line, wantedKey, keyLength) == 0) {
       const char* equals = strchr(asRead, '=');
       if (equals == NULL) continue;  // a key line without "=" does not match
-      CopyText(destination, size, equals + 1);
+      // The line is trimmed already; skip the blanks after "=" before
+      // copying so they take no room in the destination.
+      const char* value = equals + 1;
+      while (IsWhiteSpace((unsigned char)*value)) ++value;
+      CopyText(destination, size, value);
       Trim(destination);
       fclose(file);
       return 1;

@@ -1,0 +1,208 @@
+// Logging: the time-stamped line on the console and in the log file, the
+// appended data line, and the system's text for an error code.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/paths.h"
+#include "driver/settings.h"
+#include "log/log.h"
+#include "support/testutil.h"
+
+namespace {
+
+// Text as written in text mode, with "\r\n" turned back into "\n".
+std::string Unix(std::string text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string Logged(const char* message) {
+  testing::internal::CaptureStdout();
+  LogLine(message);
+  return Unix(testing::internal::GetCapturedStdout());
+}
+
+// The timestamp of t as the program should write it, computed independently.
+std::string Stamp(time_t t) {
+  char text[32];
+  strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S ", localtime(&t));
+  return text;
+}
+
+class Logging : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(); }
+};
+
+TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
+  time_t before = time(nullptr);
+  std::string console = Logged("Receive error!");
+  time_t after = time(nullptr);
+  ASSERT_EQ(console.size(), 20u + 14u + 1u) << console;
+  EXPECT_TRUE(HasTimestampPrefix(console)) << console;
+  std::string prefix = console.substr(0, 20);
+  EXPECT_TRUE(prefix == Stamp(before) || prefix == Stamp(after)) << prefix;
+  EXPECT_EQ(console.substr(20), "Receive error!\n");
+  EXPECT_EQ(Unix(ReadFile(LogPath)), console);
+
+  // An empty message leaves the prefix with its blank and the newline.
+  console = Logged("");
+  EXPECT_EQ(console.size(), 21u);
+  EXPECT_TRUE(HasTimestampPrefix(console));
+  EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"Receive error!", ""}));
+}
+
+TEST_F(Logging, FormatTimestampIsLocalTimeAndBounded) {
+  char text[32];
+  time_t before = time(nullptr);
+  FormatTimestamp(text, sizeof text);
+  time_t after = time(nullptr);
+  EXPECT_TRUE(text == Stamp(before) || text == Stamp(after)) << text;
+
+  char small[12];
+  memset(small, '#', sizeof small);
+  FormatTimestamp(small, 10);
+  EXPECT_EQ(std::string(small, 9), std::string(text, 9));
+  EXPECT_EQ(small[9], '\0');
+  EXPECT_EQ(small[10], '#');
+}
+
+TEST_F(Logging, LogFileIsCreatedThenExtendedNeverOverwritten) {
+  ASSERT_FALSE(FileExists(LogPath));
+  Logged("first");
+  EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"first"});
+  Logged("second");
+  EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"first", "second"}));
+
+  WriteFile(LogPath, "01.01.2020 00:00:00 earlier run\n");
+  Logged("third");
+  EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"earlier run", "third"}));
+}
+
+TEST_F(Logging, LongMessagesAreCutTo1002Characters) {
+  std::string fits(1002, 'a');
+  EXPECT_EQ(Logged(fits.c_str()).substr(20), fits + "\n");
+
+  std::string tooLong = std::string(1002, 'b') + std::string(998, 'c');
+  std::string console = Logged(tooLong.c_str());
+  EXPECT_EQ(console.substr(20), std::string(1002, 'b') + "\n");
+  EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{fits, std::string(1002, 'b')}));
+
+  // LogMessage formats into the shared buffer without running past it.
+  testing::internal::CaptureStdout();
+  LogMessage("%s|%d", std::string(2000, 'x').c_str(), 5);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(strlen(MessageBuffer), (size_t)MessageBufferSize - 1);
+  EXPECT_EQ(LoggedMessages().back(), std::string(1002, 'x'));
+}
+
+TEST_F(Logging, ErrorNumberIsKeptWhenNothingFails) {
+  errno = 12345;
+  Logged("written");
+  EXPECT_EQ(errno, 12345);
+  EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"written"});
+
+  // WriteLog off: the console only, and no file is created.
+  ResetProgramState();
+  Settings.WriteLog = 0;
+  errno = 0;
+  EXPECT_EQ(Logged("console only").substr(20), "console only\n");
+  EXPECT_EQ(errno, 0);
+  EXPECT_FALSE(FileExists(LogPath));
+}
+
+TEST_F(Logging, LogFileThatCannotBeOpenedIsReportedOnTheConsole) {
+  const std::string dir = ScratchDirectory() + "later";
+  const std::string path = dir + (char)std::filesystem::path::preferred_separator + "t.log";
+  snprintf(LogPath, PathTextSize, "%s", path.c_str());
+  errno = 0;
+  std::string console = Logged("lost line");
+  int code = errno;
+  EXPECT_NE(code, 0);
+  EXPECT_EQ(console.substr(20),
+            "lost line\nCannot open logfile, error " + std::to_string(code) + "\n");
+  EXPECT_FALSE(FileExists(path));
+
+  // The next line tries the file again.
+  std::filesystem::create_directory(dir);
+  errno = 77;
+  console = Logged("kept line");
+  EXPECT_EQ(console.substr(20), "kept line\n");
+  EXPECT_EQ(errno, 77);
+  EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"kept line"});
+}
+
+TEST_F(Logging, AppendLineAddsTheTextUnchanged) {
+  const std::string path = ScratchDirectory() + "t.dat";
+  errno = 999;
+  testing::internal::CaptureStdout();
+  AppendLine("one ", path.c_str());
+  AppendLine("two\n", path.c_str());
+  AppendLine("", path.c_str());
+  AppendLine("three\n", path.c_str());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(errno, 999);
+  EXPECT_EQ(Unix(ReadFile(path)), "one two\nthree\n");
+  EXPECT_FALSE(FileExists(LogPath));
+}
+
+TEST_F(Logging, AppendLineReportsAFileThatCannotBeOpened) {
+  // A directory stands in for the file: it can never be opened for appending.
+  const std::string path = ScratchDirectory() + "t.dat";
+  std::filesystem::create_directory(path);
+  errno = 0;
+  testing::internal::CaptureStdout();
+  AppendLine("data\n", path.c_str());
+  std::string console = Unix(testing::internal::GetCapturedStdout());
+  int code = errno;
+  EXPECT_NE(code, 0);
+  EXPECT_EQ(console, "Cannot open file " + path + ", error " + std::to_string(code) + "\n");
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_FALSE(FileExists(LogPath));
+}
+
+// The message of the single line LogSystemError logged, its line ends removed.
+std::string SystemErrorMessage(uint32_t code) {
+  testing::internal::CaptureStdout();
+  LogSystemError(code);
+  testing::internal::GetCapturedStdout();
+  std::string line = ReadFile(LogPath);
+  EXPECT_TRUE(HasTimestampPrefix(line)) << line;
+  std::string message = line.substr(std::min<size_t>(20, line.size()));
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+  std::filesystem::remove(LogPath);
+  return message;
+}
+
+TEST_F(Logging, SystemErrorTextIsLogged) {
+  const bool posix = std::filesystem::path::preferred_separator == '/';
+  std::string known = SystemErrorMessage(2);
+  EXPECT_FALSE(known.empty());
+  if (posix) {
+    EXPECT_EQ(known, strerror(2));
+  }
+
+  // A code without a text of its own still names the code.
+  std::string unknown = SystemErrorMessage(99999);
+  EXPECT_NE(unknown.find("99999"), std::string::npos) << unknown;
+  if (posix) {
+    EXPECT_EQ(unknown, strerror(99999));
+  }
+}
+
+}  // namespace

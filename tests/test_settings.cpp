@@ -1,0 +1,183 @@
+// The settings file reader: which line a key is taken from, how values are
+// trimmed, cut and converted, and what a missing or unreadable file gives.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/paths.h"
+#include "driver/settings.h"
+#include "support/testutil.h"
+
+namespace {
+
+class SettingsReader : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(); }
+};
+
+// Looks key up in "[init]" of a settings file holding content; gives the
+// result and the value as "1:value" (default "none").
+std::string Lookup(const std::string& content, const char* key) {
+  WriteFile(SettingsPath, content);
+  char value[SettingTextSize];
+  int found = ReadSettingString("[init]", key, value, sizeof value, "none");
+  return std::to_string(found) + ":" + value;
+}
+
+std::string LookupInt(const std::string& content, const char* key) {
+  WriteFile(SettingsPath, content);
+  int32_t value = 0;
+  int found = ReadSettingInt("[init]", key, &value, -77);
+  return std::to_string(found) + ":" + std::to_string(value);
+}
+
+TEST_F(SettingsReader, OnlyLinesFromTheSectionLineOnAreCandidates) {
+  EXPECT_EQ(Lookup("port=COM9\n[init]\nport=COM1\n", "port"), "1:COM1");
+  EXPECT_EQ(Lookup("port=COM9\n[init]\n", "port"), "0:none");
+  EXPECT_EQ(Lookup("; [init]\nport=COM9\n", "port"), "0:none");
+  // Nothing ends the section: later headers do not hide their keys.
+  EXPECT_EQ(Lookup("[init]\n[other]\nport=COM5\n", "port"), "1:COM5");
+  // The section line matches in any case and after trimming.
+  EXPECT_EQ(Lookup(" \t[InIt]  \r\nport=COM6\r\n", "port"), "1:COM6");
+}
+
+TEST_F(SettingsReader, FirstLineBeginningWithTheKeyWins) {
+  const std::string enableFirst = "[init]\nTimerEnable=1\ntimer=5\n";
+  EXPECT_EQ(LookupInt(enableFirst, "timer"), "1:1");
+  EXPECT_EQ(LookupInt(enableFirst, "TimerEnable"), "1:1");
+  EXPECT_EQ(LookupInt("[init]\ntimer=5\nTimerEnable=1\n", "timer"), "1:5");
+  // Comments, empty lines and other keys are skipped.
+  EXPECT_EQ(Lookup("[init]\n; port=COM9\nbaud=9600\n\nport=COM3\n", "port"), "1:COM3");
+  // A key line without "=" does not match; scanning goes on.
+  EXPECT_EQ(Lookup("[init]\nport COM1\nport=COM2\n", "port"), "1:COM2");
+  EXPECT_EQ(Lookup("[init]\nport\n", "port"), "0:none");
+}
+
+TEST_F(SettingsReader, ValueIsTrimmedAndKeepsItsCase) {
+  EXPECT_EQ(Lookup("[init]\nPORT   =   com2    \n", "port"), "1:com2");
+  EXPECT_EQ(Lookup("[init]\r\n\tport\t=\tCOM4\t\r\n", "port"), "1:COM4");
+  EXPECT_EQ(Lookup("[init]\na=b=c\n", "a"), "1:b=c");
+  EXPECT_EQ(Lookup("[init]\nport=\n", "port"), "1:");
+  // The last line needs no line end, to be found or not.
+  EXPECT_EQ(Lookup("[init]\nport=COM8", "port"), "1:COM8");
+  EXPECT_EQ(Lookup("[init]\nbaud=1", "port"), "0:none");
+}
+
+TEST_F(SettingsReader, LongLinesAreReadInPiecesOf253Characters) {
+  // The second piece of this line begins with the key.
+  EXPECT_EQ(Lookup("[init]\n" + std::string(253, '#') + "port=COM7\n", "port"), "1:COM7");
+  // A line of exactly 253 characters and its line end hide nothing.
+  EXPECT_EQ(Lookup("[init]\n" + std::string(253, '#') + "\nport=COM2\n", "port"), "1:COM2");
+  // Only the first piece of a long value line counts.
+  EXPECT_EQ(Lookup("[init]\nnote=" + std::string(300, 'v') + "\n", "note"),
+            "1:" + std::string(253 - 5, 'v'));
+}
+
+TEST_F(SettingsReader, ValueIsCutToTheDestination) {
+  WriteFile(SettingsPath, "[init]\nport=COM12345\n");
+  char small[5];
+  EXPECT_EQ(ReadSettingString("[init]", "port", small, sizeof small, ""), 1);
+  EXPECT_STREQ(small, "COM1");
+
+  // A default that does not fit is cut as well.
+  EXPECT_EQ(ReadSettingString("[init]", "baud", small, sizeof small, "defaultvalue"), 0);
+  EXPECT_STREQ(small, "defa");
+
+  const std::string name29 = "/dev/serial/by-id/usb-rx-0123";
+  WriteFile(SettingsPath, "[init]\nport=" + name29 + "XYZ\n");
+  LoadSettings();
+  EXPECT_EQ(std::string(PortName), name29);
+}
+
+TEST_F(SettingsReader, PortValueOf29CharactersIsKeptWholeAfterTrimming) {
+  // The blanks around the value are not part of it and must not use up room.
+  const std::string name29 = "/dev/serial/by-id/usb-rx-0123";
+  ASSERT_EQ(name29.size(), (size_t)PortNameSize - 1);
+  WriteFile(SettingsPath, "[init]\nport =   " + name29 + "  \n");
+  EXPECT_EQ(ReadSettingString("[init]", "port", PortName, sizeof PortName, ""), 1);
+  EXPECT_EQ(std::string(PortName), name29);
+}
+
+TEST_F(SettingsReader, IntegerConversion) {
+  const char* cases[][2] = {
+      {"", "0"},       {"fast", "0"},        {"0x10", "0"},       {"5min", "5"},
+      {"-2", "-2"},    {"+7", "7"},          {"- 3", "0"},        {"12 34", "12"},
+      {"2147483647", "2147483647"},          {"-2147483648", "-2147483648"},
+      {"2147483648", "2147483647"},          {"-2147483649", "-2147483648"},
+      {"99999999999999999999", "2147483647"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LookupInt(std::string("[init]\nbaud=") + c[0] + "\n", "baud"),
+              std::string("1:") + c[1])
+        << "value \"" << c[0] << "\"";
+  }
+  EXPECT_EQ(LookupInt("[init]\nport=COM1\n", "baud"), "0:-77");
+}
+
+// The settings in declaration order, for readable comparisons.
+std::vector<int32_t> Values(const SettingsRecord& s) {
+  return {s.baud, s.timer, s.TimerEnable, s.century, s.WriteLog, s.WriteData, s.DCFSetTime,
+          s.SynchronizeDiff, s.SynchronizeMaxDiff, s.ValidDateTimeCount, s.TimerGetDecodedTime};
+}
+
+TEST_F(SettingsReader, MissingFileGivesDefaultsAndOneMessagePerLookup) {
+  strcpy(PortName, "stale");
+  Settings.baud = 1;
+  LoadSettings();
+  EXPECT_STREQ(PortName, "");
+  EXPECT_EQ(Values(Settings), Values(DefaultSettings));
+  EXPECT_EQ(LoggedMessages(),
+            std::vector<std::string>(13, std::string("Can't open file ") + SettingsPath));
+  EXPECT_FALSE(FileExists(SettingsPath));
+}
+
+TEST_F(SettingsReader, UnreadableFileGivesTheDefault) {
+  // A directory in place of the file either cannot be opened or cannot be
+  // read, depending on the system; either is reported and gives the default.
+  std::filesystem::create_directory(SettingsPath);
+  char value[SettingTextSize] = "garbage";
+  EXPECT_EQ(ReadSettingString("[init]", "port", value, sizeof value, "COM1"), 0);
+  EXPECT_STREQ(value, "COM1");
+  std::vector<std::string> messages = LoggedMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  const std::string& m = messages[0];
+  const std::string readError = std::string(" on ") + SettingsPath;
+  EXPECT_TRUE(m == std::string("Can't open file ") + SettingsPath ||
+              (m.rfind("Read error ", 0) == 0 && m.size() > readError.size() &&
+               m.substr(m.size() - readError.size()) == readError))
+      << m;
+}
+
+TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
+  const std::string content =
+      "; receiver settings\r\n[INIT]\r\nport=COM3\r\ntz=CET\r\nbaud=9600\r\ntimer=5\r\n"
+      "TimerEnable=1\r\ncentury=1900\r\nWriteLog=0\r\nWriteData=1\r\nDCFSetTime=1\r\n"
+      "SynchronizeDiff=250\r\nSynchronizeMaxDiff=2\r\nValidDateTimeCount=4\r\n"
+      "TimerGetDecodedTime=1\r\n";
+  WriteFile(SettingsPath, content);
+  LoadSettings();
+  EXPECT_STREQ(PortName, "COM3");
+  EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
+  EXPECT_EQ(ReadFile(SettingsPath), content);
+  EXPECT_FALSE(FileExists(LogPath));
+}
+
+TEST(SettingsText, TrimAndUpperCase) {
+  char text[] = "\t\v\f \r\n a b\xA0\x85 \n";
+  EXPECT_EQ(Trim(text), text);
+  EXPECT_STREQ(text, "a b\xA0\x85");
+  char blanks[] = " \t\r\n";
+  EXPECT_STREQ(TrimLeft(blanks), "");
+  char right[] = "  x  ", left[] = "  x  ";
+  EXPECT_STREQ(TrimRight(right), "  x");
+  EXPECT_STREQ(TrimLeft(left), "x  ");
+  char mixed[] = "az AZ 09 [init] \xE4\xFF";
+  EXPECT_EQ(UpperCase(mixed), mixed);
+  EXPECT_STREQ(mixed, "AZ AZ 09 [INIT] \xE4\xFF");
+}
+
+}  // namespace
