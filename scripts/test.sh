@@ -1,0 +1,150 @@
+#!/bin/bash
+# Builds dcfsync and runs its tests in three builds:
+#   native   the POSIX build
+#   asan     the POSIX build with AddressSanitizer and UndefinedBehaviorSanitizer
+#   windows  the Windows build made with MinGW-w64, its tests run under Wine
+#
+# Usage: scripts/test.sh [native|asan|windows]...   (no argument: all three)
+#
+# Installs what a fresh Debian machine lacks for the chosen builds (as root,
+# with apt-get). Every chosen build is run even when an earlier one fails; the
+# exit status is non-zero when any of them failed.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+
+all_suites=(native asan windows)
+if [ $# -eq 0 ]; then
+  suites=("${all_suites[@]}")
+else
+  suites=()
+  for s in "$@"; do
+    case "$s" in
+      native|asan|windows) suites+=("$s") ;;
+      -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+      *) echo "test.sh: unknown build '$s' (known: ${all_suites[*]})" >&2; exit 2 ;;
+    esac
+  done
+fi
+
+wants() {
+  local s
+  for s in "${suites[@]}"; do [ "$s" = "$1" ] && return 0; done
+  return 1
+}
+
+# --- Packages ----------------------------------------------------------------
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+missing=()
+need_cmd() { # need_cmd COMMAND PACKAGE...
+  local cmd=$1; shift
+  command -v "$cmd" >/dev/null 2>&1 || missing+=("$@")
+}
+need_pkg() { # need_pkg PACKAGE
+  installed "$1" || missing+=("$1")
+}
+
+need_cmd cmake cmake
+need_cmd make make
+if wants native || wants asan; then
+  need_cmd g++ g++
+  need_pkg libgtest-dev
+fi
+if wants windows; then
+  need_pkg googletest                       # sources in /usr/src/googletest
+  need_cmd x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+  need_cmd x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix
+  need_cmd wine wine wine64                 # wine64 has Wine itself, wine the commands
+  need_cmd wineserver wine wine64
+  need_cmd flock util-linux
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  # Each package once, in order.
+  read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++' | tr '\n' ' ')"
+  echo "test.sh: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "test.sh: not root; install these packages first: ${missing[*]}" >&2
+    exit 1
+  fi
+  mkdir -p "$repo/build"
+  apt_log="$repo/build/apt-install.log"
+  if ! { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+         DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+       } >"$apt_log" 2>&1 </dev/null; then
+    tail -n 30 "$apt_log" >&2
+    echo "test.sh: installing packages failed (whole output in $apt_log)" >&2
+    exit 1
+  fi
+  echo "test.sh: installed (output in $apt_log)"
+fi
+
+# --- Wine --------------------------------------------------------------------
+
+# The Windows tests run in a Wine prefix of their own under build/. Its
+# wineserver is started here, with its output sent to a log, and the prefix is
+# booted with all output discarded: the background processes Wine starts
+# while booting keep the output handles they are given, and ctest would wait
+# for them to close. cmake/wine-run.sh then runs each test program.
+wine_started=0
+stop_wine() {
+  if [ "$wine_started" = 1 ]; then
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    wine_started=0
+  fi
+}
+trap stop_wine EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+start_wine() {
+  export WINEPREFIX="$repo/build/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wine_started=1
+  local t0=$SECONDS
+  # Fails harmlessly when a wineserver for this prefix is already running.
+  wineserver -p >>"$repo/build/wineserver.log" 2>&1 </dev/null || true
+  wine wineboot >/dev/null 2>&1 </dev/null || return 1
+  echo "test.sh: Wine prefix $WINEPREFIX ready in $((SECONDS - t0)) s"
+}
+
+# --- Builds ------------------------------------------------------------------
+
+run_suite() {
+  local s=$1
+  cmake --preset "$s" || return 1
+  cmake --build --preset "$s" -j2 || return 1
+  if [ "$s" = windows ]; then
+    start_wine || { echo "test.sh: could not boot the Wine prefix" >&2; return 1; }
+  fi
+  # --timeout: no single test program may hang the run.
+  ctest --preset "$s" --timeout 300 || return 1
+}
+
+passed=()
+failed=()
+for s in "${suites[@]}"; do
+  echo
+  echo "======== $s ========"
+  t0=$SECONDS
+  if run_suite "$s"; then
+    passed+=("$s")
+    echo "======== $s: passed ($((SECONDS - t0)) s) ========"
+  else
+    failed+=("$s")
+    echo "======== $s: FAILED ($((SECONDS - t0)) s) ========"
+  fi
+done
+stop_wine
+
+echo
+echo "builds passed: ${passed[*]:-none}"
+echo "builds failed: ${failed[*]:-none}"
+[ ${#failed[@]} -eq 0 ]
