@@ -99,18 +99,6 @@ TEST_F(WithTimeZone, DaylightFlagChangesAtTheSwitchToSummerTime) {
   EXPECT_EQ(zone, -60);
 }
 
-TEST_F(WithTimeZone, ReadingIsTheClockNowInMilliseconds) {
-  Use("Europe/Berlin");
-  time_t before = time(NULL);
-  PcTime reading;
-  ReadPcClock(&reading);
-  time_t after = time(NULL);
-  EXPECT_GE(reading.time, (int64_t)before);
-  EXPECT_LE(reading.time, (int64_t)after);
-  EXPECT_LT(reading.millitm, 1000);
-  EXPECT_EQ(reading.timezone, -60);
-}
-
 TEST_F(WithTimeZone, SetsLocalTimeThroughTheZoneRules) {
   Use("Europe/Berlin");
   LocalClockTime summer = {2026, 7, 0, 1, 12, 0, 0, 250};  // CEST

@@ -64,21 +64,6 @@ TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"Receive error!", ""}));
 }
 
-TEST_F(Logging, FormatTimestampIsLocalTimeAndBounded) {
-  char text[32];
-  time_t before = time(nullptr);
-  FormatTimestamp(text, sizeof text);
-  time_t after = time(nullptr);
-  EXPECT_TRUE(text == Stamp(before) || text == Stamp(after)) << text;
-
-  char small[12];
-  memset(small, '#', sizeof small);
-  FormatTimestamp(small, 10);
-  EXPECT_EQ(std::string(small, 9), std::string(text, 9));
-  EXPECT_EQ(small[9], '\0');
-  EXPECT_EQ(small[10], '#');
-}
-
 TEST_F(Logging, LogFileIsCreatedThenExtendedNeverOverwritten) {
   ASSERT_FALSE(FileExists(LogPath));
   Logged("first");

@@ -30,6 +30,19 @@ void FormatTimestamp(char* buffer, size_t size) {
            local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
+// Appends text to the file at path, opened for this one write. Returns 1, or
+// 0 with the failed open's error number in *code.
+static int AppendToFile(const char* text, const char* path, int* code) {
+  FILE* file = fopen(path, "a+");
+  if (file == NULL) {
+    *code = errno;
+    return 0;
+  }
+  fputs(text, file);
+  fclose(file);
+  return 1;
+}
+
 void LogLine(const char* message) {
   // Only a failed open of the log file may leave its code in the process
   // error number; the console and the successful file calls must not.
@@ -47,34 +60,22 @@ void LogLine(const char* message) {
 
   printf("%s", line);
   fflush(stdout);
-  if (Settings.WriteLog == 0) {
-    errno = saved;
-    return;
-  }
-  FILE* file = fopen(LogPath, "a+");
-  if (file == NULL) {
-    int code = errno;
+  int code = 0;
+  if (Settings.WriteLog != 0 && !AppendToFile(line, LogPath, &code)) {
     printf("Cannot open logfile, error %d\n", code);
     fflush(stdout);
-    errno = code;
-    return;
+    saved = code;
   }
-  fputs(line, file);
-  fclose(file);
   errno = saved;
 }
 
 void AppendLine(const char* text, const char* path) {
   int saved = errno;
-  FILE* file = fopen(path, "a+");
-  if (file == NULL) {
-    int code = errno;
+  int code = 0;
+  if (!AppendToFile(text, path, &code)) {
     printf("Cannot open file %s, error %d\n", path, code);
     fflush(stdout);
-    errno = code;
-    return;
+    saved = code;
   }
-  fputs(text, file);
-  fclose(file);
   errno = saved;
 }
