@@ -87,7 +87,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
       return 0;
     }
     Trim(line);
-    memcpy(asRead, line, sizeof line);
+    memcpy(asRead, line, strlen(line) + 1);
     UpperCase(line);
     if (!sectionFound && strncmp(line, wantedSection, sectionLength) == 0) sectionFound = 1;
     if (sectionFound && strncmp(line, wantedKey, keyLength) == 0) {
