@@ -62,6 +62,7 @@ if wants windows; then
   need_cmd wine wine wine64                 # wine64 has Wine itself, wine the commands
   need_cmd wineserver wine wine64
   need_cmd flock util-linux
+  need_cmd socat socat                      # pseudo-terminal pairs for the COM ports
 fi
 
 if [ ${#missing[@]} -gt 0 ]; then

@@ -1,0 +1,71 @@
+// The command exchange and the frame dump.
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "link/exchange.h"
+#include "link/port.h"
+#include "log/log.h"
+
+const unsigned char IdentCommand[2] = {0x01, 0x00};
+const unsigned char RawTelegramCommand[2] = {0x03, 0x00};
+const unsigned char DecodedTimeCommand[2] = {0x04, 0x00};
+
+unsigned char AnswerBuffer[AnswerBufferSize];
+
+// Whole seconds of a clock that only moves forward: a PC clock set (by this
+// program or anyone else) during an exchange cannot stretch or cut the wait.
+static long long NowSeconds(void) {
+  return (long long)std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
+  unsigned char flush[PortReadScratchSize];
+  ReadPort(flush, 0, (int)sizeof flush);  // stale input is dropped
+  if (WriteCommand(buffer) != CommandSize) return 0;
+  return CollectAnswer(buffer, limitSeconds, expected);
+}
+
+int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected) {
+  memset(buffer, 0, 4);
+  int total = 0;
+  long long deadline = NowSeconds() + limitSeconds;
+  for (;;) {
+    if (NowSeconds() >= deadline) return total;
+    if (total >= expected) return total;
+    int got = ReadPort(buffer, total, AnswerBufferSize);
+    total += got;
+    if (got > 0) deadline = NowSeconds() + limitSeconds;
+    // A full buffer takes nothing more; what the module still sends is left
+    // for the next exchange's flush.
+    if (total >= AnswerBufferSize - 1) return total;
+  }
+}
+
+void DumpFrame(const unsigned char* bytes, int count, int mode) {
+  char line[DumpLineSize];
+  size_t used = 0;
+  line[0] = '\0';
+  for (int i = 0; i < count; ++i) {
+    char piece[8];
+    if (mode == DumpText && bytes[i] == 0x0D) {
+      snprintf(piece, sizeof piece, "<CR>");
+    } else if (mode == DumpText && bytes[i] == 0x0A) {
+      snprintf(piece, sizeof piece, "<LF>");
+    } else if (mode == DumpText) {
+      piece[0] = (char)bytes[i];  // a zero byte leaves no trace
+      piece[1] = '\0';
+    } else {
+      snprintf(piece, sizeof piece, "%.2X ", bytes[i]);
+    }
+    size_t length = strlen(piece);
+    if (used + length >= sizeof line) break;  // cut after the last whole piece
+    memcpy(line + used, piece, length + 1);
+    used += length;
+  }
+  snprintf(MessageBuffer, sizeof MessageBuffer, "%s", line);
+  LogLine(MessageBuffer);
+}

@@ -1,0 +1,77 @@
+// Serial port access: the one port on which the receiver module hangs.
+//
+// All operations act on the one process-wide PortHandle; none takes a handle.
+// The driver opens the port by PortName, configures it, raises RTS and DTR to
+// power the module, exchanges commands (ReadPort, WriteCommand), lowers the
+// lines and closes. The Ctrl-C path may lower the lines and close the port at
+// any moment, also while the main path is inside a read or a write.
+//
+// After ClosePort (and before any open, or after a failed one) the port counts
+// as not open: SetRts and SetDtr do nothing, ReadPort and WriteCommand return
+// 0 at once and ClosePort returns 1; no call ever acts on an old handle value.
+//
+// None of these operations changes the process error number (errno): the
+// driver keeps the run's status in it.
+#ifndef DCFSYNC_LINK_PORT_H
+#define DCFSYNC_LINK_PORT_H
+
+#include <stdint.h>
+
+#include <atomic>
+
+// A platform handle widened to an integer: the Windows HANDLE or the POSIX
+// file descriptor. InvalidPortHandle is INVALID_HANDLE_VALUE and -1 alike.
+typedef intptr_t PortHandleValue;
+const PortHandleValue InvalidPortHandle = -1;
+
+// The open port, or InvalidPortHandle. Atomic because the Ctrl-C path closes
+// the port from another thread (Windows) or from a signal handler (POSIX).
+extern std::atomic<PortHandleValue> PortHandle;
+
+enum {
+  PortReadScratchSize = 1000,
+  PortReadMaximum = 999,       // bytes one read asks for at most
+  PortReadIntervalMs = 100,    // silence after a byte that ends a read
+  PortReadPerByteMs = 1,       // total read time per requested byte
+  CommandSize = 2
+};
+
+// Line settings as the driver passes them: parity 0 is none, stop bits 0 is
+// one stop bit (the Windows DCB values).
+enum { NoParity = 0, OneStopBit = 0 };
+
+// Opens the port named PortName for reading and writing, exclusively: a
+// port that another process holds cannot be opened. Stores the result in
+// PortHandle and returns it; InvalidPortHandle when the port cannot be
+// opened. Logs nothing.
+PortHandleValue OpenPort(void);
+
+// Sets baud rate, byte size, parity and stop bits and the read time-outs
+// (100 ms between bytes, 1 ms per requested byte). Every other line setting
+// stays as the port had it. On failure logs the system's text for the error
+// of the failing call (one line) and returns 0; returns 1 on success.
+int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+
+// Raise (on non-zero) or lower (on zero) the RTS / DTR line. Failures are
+// ignored: some ports have no modem lines at all.
+void SetRts(int on);
+void SetDtr(int on);
+
+// Reads what arrives into destination + offset, followed by a zero byte, and
+// returns the number of bytes read (0 on a silent line or a failure, the
+// destination then untouched). size is the whole size of destination: the
+// request is capped to the room left, so nothing is ever stored at or past
+// destination[size]. A read returns when 999 bytes (or the room left) have
+// arrived, when 100 ms pass after a byte without a further one, or when the
+// total read time of 1 ms per requested byte has passed (about one second
+// on a silent line).
+int ReadPort(unsigned char* destination, int offset, int size);
+
+// Writes the 2 command bytes; returns 2 when both went out, else 0.
+int WriteCommand(const unsigned char* command);
+
+// Closes the port. Returns 0 when it was closed, 1 when closing failed or the
+// port was not open. From then on the port counts as not open.
+int ClosePort(void);
+
+#endif

@@ -1,0 +1,258 @@
+// Serial port access on POSIX: a terminal device in raw mode, read with poll
+// so that reads keep the same pace as on Windows (100 ms of silence after a
+// byte ends a read, about one second when nothing comes).
+//
+// Every operation leaves errno as it found it: the driver keeps the run's
+// status there, and on Windows the port calls do not touch it either.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "driver/settings.h"
+#include "link/port.h"
+#include "link/portcalls_posix.h"
+#include "log/log.h"
+
+static int SystemOpen(const char* path, int flags) { return open(path, flags); }
+static int SystemControl(int fd, unsigned long request, void* arg) {
+  return ioctl(fd, request, arg);
+}
+
+const PortSystemCalls RealPortSystemCalls = {SystemOpen, close, flock, SystemControl,
+                                             tcgetattr,  tcsetattr, poll, read, write};
+PortSystemCalls PortCalls = RealPortSystemCalls;
+
+std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
+
+// Restores errno when the operation returns.
+struct ErrnoKeeper {
+  int saved;
+  ErrnoKeeper() : saved(errno) {}
+  ~ErrnoKeeper() { errno = saved; }
+};
+
+static int OpenDescriptor(void) {
+  PortHandleValue value = PortHandle.load();
+  return value == InvalidPortHandle ? -1 : (int)value;
+}
+
+static int64_t MonotonicMs(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
+
+PortHandleValue OpenPort(void) {
+  ErrnoKeeper keep;
+  // Non-blocking: reads are paced by poll, and an open never waits for a
+  // carrier. No controlling terminal is taken.
+  int fd = PortCalls.OpenDevice(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    // Exclusive use: a lock that a second opener (this program or any other
+    // that locks the same way) cannot take, and the terminal's own exclusive
+    // mode, which refuses further opens by unprivileged processes.
+    if (PortCalls.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
+      PortCalls.CloseDevice(fd);
+      fd = -1;
+    } else {
+      PortCalls.Control(fd, TIOCEXCL, NULL);
+    }
+  }
+  PortHandleValue value = fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle;
+  PortHandle.store(value);
+  return value;
+}
+
+static int SpeedOf(int32_t baud, speed_t* speed) {
+  static const struct {
+    int32_t baud;
+    speed_t speed;
+  } speeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+                {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+  for (size_t i = 0; i < sizeof speeds / sizeof speeds[0]; ++i) {
+    if (speeds[i].baud == baud) {
+      *speed = speeds[i].speed;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// Puts back the caller's errno, then logs the text for code (the log keeps
+// its own right to report a log file it cannot open). Always returns 0.
+static int ConfigureFailed(int code, int savedErrno) {
+  errno = savedErrno;
+  LogSystemError((uint32_t)code);
+  return 0;
+}
+
+int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  const int saved = errno;
+  int fd = OpenDescriptor();
+  if (fd < 0) return ConfigureFailed(EBADF, saved);
+
+  struct termios line;
+  memset(&line, 0, sizeof line);
+  if (PortCalls.GetAttributes(fd, &line) != 0) return ConfigureFailed(errno, saved);
+
+  speed_t speed;
+  if (!SpeedOf(baud, &speed)) return ConfigureFailed(EINVAL, saved);
+  tcflag_t size;
+  switch (byteSize) {
+    case 5: size = CS5; break;
+    case 6: size = CS6; break;
+    case 7: size = CS7; break;
+    case 8: size = CS8; break;
+    default: return ConfigureFailed(EINVAL, saved);
+  }
+  // Parity 0 none, 1 odd, 2 even; stop bits 0 one, 2 two (1.5 has no
+  // equivalent here).
+  if (parity > 2 || stopBits == 1 || stopBits > 2) return ConfigureFailed(EINVAL, saved);
+
+  // Raw mode: the module's frames are binary, so no byte may be swallowed
+  // or changed on the way in (no echo, no line editing, no CR/LF or
+  // software flow-control processing, no signals) nor on the way out.
+  line.c_iflag &= (tcflag_t) ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                               IXON | IXOFF | IXANY | INPCK);
+  line.c_oflag &= (tcflag_t)~OPOST;
+  line.c_lflag &= (tcflag_t) ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  line.c_cflag &= (tcflag_t) ~(CSIZE | PARENB | PARODD | CSTOPB);
+  line.c_cflag |= size | CREAD | CLOCAL;
+  if (parity == 1) line.c_cflag |= PARENB | PARODD;
+  if (parity == 2) line.c_cflag |= PARENB;
+  if (stopBits == 2) line.c_cflag |= CSTOPB;
+  // Reads never block in the driver; poll paces them.
+  line.c_cc[VMIN] = 0;
+  line.c_cc[VTIME] = 0;
+  if (cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) {
+    return ConfigureFailed(errno, saved);
+  }
+  if (PortCalls.SetAttributes(fd, TCSANOW, &line) != 0) return ConfigureFailed(errno, saved);
+
+  // tcsetattr succeeds when any of the settings took; check the rate did.
+  struct termios applied;
+  memset(&applied, 0, sizeof applied);
+  if (PortCalls.GetAttributes(fd, &applied) != 0) return ConfigureFailed(errno, saved);
+  if (cfgetospeed(&applied) != speed || (applied.c_cflag & CSIZE) != size) {
+    return ConfigureFailed(EINVAL, saved);
+  }
+  errno = saved;
+  return 1;
+}
+
+// Modem lines through the modem-control requests. Pseudo-terminals and some
+// adapters have no such lines; their refusal is ignored.
+static void SetModemLine(int bit, int on) {
+  ErrnoKeeper keep;
+  int fd = OpenDescriptor();
+  if (fd < 0) return;
+  int bits = bit;
+  PortCalls.Control(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+void SetRts(int on) { SetModemLine(TIOCM_RTS, on); }
+void SetDtr(int on) { SetModemLine(TIOCM_DTR, on); }
+
+int ReadPort(unsigned char* destination, int offset, int size) {
+  ErrnoKeeper keep;
+  int fd = OpenDescriptor();
+  if (fd < 0 || offset < 0 || size - offset <= 1) return 0;
+  int request = size - offset - 1;
+  if (request > PortReadMaximum) request = PortReadMaximum;
+
+  unsigned char scratch[PortReadScratchSize];
+  memset(scratch, 0, sizeof scratch);
+  int count = 0;
+  int hungUp = 0;
+  const int64_t totalEnd = MonotonicMs() + (int64_t)request * PortReadPerByteMs;
+  int64_t lastByte = 0;
+  while (count < request) {
+    int64_t now = MonotonicMs();
+    int64_t wait = totalEnd - now;
+    if (count > 0 && lastByte + PortReadIntervalMs - now < wait) {
+      wait = lastByte + PortReadIntervalMs - now;
+    }
+    if (wait <= 0) break;
+    struct pollfd ready;
+    ready.fd = fd;
+    ready.events = POLLIN;
+    ready.revents = 0;
+    int events = PortCalls.Poll(&ready, 1, (int)wait);
+    if (OpenDescriptor() != fd) return 0;  // closed meanwhile (Ctrl-C)
+    if (events < 0) {
+      if (errno == EINTR) continue;
+      hungUp = 1;
+      break;
+    }
+    if (events == 0) continue;
+    if (ready.revents & POLLIN) {
+      ssize_t got = PortCalls.Read(fd, scratch + count, (size_t)(request - count));
+      if (got > 0) {
+        count += (int)got;
+        lastByte = MonotonicMs();
+        continue;
+      }
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    }
+    // End of file, a read error, or the other side gone (POLLHUP, POLLERR).
+    hungUp = 1;
+    break;
+  }
+  if (hungUp && count == 0) {
+    // A line whose far end is gone answers like a silent one: the read takes
+    // its full time instead of returning at once and being retried in a
+    // tight loop by the caller.
+    int64_t rest = totalEnd - MonotonicMs();
+    if (rest > 0) PortCalls.Poll(NULL, 0, (int)rest);
+    return 0;
+  }
+  if (count == 0) return 0;
+  memcpy(destination + offset, scratch, (size_t)count);
+  destination[offset + count] = 0;
+  return count;
+}
+
+int WriteCommand(const unsigned char* command) {
+  ErrnoKeeper keep;
+  int fd = OpenDescriptor();
+  if (fd < 0) return 0;
+  // Both bytes go out before the call returns; a line that takes neither
+  // within a second (output held back by flow control) counts as failed.
+  const int64_t end = MonotonicMs() + 1000;
+  size_t sent = 0;
+  while (sent < CommandSize) {
+    ssize_t put = PortCalls.Write(fd, command + sent, CommandSize - sent);
+    if (put > 0) {
+      sent += (size_t)put;
+      continue;
+    }
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+    int64_t rest = end - MonotonicMs();
+    if (rest <= 0) break;
+    struct pollfd ready;
+    ready.fd = fd;
+    ready.events = POLLOUT;
+    ready.revents = 0;
+    if (PortCalls.Poll(&ready, 1, (int)rest) < 0 && errno != EINTR) break;
+    if (OpenDescriptor() != fd) return 0;
+  }
+  return sent == CommandSize ? CommandSize : 0;
+}
+
+int ClosePort(void) {
+  ErrnoKeeper keep;
+  PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
+  if (value == InvalidPortHandle) return 1;
+  int fd = (int)value;
+  PortCalls.Control(fd, TIOCNXCL, NULL);
+  // Closing also drops the lock taken at open.
+  return PortCalls.CloseDevice(fd) == 0 ? 0 : 1;
+}

@@ -1,0 +1,105 @@
+// Serial port access on Windows: the Win32 serial communications calls on a
+// synchronous (non-overlapped) handle, paced by the port's read time-outs.
+#include <string.h>
+
+#include "driver/settings.h"
+#include "link/port.h"
+#include "link/portcalls_win32.h"
+#include "log/log.h"
+
+const PortSystemCalls RealPortSystemCalls = {
+    ::CreateFileA,     ::GetCommState, ::SetCommState, ::GetCommTimeouts,
+    ::SetCommTimeouts, ::EscapeCommFunction, ::ReadFile, ::WriteFile,
+    ::CloseHandle,     ::GetLastError};
+PortSystemCalls PortCalls = RealPortSystemCalls;
+
+std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
+
+// The open port's handle, or NULL when the port is not open.
+static HANDLE OpenHandle(void) {
+  PortHandleValue value = PortHandle.load();
+  return value == InvalidPortHandle ? NULL : (HANDLE)value;
+}
+
+PortHandleValue OpenPort(void) {
+  // Share mode 0: a port another process holds cannot be opened.
+  HANDLE handle = PortCalls.CreateFileA(PortName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                        OPEN_EXISTING, 0, NULL);
+  PortHandle.store((PortHandleValue)handle);
+  return (PortHandleValue)handle;
+}
+
+// Logs the error of the call that just failed; always returns 0.
+static int ConfigureFailed(void) {
+  DWORD code = PortCalls.GetLastError();
+  LogSystemError((uint32_t)code);
+  return 0;
+}
+
+int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  HANDLE handle = OpenHandle();
+  if (handle == NULL) {
+    LogSystemError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  DCB dcb;
+  memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  // Whatever the port reports stays, flow control and line modes included;
+  // should the query fail, the record keeps its zeros.
+  PortCalls.GetCommState(handle, &dcb);
+  dcb.BaudRate = (DWORD)baud;
+  dcb.ByteSize = byteSize;
+  dcb.Parity = parity;
+  dcb.StopBits = stopBits;
+  if (!PortCalls.SetCommState(handle, &dcb)) return ConfigureFailed();
+
+  COMMTIMEOUTS timeouts;
+  memset(&timeouts, 0, sizeof timeouts);
+  if (!PortCalls.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  timeouts.ReadIntervalTimeout = PortReadIntervalMs;
+  timeouts.ReadTotalTimeoutMultiplier = PortReadPerByteMs;
+  if (!PortCalls.SetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  return 1;
+}
+
+void SetRts(int on) {
+  HANDLE handle = OpenHandle();
+  if (handle != NULL) PortCalls.EscapeCommFunction(handle, on ? SETRTS : CLRRTS);
+}
+
+void SetDtr(int on) {
+  HANDLE handle = OpenHandle();
+  if (handle != NULL) PortCalls.EscapeCommFunction(handle, on ? SETDTR : CLRDTR);
+}
+
+int ReadPort(unsigned char* destination, int offset, int size) {
+  HANDLE handle = OpenHandle();
+  if (handle == NULL || offset < 0 || size - offset <= 1) return 0;
+  DWORD request = (DWORD)(size - offset - 1);
+  if (request > PortReadMaximum) request = PortReadMaximum;
+
+  unsigned char scratch[PortReadScratchSize];
+  memset(scratch, 0, sizeof scratch);
+  DWORD count = 0;
+  if (!PortCalls.ReadFile(handle, scratch, request, &count, NULL)) return 0;
+  if (count == 0) return 0;  // a silent line leaves the destination as it was
+  if (count > request) count = request;
+  memcpy(destination + offset, scratch, count);
+  destination[offset + (int)count] = 0;
+  return (int)count;
+}
+
+int WriteCommand(const unsigned char* command) {
+  HANDLE handle = OpenHandle();
+  if (handle == NULL) return 0;
+  DWORD written = 0;
+  if (!PortCalls.WriteFile(handle, command, CommandSize, &written, NULL)) return 0;
+  return written == CommandSize ? CommandSize : 0;
+}
+
+int ClosePort(void) {
+  PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
+  if (value == InvalidPortHandle) return 1;
+  return PortCalls.CloseHandle((HANDLE)value) ? 0 : 1;
+}
