@@ -1,0 +1,160 @@
+// German legal time from UTC and the DCF77 telegram and module answers.
+#include "encode.h"
+
+#include <string.h>
+
+enum { SecondsPerDay = 86400, SecondsPerHour = 3600, AnnounceWindow = 59 * 60 };
+
+// Division rounding towards minus infinity, so instants before 1970 break
+// down like the ones after.
+static int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// Days from civil and back: the era-based conversion of the proleptic
+// Gregorian calendar, 400-year eras of 146097 days starting on March 1st.
+int64_t DaysFromCivil(int year, int month, int day) {
+  int64_t y = (int64_t)year - (month <= 2 ? 1 : 0);
+  int64_t era = FloorDiv(y, 400);
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (int64_t)(month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  int64_t z = days + 719468;
+  int64_t era = FloorDiv(z, 146097);
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  *day = (int)(doy - (153 * mp + 2) / 5 + 1);
+  *month = (int)(mp < 10 ? mp + 3 : mp - 9);
+  *year = (int)(yoe + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
+int WeekdayOfDays(int64_t days) {
+  // 1970-01-01 was a Thursday.
+  int64_t sinceMonday = days + 3;
+  return (int)(sinceMonday - FloorDiv(sinceMonday, 7) * 7) + 1;
+}
+
+static int64_t LastSundayOneUtc(int year, int month) {
+  int64_t last = DaysFromCivil(year, month, 31);
+  last -= WeekdayOfDays(last) % 7;
+  return last * SecondsPerDay + SecondsPerHour;
+}
+
+int64_t CestStartUtc(int year) { return LastSundayOneUtc(year, 3); }
+int64_t CestEndUtc(int year) { return LastSundayOneUtc(year, 10); }
+
+void LegalMinuteAt(int64_t utcSeconds, LegalMinute* minute) {
+  int64_t start = FloorDiv(utcSeconds, 60) * 60;
+  int utcYear = 0, unusedMonth = 0, unusedDay = 0;
+  CivilFromDays(FloorDiv(start, SecondsPerDay), &utcYear, &unusedMonth, &unusedDay);
+  int64_t on = CestStartUtc(utcYear);
+  int64_t off = CestEndUtc(utcYear);
+  minute->cest = (start >= on && start < off) ? 1 : 0;
+  // Telegrams sent in the hour before a change announce it: the minutes
+  // from 59 before the change up to the first one of the new zone.
+  minute->announce = ((start >= on - AnnounceWindow && start <= on) ||
+                      (start >= off - AnnounceWindow && start <= off)) ? 1 : 0;
+
+  int64_t local = start + (int64_t)(1 + minute->cest) * SecondsPerHour;
+  int64_t days = FloorDiv(local, SecondsPerDay);
+  int64_t ofDay = local - days * SecondsPerDay;
+  CivilFromDays(days, &minute->year, &minute->month, &minute->day);
+  minute->weekday = WeekdayOfDays(days);
+  minute->hour = (int)(ofDay / SecondsPerHour);
+  minute->minute = (int)(ofDay % SecondsPerHour / 60);
+}
+
+int LegalToUtc(int year, int month, int day, int hour, int minute, int cest, int64_t* utc) {
+  static const int monthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > monthDays[month - 1]) return 0;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return 0;
+  int leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return 0;
+  int64_t local = DaysFromCivil(year, month, day) * SecondsPerDay + hour * SecondsPerHour +
+                  minute * 60;
+  int64_t candidate = local - (int64_t)(1 + (cest ? 1 : 0)) * SecondsPerHour;
+  LegalMinute check;
+  LegalMinuteAt(candidate, &check);
+  if (check.cest != (cest ? 1 : 0)) return 0;
+  *utc = candidate;
+  return 1;
+}
+
+void ModuleTimeAt(int64_t utcMilliseconds, ModuleTime* time) {
+  int64_t seconds = FloorDiv(utcMilliseconds, 1000);
+  int64_t millis = utcMilliseconds - seconds * 1000;
+  LegalMinuteAt(seconds, &time->minute);
+  time->second = (int)(seconds - FloorDiv(seconds, 60) * 60);
+  time->hundredths = (int)(millis / 10);
+}
+
+static void PutBits(unsigned char* bits, int first, int width, unsigned value) {
+  for (int i = 0; i < width; ++i) {
+    int n = first + i;
+    if ((value >> i) & 1u) bits[n / 8] = (unsigned char)(bits[n / 8] | (1u << (n % 8)));
+  }
+}
+
+static unsigned Bcd(int value) { return (unsigned)(value / 10 * 16 + value % 10); }
+
+// 1 when the bits first..last hold an odd number of ones.
+static unsigned OddOnes(const unsigned char* bits, int first, int last) {
+  unsigned ones = 0;
+  for (int n = first; n <= last; ++n) ones += (bits[n / 8] >> (n % 8)) & 1u;
+  return ones & 1u;
+}
+
+void EncodeTelegram(const LegalMinute* minute, unsigned char bits[TelegramBytes]) {
+  memset(bits, 0, TelegramBytes);
+  PutBits(bits, 16, 1, (unsigned)minute->announce);
+  PutBits(bits, 17, 1, minute->cest ? 1u : 0u);
+  PutBits(bits, 18, 1, minute->cest ? 0u : 1u);
+  PutBits(bits, 20, 1, 1u);
+  PutBits(bits, 21, 7, Bcd(minute->minute));
+  PutBits(bits, 28, 1, OddOnes(bits, 21, 27));
+  PutBits(bits, 29, 6, Bcd(minute->hour));
+  PutBits(bits, 35, 1, OddOnes(bits, 29, 34));
+  PutBits(bits, 36, 6, Bcd(minute->day));
+  PutBits(bits, 42, 3, (unsigned)minute->weekday);
+  PutBits(bits, 45, 5, Bcd(minute->month));
+  PutBits(bits, 50, 8, Bcd((minute->year % 100 + 100) % 100));
+  PutBits(bits, 58, 1, OddOnes(bits, 36, 57));
+}
+
+void BuildRawAnswer(const ModuleTime* time, int fault, unsigned char frame[RawAnswerSize]) {
+  memset(frame, 0, RawAnswerSize);
+  frame[0] = fault == FrameMarks ? 0x01 : 0x00;
+  frame[1] = (unsigned char)time->second;
+  frame[12] = fault == FrameIncomplete ? 0x01 : 0x00;
+  // An interrupted reception: the bits gathered before the loss.
+  frame[13] = fault == FrameIncomplete ? 37 : 59;
+  EncodeTelegram(&time->minute, frame + 15);
+  // Minute bit 21 (weight 1) flipped, its parity bit 28 left as it was.
+  if (fault == FrameParity) frame[15 + 21 / 8] ^= (unsigned char)(1u << (21 % 8));
+  frame[24] = (unsigned char)time->hundredths;
+}
+
+void BuildDecodedAnswer(const ModuleTime* time, int fault,
+                        unsigned char frame[DecodedAnswerSize]) {
+  const LegalMinute* m = &time->minute;
+  unsigned flags = (unsigned)m->announce | (m->cest ? 0x02u : 0x04u);
+  if (fault == FrameParity) flags |= 0x10u;
+  if (fault != FrameIncomplete) flags |= 0x80u;
+  frame[0] = (unsigned char)flags;
+  frame[1] = (unsigned char)m->minute;
+  frame[2] = (unsigned char)m->hour;
+  frame[3] = (unsigned char)m->day;
+  frame[4] = (unsigned char)(m->month | (m->weekday << 4));
+  frame[5] = (unsigned char)((m->year % 100 + 100) % 100);
+  frame[6] = (unsigned char)time->second;
+  frame[7] = fault == FrameMarks ? 0x01 : 0x00;
+  frame[8] = (unsigned char)time->hundredths;
+  frame[9] = 0;
+}
