@@ -1,16 +1,11 @@
 // The link and the decoders against the receiver simulator: the polls of a
 // run, from powering the module to a clock setting (through the recording
 // stand-in), and what the simulator's faults look like from this side.
-#include <errno.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -22,49 +17,10 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "support/fake_clockset.h"
+#include "support/simulator.h"
 #include "support/testutil.h"
 
-extern char** environ;
-
 namespace {
-
-// A running simulator; its port's path is read from its first output line.
-struct Simulator {
-  pid_t pid = -1;
-  std::string port;
-};
-
-Simulator StartSimulator(std::vector<std::string> options) {
-  Simulator sim;
-  int out[2];
-  if (pipe(out) != 0) return sim;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::vector<std::string> args = {DCFSIM_PATH};
-  args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  if (posix_spawn(&sim.pid, DCFSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-    sim.pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') sim.port += c;
-  close(out[0]);
-  return sim;
-}
-
-void StopSimulator(Simulator& sim) {
-  if (sim.pid <= 0) return;
-  kill(sim.pid, SIGTERM);
-  int status = 0;
-  waitpid(sim.pid, &status, 0);
-  sim.pid = -1;
-}
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   for (const std::string& line : lines) {
@@ -86,7 +42,6 @@ class LinkSimulatorTest : public testing::Test {
   }
   void TearDown() override {
     ClosePort();
-    StopSimulator(sim_);
     if (hadTz_) {
       setenv("TZ", savedTz_.c_str(), 1);
     } else {
@@ -97,11 +52,11 @@ class LinkSimulatorTest : public testing::Test {
 
   // Starts the simulator and opens, configures and powers its port.
   void Connect(std::vector<std::string> options) {
-    sim_ = StartSimulator(options);
-    ASSERT_GT(sim_.pid, 0);
-    ASSERT_FALSE(sim_.port.empty());
-    ASSERT_LT(sim_.port.size(), (size_t)PortNameSize);
-    snprintf(PortName, PortNameSize, "%s", sim_.port.c_str());
+    ASSERT_TRUE(sim_.Start(SimDirectory(), options));
+    std::string port = sim_.Line();
+    ASSERT_FALSE(port.empty());
+    ASSERT_LT(port.size(), (size_t)PortNameSize);
+    snprintf(PortName, PortNameSize, "%s", port.c_str());
     ASSERT_NE(OpenPort(), InvalidPortHandle) << PortName;
     ASSERT_EQ(ConfigurePort(Settings.baud, 8, NoParity, OneStopBit), 1);
     SetRts(1);
@@ -162,12 +117,12 @@ TEST_F(LinkSimulatorTest, FaultsSeenFromThisSide) {
   DecodeRawTelegramFrame(AnswerBuffer);
   EXPECT_TRUE(Contains(LoggedMessages(), "Bad minute parity!"));
   ClosePort();
-  StopSimulator(sim_);
+  EXPECT_EQ(sim_.Wait(SIGTERM), 0);
 
   Connect({"--fault", "trickle"});
   ASSERT_EQ(Exchange(DecodedTimeCommand, DecodedTimeFrameSize), DecodedTimeFrameSize);
   ClosePort();
-  StopSimulator(sim_);
+  EXPECT_EQ(sim_.Wait(SIGTERM), 0);
 
   // A module that hangs up: the exchange gets nothing and keeps its pace.
   Connect({"--fault", "hangup"});
