@@ -6,6 +6,8 @@
 #ifndef DCFSYNC_DRIVER_PATHS_H
 #define DCFSYNC_DRIVER_PATHS_H
 
+#include <stddef.h>
+
 enum { PathTextSize = 255 };  // 254 characters and the terminator
 
 extern char ExeDirectory[PathTextSize];
@@ -32,5 +34,17 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
 
 // DeriveFilePathsWith with this platform's separator and naming rule.
 void DeriveFilePaths(const char* exePath);
+
+// Writes the running executable's full path into path (size bytes, always
+// terminated): the system's own record of it (GetModuleFileNameA on Windows,
+// /proc/self/exe on Linux), so that a program started by a relative or bare
+// name still finds its files. Where the system has no answer, or the answer
+// does not fit, firstArgument is used instead (NULL gives an empty path).
+// Returns 1 when the system's record was used, 0 when firstArgument was.
+int FindExecutablePath(const char* firstArgument, char* path, size_t size);
+
+// Size for FindExecutablePath's result: longer than any path text, so that a
+// path too long for the file names is refused whole rather than cut.
+enum { ExecutablePathSize = 4096 };
 
 #endif

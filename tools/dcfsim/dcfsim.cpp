@@ -45,6 +45,7 @@ struct Options {
   char device[PathSize];  // existing device to serve instead of a pty, or empty
   long baud;
   int64_t offsetMs;       // added to the clock before encoding
+  int64_t stepMs;         // added once more for every telegram answered before
   int fault;
   long gapMs;             // pause between trickled pieces
   long floodBytes;
@@ -185,7 +186,7 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
   if (fault == FaultSilent) return 1;
 
   ModuleTime now;
-  ModuleTimeAt(ClockMilliseconds() + o->offsetMs, &now);
+  ModuleTimeAt(ClockMilliseconds() + o->offsetMs + (s->telegramCommands - 1) * o->stepMs, &now);
   int frameFault = fault == FaultParity ? FrameParity
                    : fault == FaultMarks ? FrameMarks
                    : fault == FaultIncomplete ? FrameIncomplete : FrameNormal;
@@ -303,7 +304,7 @@ static void RemoveLink(const char* link, const char* target) {
 static void Usage(FILE* to) {
   fprintf(to,
           "usage: dcfsim [--link PATH] [--device PATH] [--baud N] [--offset SECONDS]\n"
-          "              [--fault NAME] [--fault-after N] [--gap MS] [--flood-bytes N]\n"
+          "              [--step SECONDS] [--fault NAME] [--fault-after N] [--gap MS] [--flood-bytes N]\n"
           "              [--verbose]\n"
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
           "the --link path, else the pseudo-terminal, else the --device served.\n"
@@ -346,12 +347,13 @@ static int ParseOptions(int argc, char** argv, Options* o) {
     } else if (strcmp(name, "--baud") == 0) {
       speed_t unused;
       ok = ParseLong(value, 1, 4000000, &o->baud) && BaudConstant(o->baud, &unused);
-    } else if (strcmp(name, "--offset") == 0) {
+    } else if (strcmp(name, "--offset") == 0 || strcmp(name, "--step") == 0) {
       char* end = NULL;
       double seconds = strtod(value, &end);
-      // Up to about a century either way.
-      ok = end != value && *end == '\0' && isfinite(seconds) && fabs(seconds) <= 3.2e9;
-      if (ok) o->offsetMs = (int64_t)llround(seconds * 1000.0);
+      // Up to about a century either way; a step up to a day.
+      double most = name[2] == 'o' ? 3.2e9 : 86400.0;
+      ok = end != value && *end == '\0' && isfinite(seconds) && fabs(seconds) <= most;
+      if (ok) *(name[2] == 'o' ? &o->offsetMs : &o->stepMs) = (int64_t)llround(seconds * 1000.0);
     } else if (strcmp(name, "--fault") == 0) {
       o->fault = FaultCount;
       for (int f = 0; f < FaultCount; ++f) {

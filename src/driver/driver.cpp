@@ -1,0 +1,165 @@
+// The program's main flow and its Ctrl-C handler.
+#include "driver/driver.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "decode/decode.h"
+#include "driver/interrupt.h"
+#include "driver/paths.h"
+#include "driver/settings.h"
+#include "link/exchange.h"
+#include "link/port.h"
+#include "log/log.h"
+
+// Taken by the Ctrl-C handler when it starts, or by the main flow once its
+// final wait is over, whichever comes first: that side ends the process and
+// the other never races it through exit.
+static std::atomic<int> EndClaimed(0);
+
+void SleepSeconds(int seconds) {
+  int saved = errno;
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  errno = saved;
+}
+
+// Text for the console only, never logged. Console writes that succeed must
+// not leave a code in the error number, which holds the run's status.
+static void Console(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+static void Console(const char* format, ...) {
+  int saved = errno;
+  va_list arguments;
+  va_start(arguments, format);
+  vprintf(format, arguments);
+  va_end(arguments);
+  fflush(stdout);
+  errno = saved;
+}
+
+void InterruptHandler(int) {
+  // The main flow has finished its final wait and is ending the process.
+  if (EndClaimed.exchange(1) != 0) return;
+  Console("\nCtrl-C\n");
+  // Does nothing when the port is not open, never was, or is closed already.
+  SetRts(0);
+  SetDtr(0);
+  ClosePort();
+  SleepSeconds(1);
+  exit(StatusInterrupted);
+}
+
+// Lines off and port closed; the status is left as it is.
+static void Shutdown(void) {
+  SetRts(0);
+  SetDtr(0);
+  if (ClosePort() != 0) {
+    LogMessage("Can't close %s", PortName);
+  } else {
+    LogMessage("%s closed", PortName);
+  }
+}
+
+// Reports a non-zero status, waits, and returns the status for the exit.
+static int Final(void) {
+  if (errno != 0) LogMessage("Return errno %d", errno);
+  SleepSeconds(FinalWaitSeconds);
+  int status = errno;
+  // Ctrl-C has come: its handler ends the process with its own status.
+  if (EndClaimed.exchange(1) != 0) {
+    for (;;) SleepSeconds(60);
+  }
+  return status;
+}
+
+// One poll: the telegram command, its answer dumped and decoded. A short
+// answer is logged and leaves the status alone.
+static void Poll(void) {
+  int decoded = Settings.TimerGetDecodedTime != 0;
+  const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
+  int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
+  memcpy(AnswerBuffer, command, CommandSize);
+  int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected);
+  if (received < expected) {
+    LogMessage("Receive error!");
+    return;
+  }
+  DumpFrame(AnswerBuffer, received, DumpHex);
+  if (decoded) {
+    DecodeDecodedTimeFrame(AnswerBuffer);
+  } else {
+    DecodeRawTelegramFrame(AnswerBuffer);
+  }
+}
+
+// The wait between polls, shown as a countdown that overwrites itself:
+// timer x 60 - 1 seconds, nothing at all for timer 0 or below.
+static void Countdown(void) {
+  // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
+  // instead of overflowing into a negative or short wait.
+  long long total = (long long)Settings.timer * 60;
+  if (total > INT_MAX) total = INT_MAX;
+  for (long long counter = 1; counter < total; ++counter) {
+    SleepSeconds(1);
+    Console("%4d secs left \r", (int)(total - counter));
+  }
+}
+
+int RunProgram(int argc, char** argv) {
+  InstallInterruptHandler(InterruptHandler);
+  Console("Ctrl-C to exit\n");
+
+  static char executable[ExecutablePathSize];
+  FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
+  DeriveFilePaths(executable);
+  LoadSettings();
+
+  if (OpenPort() == InvalidPortHandle) {
+    errno = StatusOpenFailed;
+    LogMessage("%s not opened", PortName);
+    return Final();
+  }
+  errno = 0;
+  LogMessage("%s opened", PortName);
+
+  if (!ConfigurePort(Settings.baud, 8, NoParity, OneStopBit)) {
+    errno = StatusConfigureFailed;
+    LogMessage("Can't set %s", PortName);
+    Shutdown();
+    return Final();
+  }
+
+  // The module draws its power from RTS and DTR.
+  SetRts(1);
+  SetDtr(1);
+  SleepSeconds(1);
+
+  memcpy(AnswerBuffer, IdentCommand, CommandSize);
+  int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, IdentFrameSize);
+  if (received < IdentFrameSize) {
+    errno = StatusNoIdentification;
+    LogMessage("Receive error!");
+    Shutdown();
+    return Final();
+  }
+  DumpFrame(AnswerBuffer, received, DumpText);
+
+  for (;;) {
+    Poll();
+    if (Settings.TimerEnable == 0) break;
+    Countdown();
+  }
+  Shutdown();
+  return Final();
+}

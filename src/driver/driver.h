@@ -1,0 +1,38 @@
+// The program's main flow: start-up, identification of the receiver, the
+// polling loop with its countdown, shutdown, and the Ctrl-C handler.
+//
+// The run's status is kept in the process error number (errno): the flow
+// sets it at fixed points, a failing library call after that (such as the
+// opening of the log file) leaves its own code there, and the final value
+// becomes the exit status:
+//   0    normal end (one poll with TimerEnable 0)
+//   254  the port could not be opened
+//   253  the port could not be configured
+//   250  the identification answer was shorter than 12 bytes
+//   3    ended by Ctrl-C
+//   any other: the error code of a library call that failed after that.
+#ifndef DCFSYNC_DRIVER_DRIVER_H
+#define DCFSYNC_DRIVER_DRIVER_H
+
+enum {
+  StatusOpenFailed = 254,
+  StatusConfigureFailed = 253,
+  StatusNoIdentification = 250,
+  StatusInterrupted = 3,
+  FinalWaitSeconds = 5
+};
+
+// Runs the whole program: uses only its own path (argv[0] where the system
+// cannot tell it) and returns the exit status. Does not return while
+// TimerEnable is on; Ctrl-C ends the process from inside InterruptHandler.
+int RunProgram(int argc, char** argv);
+
+// Ctrl-C: "\nCtrl-C\n" on the console, RTS and DTR off, port closed (when
+// open), a 1-second wait, then the process ends with status 3. Runs beside
+// the main flow, which it never returns to.
+void InterruptHandler(int signal);
+
+// Waits the given whole seconds; the process error number is kept.
+void SleepSeconds(int seconds);
+
+#endif

@@ -1,0 +1,4 @@
+// dcfsync: sets the PC clock from a DCF77 receiver module on a serial port.
+#include "driver/driver.h"
+
+int main(int argc, char** argv) { return RunProgram(argc, argv); }
