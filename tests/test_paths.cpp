@@ -1,6 +1,8 @@
 // The program's file names, derived from the executable's own path.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <filesystem>
 #include <string>
 
@@ -107,6 +109,28 @@ TEST(FilePaths, SettingsAreFoundBesideTheExecutable) {
   DeriveFilePaths((dir + "dcfsync").c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), posix ? "" : "Error argv[]!\n");
   EXPECT_EQ(std::string(SettingsPath), dir + (posix ? "dcfsync.ini" : ".ini"));
+}
+
+TEST(ExecutablePath, ComesFromTheSystemNotFromTheFirstArgument) {
+  static char path[ExecutablePathSize];
+  // A bare name, as a shell passes it for a program found through PATH.
+  ASSERT_EQ(1, FindExecutablePath("paths_test", path, sizeof path));
+  std::filesystem::path found(path);
+  EXPECT_TRUE(found.is_absolute()) << path;
+  EXPECT_EQ("paths_test", found.stem().string());
+  EXPECT_TRUE(std::filesystem::exists(found)) << path;
+}
+
+TEST(ExecutablePath, FallsBackToTheFirstArgumentWhenTheRecordDoesNotFit) {
+  char path[8];
+  memset(path, 'x', sizeof path);
+  EXPECT_EQ(0, FindExecutablePath("a/b/rx", path, sizeof path));
+  EXPECT_STREQ("a/b/rx", path);
+  // Cut, it would name other files: nothing is used instead.
+  EXPECT_EQ(0, FindExecutablePath("a/b/dcfsync", path, sizeof path));
+  EXPECT_STREQ("", path);
+  EXPECT_EQ(0, FindExecutablePath(NULL, path, sizeof path));
+  EXPECT_STREQ("", path);
 }
 
 }  // namespace

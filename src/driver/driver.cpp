@@ -25,6 +25,15 @@
 // the other never races it through exit.
 static std::atomic<int> EndClaimed(0);
 
+// The main flow stops here for good once Ctrl-C has been taken: the handler
+// closes the port under it, and polling on would only fill the log with
+// "Receive error!" lines (thousands a second with timer 0) until the handler
+// ends the process.
+static void HaltIfInterrupted(void) {
+  if (EndClaimed.load() == 0) return;
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
 void SleepSeconds(int seconds) {
   int saved = errno;
   if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -77,9 +86,7 @@ static int Final(void) {
   SleepSeconds(FinalWaitSeconds);
   int status = errno;
   // Ctrl-C has come: its handler ends the process with its own status.
-  if (EndClaimed.exchange(1) != 0) {
-    for (;;) SleepSeconds(60);
-  }
+  if (EndClaimed.exchange(1) != 0) HaltIfInterrupted();
   return status;
 }
 
@@ -91,6 +98,7 @@ static void Poll(void) {
   int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
   memcpy(AnswerBuffer, command, CommandSize);
   int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected);
+  HaltIfInterrupted();
   if (received < expected) {
     LogMessage("Receive error!");
     return;
@@ -112,6 +120,7 @@ static void Countdown(void) {
   if (total > INT_MAX) total = INT_MAX;
   for (long long counter = 1; counter < total; ++counter) {
     SleepSeconds(1);
+    HaltIfInterrupted();
     Console("%4d secs left \r", (int)(total - counter));
   }
 }
@@ -125,6 +134,7 @@ int RunProgram(int argc, char** argv) {
   DeriveFilePaths(executable);
   LoadSettings();
 
+  HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() == InvalidPortHandle) {
     errno = StatusOpenFailed;
     LogMessage("%s not opened", PortName);
@@ -147,6 +157,7 @@ int RunProgram(int argc, char** argv) {
 
   memcpy(AnswerBuffer, IdentCommand, CommandSize);
   int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, IdentFrameSize);
+  HaltIfInterrupted();
   if (received < IdentFrameSize) {
     errno = StatusNoIdentification;
     LogMessage("Receive error!");
@@ -156,6 +167,7 @@ int RunProgram(int argc, char** argv) {
   DumpFrame(AnswerBuffer, received, DumpText);
 
   for (;;) {
+    HaltIfInterrupted();
     Poll();
     if (Settings.TimerEnable == 0) break;
     Countdown();

@@ -39,7 +39,8 @@ void DeriveFilePaths(const char* exePath);
 // terminated): the system's own record of it (GetModuleFileNameA on Windows,
 // /proc/self/exe on Linux), so that a program started by a relative or bare
 // name still finds its files. Where the system has no answer, or the answer
-// does not fit, firstArgument is used instead (NULL gives an empty path).
+// does not fit, firstArgument is used instead; NULL, or an argument that
+// does not fit either, gives an empty path (never a cut one).
 // Returns 1 when the system's record was used, 0 when firstArgument was.
 int FindExecutablePath(const char* firstArgument, char* path, size_t size);
 

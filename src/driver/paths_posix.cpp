@@ -18,6 +18,7 @@ int FindExecutablePath(const char* firstArgument, char* path, size_t size) {
     path[length] = '\0';
     return 1;
   }
-  snprintf(path, size, "%s", firstArgument != NULL ? firstArgument : "");
+  int fits = snprintf(path, size, "%s", firstArgument != NULL ? firstArgument : "");
+  if (fits < 0 || (size_t)fits >= size) path[0] = '\0';  // never a cut path
   return 0;
 }
