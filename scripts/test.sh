@@ -36,24 +36,15 @@ wants() {
 
 # --- Packages ----------------------------------------------------------------
 
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
-
-missing=()
-need_cmd() { # need_cmd COMMAND PACKAGE...
-  local cmd=$1; shift
-  command -v "$cmd" >/dev/null 2>&1 || missing+=("$@")
-}
-need_pkg() { # need_pkg PACKAGE
-  installed "$1" || missing+=("$1")
-}
+# shellcheck source=scripts/packages.sh
+source "$repo/scripts/packages.sh"
 
 need_cmd cmake cmake
 need_cmd make make
 if wants native || wants asan; then
   need_cmd g++ g++
   need_pkg libgtest-dev
+  need_cmd setpriv util-linux               # the program's runs drop the right to set the clock
 fi
 if wants windows; then
   need_pkg googletest                       # sources in /usr/src/googletest
@@ -63,27 +54,11 @@ if wants windows; then
   need_cmd wineserver wine wine64
   need_cmd flock util-linux
   need_cmd socat socat                      # pseudo-terminal pairs for the COM ports
+  need_cmd g++ g++                          # the simulator, built for this machine
+  need_cmd setpriv util-linux               # the program run without CAP_SYS_TIME
 fi
 
-if [ ${#missing[@]} -gt 0 ]; then
-  # Each package once, in order.
-  read -r -a missing <<<"$(printf '%s\n' "${missing[@]}" | awk '!seen[$0]++' | tr '\n' ' ')"
-  echo "test.sh: installing ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "test.sh: not root; install these packages first: ${missing[*]}" >&2
-    exit 1
-  fi
-  mkdir -p "$repo/build"
-  apt_log="$repo/build/apt-install.log"
-  if ! { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-         DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-       } >"$apt_log" 2>&1 </dev/null; then
-    tail -n 30 "$apt_log" >&2
-    echo "test.sh: installing packages failed (whole output in $apt_log)" >&2
-    exit 1
-  fi
-  echo "test.sh: installed (output in $apt_log)"
-fi
+install_missing test.sh || exit 1
 
 # --- Wine --------------------------------------------------------------------
 

@@ -1,0 +1,461 @@
+#!/bin/bash
+# Runs the Windows program itself under Wine against the receiver simulator
+# and checks what it shows on the console, writes to its log and data files
+# and returns as its exit status.
+#   tests/e2e-windows.sh SCENARIO path/to/dcfsync.exe path/to/host/dcfsim
+#
+# Scenarios:
+#   raw        one poll of the raw telegram (TimerEnable=0), data file on
+#   decoded    one poll of the module's decoded time
+#   unmapped   a port name that names no device: not opened, status 254
+#   interrupt  polling every minute, ended by Ctrl-C (SIGINT) in the countdown
+#   settime    clock setting on, the simulator an hour ahead: Wine refuses to
+#              set the clock (error 1314), which the program reports
+#
+# Each run has a directory of its own, <build>/e2e/SCENARIO, holding a copy of
+# the program and its settings file. COM1 is mapped through the registry
+# (HKLM\Software\Wine\Ports) to the simulator's pseudo-terminal; the program
+# is not started unless Wine's dosdevices show that mapping in force, since a
+# COM number without a mapping reaches this machine's real serial devices.
+# The program runs without the privilege to set the clock (CAP_SYS_TIME), and
+# Wine never sets the machine's clock anyway.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+run="$repo/cmake/wine-run.sh"
+export WINEPREFIX="$repo/build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The German legal time rules; Wine takes the local time from TZ.
+export TZ="CET-1CEST,M3.5.0,M10.5.0/3"
+export LC_ALL=C
+
+if [ $# -ne 3 ]; then
+  echo "usage: $0 raw|decoded|unmapped|interrupt|settime dcfsync.exe dcfsim" >&2
+  exit 2
+fi
+scenario=$1
+exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+sim=$3
+case "$scenario" in
+  raw|decoded|unmapped|interrupt|settime) ;;
+  *) echo "e2e-windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
+esac
+[ -f "$exe" ] || { echo "e2e-windows.sh: no program $exe" >&2; exit 1; }
+[ -x "$sim" ] || { echo "e2e-windows.sh: no simulator $sim" >&2; exit 1; }
+
+# Without the privilege to set the clock, whoever runs this.
+drop_caps=()
+if [ "$(id -u)" -eq 0 ]; then
+  command -v setpriv >/dev/null ||
+    { echo "e2e-windows.sh: setpriv is missing; not running as root without it" >&2; exit 1; }
+  drop_caps=(setpriv --inh-caps=-sys_time --bounding-set=-sys_time)
+fi
+
+dir="$(dirname "$exe")/e2e/$scenario"
+rm -rf "$dir"
+mkdir -p "$dir"
+cp "$exe" "$dir/dcfsync.exe"
+out="$dir/out.txt"
+log="$dir/dcfsync.log"
+dat="$dir/dcfsync.dat"
+
+lines="$repo/build/serial"
+link="$lines/sim-com1"
+mkdir -p "$lines"
+
+sim_pid=
+prog_pid=
+cleanup() {
+  if [ -n "$prog_pid" ] && kill -0 "$prog_pid" 2>/dev/null; then
+    kill -KILL "$prog_pid" 2>/dev/null || true
+    wait "$prog_pid" 2>/dev/null || true
+  fi
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -KILL "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL [$scenario]: $*" >&2
+  failures=$((failures + 1))
+}
+
+# --- The simulator and the port mapping ---------------------------------------
+
+# Starts the simulator on a new pseudo-terminal behind $link; sets sim_pid and
+# pty (the terminal the link points at).
+start_simulator() {
+  "$sim" --link "$link" "$@" >"$dir/sim.out" 2>"$dir/sim.err" </dev/null &
+  sim_pid=$!
+  local first=
+  for _ in $(seq 50); do
+    first=$(head -n 1 "$dir/sim.out" 2>/dev/null || true)
+    [ -n "$first" ] && break
+    sleep 0.1
+  done
+  if [ "$first" != "$link" ]; then
+    echo "e2e-windows.sh: the simulator printed '$first', not $link" >&2
+    cat "$dir/sim.err" >&2
+    exit 1
+  fi
+  pty=$(readlink "$link" || true)
+  case "$pty" in
+    /dev/pts/*) ;;
+    *) echo "e2e-windows.sh: $link points at '$pty', no pseudo-terminal" >&2; exit 1 ;;
+  esac
+}
+
+# Stops the simulator and checks that it ends and takes its link with it.
+stop_simulator() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  local i
+  for i in $(seq 50); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    fail "the simulator did not end within 5 s of SIGTERM"
+    kill -KILL "$sim_pid" 2>/dev/null || true
+  fi
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+  [ -L "$link" ] && fail "the simulator left its link $link behind"
+  return 0
+}
+
+# Process ids other than the simulator that have the simulator's terminal open.
+pty_holders() {
+  { find /proc/[0-9]*/fd -mindepth 1 -maxdepth 1 -lname "$pty" 2>/dev/null || true; } |
+    cut -d / -f 3 | sort -u | { grep -vx "$sim_pid" || true; } | tr '\n' ' '
+}
+
+# The registry text of COM1's mapping, or nothing.
+mapping() {
+  bash "$run" reg query 'HKLM\Software\Wine\Ports' /v COM1 2>/dev/null </dev/null |
+    tr -d '\r' | awk '$1 == "COM1" { print $3 }'
+}
+
+# Maps COM1 to the simulator's link; Wine reads the mapping when its server
+# starts, so the server is restarted when the mapping changes.
+map_com1() {
+  if [ "$(mapping)" != "$link" ]; then
+    bash "$run" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$link" /f \
+      >/dev/null 2>&1 </dev/null
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    wineserver -w >/dev/null 2>&1 </dev/null || true
+    # Starting any program brings the server and its port mapping back.
+    bash "$run" cmd /c exit >/dev/null 2>&1 </dev/null || true
+  fi
+  local now
+  now=$(readlink "$WINEPREFIX/dosdevices/com1" || true)
+  if [ "$now" != "$link" ]; then
+    echo "e2e-windows.sh: COM1 maps to '$now', not $link; not running" >&2
+    exit 1
+  fi
+}
+
+# --- The program ----------------------------------------------------------------
+
+# Writes the settings file: one key=value per argument, Windows line ends.
+settings() {
+  {
+    printf '[init]\r\n'
+    printf '%s\r\n' "$@"
+  } >"$dir/dcfsync.ini"
+}
+
+# Starts the program in the background from its directory; prog_pid is the
+# Wine process that runs it (every step up to Wine replaces itself by exec).
+start_program() {
+  : >"$out"
+  (cd "$dir" && exec "${drop_caps[@]}" bash "$run" ./dcfsync.exe >"$out" 2>"$dir/err.txt" </dev/null) &
+  prog_pid=$!
+}
+
+# Waits up to $1 seconds for the program to end; sets status (empty: still running).
+await_program() {
+  local tenths=$(($1 * 10)) i
+  status=
+  for ((i = 0; i < tenths; i++)); do
+    kill -0 "$prog_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$prog_pid" 2>/dev/null; then
+    return 0
+  fi
+  status=0
+  wait "$prog_pid" || status=$?
+  prog_pid=
+}
+
+# Waits up to $2 seconds until the console shows a line matching ERE $1.
+await_output() {
+  local tenths=$(($2 * 10)) i
+  for ((i = 0; i < tenths; i++)); do
+    [ -n "$(console_line "$1")" ] && return 0
+    kill -0 "$prog_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$(console_line "$1")" ]
+}
+
+# The console output as lines: both line ends taken apart (the countdown
+# overwrites itself with a bare carriage return), empty pieces dropped.
+console_lines() {
+  tr '\r' '\n' <"$out" | sed '/^$/d'
+}
+
+# The first line of the console matching ERE $1, or nothing. (The whole
+# output is read first: a reader that stops at the first match could fail
+# the pipeline.)
+console_line() {
+  local text
+  text=$(console_lines 2>/dev/null || true)
+  grep -E -m 1 -- "$1" <<<"$text" || true
+}
+
+# --- Checks ----------------------------------------------------------------------
+
+ts='[0-3][0-9]\.[01][0-9]\.[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+weekdays='Monday|Tuesday|Wednesday|Thursday|Friday|Saturday|Sunday'
+
+# expect_lines NAME FILE ERE...: the file holds exactly these lines, in order,
+# each matching its pattern.
+expect_lines() {
+  local name=$1 file=$2
+  shift 2
+  local -a got
+  mapfile -t got < <(tr -d '\r' <"$file")
+  if [ ${#got[@]} -ne $# ]; then
+    fail "$name: ${#got[@]} lines, $# expected"
+  fi
+  local i=0 pattern
+  for pattern in "$@"; do
+    if [ $i -ge ${#got[@]} ]; then
+      fail "$name: line $((i + 1)) missing, expected /$pattern/"
+    elif ! [[ ${got[$i]} =~ ^${pattern}$ ]]; then
+      fail "$name: line $((i + 1)) is '${got[$i]}', expected /$pattern/"
+    fi
+    i=$((i + 1))
+  done
+}
+
+# expect_in_order NAME ERE...: the console shows lines matching these
+# patterns in this order (other lines between them allowed).
+expect_in_order() {
+  local name=$1
+  shift
+  local -a got
+  mapfile -t got < <(console_lines)
+  local i=0 pattern
+  for pattern in "$@"; do
+    while [ $i -lt ${#got[@]} ] && ! [[ ${got[$i]} =~ ^${pattern}$ ]]; do i=$((i + 1)); done
+    if [ $i -ge ${#got[@]} ]; then
+      fail "$name: no line /$pattern/ (in this order)"
+      return 0
+    fi
+    i=$((i + 1))
+  done
+}
+
+# The console's time-stamped lines must be the log file's lines, all of them
+# and nothing else ("Ctrl-C to exit" and the countdown are for the console only).
+expect_log_matches_console() {
+  if [ ! -f "$log" ]; then
+    fail "no log file $log"
+    return 0
+  fi
+  if ! diff <(console_lines | grep -E "^$ts " || true) <(tr -d '\r' <"$log") >"$dir/log.diff"; then
+    fail "the log file differs from the console's time-stamped lines:"
+    cat "$dir/log.diff" >&2
+  fi
+}
+
+# Seconds since 1970 of a local "dd.mm.yyyy hh:mm:ss" in the time zone above.
+epoch_of() {
+  local d=$1
+  date -d "${d:6:4}-${d:3:2}-${d:0:2} ${d:11:8}" +%s
+}
+
+# Telegram checks common to both decoders: flag bits, the decoded date with
+# its weekday, and a difference to the PC clock of a few seconds at most.
+check_telegram() {
+  local flags when diff
+  flags=$(console_line "^$ts R:")
+  if [[ $flags =~ Z1:([01])\ Z2:([01]) ]]; then
+    # A transmitter always sends exactly one of the two zone bits.
+    [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ] ||
+      fail "zone bits Z1 and Z2 both ${BASH_REMATCH[1]}: '$flags'"
+  fi
+  when=$(console_line "^$ts [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\.[0-9]{3} ")
+  if [[ $when =~ \ ([0-9]{2})\.([0-9]{2})\.([0-9]{4})\ ($weekdays)$ ]]; then
+    local weekday
+    weekday=$(date -d "${BASH_REMATCH[3]}-${BASH_REMATCH[2]}-${BASH_REMATCH[1]}" +%A 2>/dev/null || true)
+    [ "$weekday" = "${BASH_REMATCH[4]}" ] ||
+      fail "telegram date ${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]} is a '$weekday', shown as ${BASH_REMATCH[4]}"
+  else
+    fail "no telegram date line"
+  fi
+  diff=$(console_line "^$ts Time diff: ")
+  if [[ $diff =~ Time\ diff:\ -?0d\ 00:00:0([0-4])\.[0-9]{3}\  ]]; then
+    :
+  else
+    fail "the simulator sends the PC's own time, yet: '$diff'"
+  fi
+}
+
+# --- Scenarios -------------------------------------------------------------------
+
+hex="([0-9A-F]{2} )"
+ident="$ts DCFSIM 1\.0<CR><LF>"
+flags="$ts R:0 A1:[01] Z1:[01] Z2:[01] A2:0 S:1"
+datetime="$ts [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\.[0-9]{3} [0-3][0-9]\.[01][0-9]\.[0-9]{4} ($weekdays)"
+timediff="$ts Time diff: -?[0-9]+d [0-9]{2}:[0-5][0-9]:[0-5][0-9]\.[0-9]{3} ContValidTime: 1"
+
+case "$scenario" in
+raw|decoded)
+  start_simulator
+  map_com1
+  if [ "$scenario" = raw ]; then
+    settings port=COM1 TimerEnable=0 TimerGetDecodedTime=0 WriteData=1
+    frame="$ts $hex{26}"
+  else
+    settings port=COM1 TimerEnable=0 TimerGetDecodedTime=1 WriteData=1
+    frame="$ts $hex{10}"
+  fi
+  start_program
+  await_program 40
+  [ -n "$status" ] || fail "still running after 40 s"
+  [ "$status" = 0 ] || fail "exit status $status, 0 expected"
+  expect_lines console "$out" "Ctrl-C to exit" "$ts COM1 opened" "$ident" "$frame" \
+    "$flags" "$datetime" "$timediff" "$ts COM1 closed"
+  check_telegram
+  expect_log_matches_console
+  if [ "$scenario" = raw ]; then
+    # One line per complete raw telegram: the time, frame bytes 12 to 23 and
+    # the 72 telegram bits in groups of eight.
+    expect_lines "data file" "$dat" "$ts $hex{12}([01]{8} ){9}"
+    if [ -f "$dat" ]; then
+      dump=$(console_line "^$frame$")
+      from_dump=$(echo "${dump:20}" | cut -d ' ' -f 13-24)
+      from_data=$(tr -d '\r' <"$dat" | cut -d ' ' -f 3-14)
+      [ "$from_dump" = "$from_data" ] ||
+        fail "data file bytes '$from_data' are not frame bytes 12 to 23 '$from_dump'"
+    fi
+  else
+    # The decoded time is no raw telegram: nothing for the data file.
+    [ ! -e "$dat" ] || fail "a data file was written for a decoded-time frame"
+  fi
+  [ -z "$(pty_holders)" ] || fail "the line is still open in process $(pty_holders)"
+  stop_simulator
+  ;;
+
+unmapped)
+  # A name that is neither a COM number nor a file: Wine opens nothing.
+  settings port=NOPORT TimerEnable=0
+  start_program
+  await_program 30
+  [ -n "$status" ] || fail "still running after 30 s"
+  [ "$status" = 254 ] || fail "exit status $status, 254 expected"
+  expect_lines console "$out" "Ctrl-C to exit" "$ts NOPORT not opened" "$ts Return errno 254"
+  expect_log_matches_console
+  [ ! -e "$dir/NOPORT" ] || fail "opening the port created a file NOPORT"
+  ;;
+
+interrupt)
+  start_simulator
+  map_com1
+  settings port=COM1 timer=1 TimerEnable=1
+  start_program
+  if ! await_output "^$ts Time diff: .* ContValidTime: 1$" 20; then
+    fail "no poll result within 20 s"
+  else
+    # The process signalled must be Wine running the program, without the
+    # privilege to set the clock.
+    cmdline=$(tr '\0' ' ' <"/proc/$prog_pid/cmdline" 2>/dev/null || true)
+    loader=$(basename "$(readlink "/proc/$prog_pid/exe" 2>/dev/null || true)")
+    case "$cmdline:$loader" in
+      *dcfsync.exe*:wine*) ;;
+      *) fail "process $prog_pid is '$cmdline' ($loader), not Wine running dcfsync.exe" ;;
+    esac
+    bounding=$(awk '$1 == "CapBnd:" { print $2 }' "/proc/$prog_pid/status" 2>/dev/null || echo 0)
+    (( (16#${bounding:-0} >> 25) & 1 )) && fail "the program runs with CAP_SYS_TIME"
+    # While the program runs, the line is open in Wine.
+    [ -n "$(pty_holders)" ] || fail "the line is open nowhere while the program polls"
+    # Ctrl-C while the countdown to the next poll runs.
+    await_output "^ *[0-9]+ secs left $" 5 || fail "no countdown within 5 s of the poll"
+    kill -INT "$prog_pid"
+    await_program 15
+    if [ -z "$status" ]; then
+      fail "still running 15 s after SIGINT"
+    else
+      [ "$status" = 3 ] || fail "exit status $status, 3 expected"
+    fi
+  fi
+  # "\nCtrl-C\n", with the console's CR LF line ends.
+  text=$(cat "$out"; echo .)
+  [[ $text == *$'\r\nCtrl-C\r\n'* ]] || fail "the console shows no Ctrl-C line"
+  expect_in_order console "Ctrl-C to exit" "$ts COM1 opened" "$ident" "$ts $hex{26}" \
+    "$flags" "$datetime" "$timediff" "Ctrl-C"
+  [ -z "$(console_line 'Return errno')" ] || fail "a status was reported: $(console_line 'Return errno')"
+  [ -z "$(grep -F 'Ctrl-C' "$log" 2>/dev/null)" ] || fail "Ctrl-C reached the log file"
+  check_telegram
+  expect_log_matches_console
+  [ -z "$(pty_holders)" ] || fail "the line is still open in process $(pty_holders) after Ctrl-C"
+  stop_simulator
+  ;;
+
+settime)
+  start_simulator --offset 3600
+  map_com1
+  settings port=COM1 TimerEnable=0 DCFSetTime=1 ValidDateTimeCount=1
+  start_program
+  await_program 40
+  [ -n "$status" ] || fail "still running after 40 s"
+  [ "$status" = 0 ] || fail "exit status $status, 0 expected"
+  expect_lines console "$out" "Ctrl-C to exit" "$ts COM1 opened" "$ident" "$ts $hex{26}" \
+    "$flags" "$datetime" "$timediff" \
+    "$ts Synchronizing time to [0-3][0-9]\.[01][0-9]\.[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\.[0-9]{3}" \
+    "$ts Can't set time! errno 1314" "$ts COM1 closed"
+  expect_log_matches_console
+  # The PC is an hour behind the telegram (no sign: the PC is not ahead) ...
+  diff=$(console_line "^$ts Time diff: ")
+  if [[ $diff =~ Time\ diff:\ ([0-9]+)d\ ([0-9]{2}):([0-9]{2}):([0-9]{2})\. ]]; then
+    seconds=$((10#${BASH_REMATCH[1]} * 86400 + 10#${BASH_REMATCH[2]} * 3600 +
+               10#${BASH_REMATCH[3]} * 60 + 10#${BASH_REMATCH[4]}))
+    ((seconds >= 3595 && seconds <= 3605)) || fail "an hour's difference expected: '$diff'"
+  else
+    fail "an hour's difference expected: '$diff'"
+  fi
+  # ... and the time asked for is an hour after the moment it was asked.
+  sync=$(console_line "^$ts Synchronizing time to ")
+  if [ -n "$sync" ]; then
+    asked=$(epoch_of "${sync:0:19}")
+    target=$(epoch_of "${sync:42:19}")
+    ahead=$((target - asked))
+    ((ahead >= 3595 && ahead <= 3605)) ||
+      fail "clock set $ahead s ahead of its time, 3600 expected: '$sync'"
+  fi
+  [ -z "$(pty_holders)" ] || fail "the line is still open in process $(pty_holders)"
+  stop_simulator
+  ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  {
+    echo "---- console ($out) ----"
+    cat -v "$out"
+    echo "---- log ($log) ----"
+    cat -v "$log" 2>/dev/null || echo "(none)"
+    echo "---- standard error ----"
+    cat "$dir/err.txt" 2>/dev/null || true
+    [ -f "$dir/sim.err" ] && { echo "---- simulator ----"; cat "$dir/sim.err"; }
+  } >&2
+  echo "e2e-windows.sh: $scenario: $failures check(s) failed" >&2
+  exit 1
+fi
+echo "e2e-windows.sh: $scenario: passed"

@@ -1,0 +1,31 @@
+// Preloaded into the program by the end-to-end tests in place of the C
+// library's clock_settime: records each requested time as one line
+// "clock seconds nanoseconds" in the file named by DCFSYNC_SETTIME_RECORD and
+// reports success, so the program's whole clock-setting path runs without
+// ever touching the machine's clock. Without that variable every call fails
+// with EPERM.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+extern "C" int clock_settime(clockid_t clock, const struct timespec* value) {
+  const char* record = getenv("DCFSYNC_SETTIME_RECORD");
+  if (record == NULL) {
+    errno = EPERM;
+    return -1;
+  }
+  int fd = open(record, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    errno = EPERM;
+    return -1;
+  }
+  char line[96];
+  int length = snprintf(line, sizeof line, "%d %lld %ld\n", (int)clock,
+                        (long long)value->tv_sec, (long)value->tv_nsec);
+  ssize_t written = write(fd, line, (size_t)length);
+  close(fd);
+  return written == length ? 0 : (errno = EIO, -1);
+}
