@@ -58,3 +58,14 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
   if (!complete) printf("Error argv[]!\n");
   fflush(stdout);
 }
+
+int FindExecutablePath(const char* firstArgument, char* path, size_t size) {
+  if (size < 2) {
+    if (size == 1) path[0] = '\0';
+    return 0;
+  }
+  if (SystemExecutablePath(path, size)) return 1;
+  int fits = snprintf(path, size, "%s", firstArgument != NULL ? firstArgument : "");
+  if (fits < 0 || (size_t)fits >= size) path[0] = '\0';  // never a cut path
+  return 0;
+}

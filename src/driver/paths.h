@@ -44,6 +44,11 @@ void DeriveFilePaths(const char* exePath);
 // Returns 1 when the system's record was used, 0 when firstArgument was.
 int FindExecutablePath(const char* firstArgument, char* path, size_t size);
 
+// The system's own record of the running executable's full path, written
+// into path (size bytes, at least 2); 0 when there is none or it does not
+// fit. One implementation per platform.
+int SystemExecutablePath(char* path, size_t size);
+
 // Size for FindExecutablePath's result: longer than any path text, so that a
 // path too long for the file names is refused whole rather than cut.
 enum { ExecutablePathSize = 4096 };
