@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <chrono>
-
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
@@ -14,13 +12,10 @@ const unsigned char DecodedTimeCommand[2] = {0x04, 0x00};
 
 unsigned char AnswerBuffer[AnswerBufferSize];
 
-// Whole seconds of a clock that only moves forward: a PC clock set (by this
-// program or anyone else) during an exchange cannot stretch or cut the wait.
-static long long NowSeconds(void) {
-  return (long long)std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+// Whole seconds of the link's clock, which only moves forward: a PC clock
+// set (by this program or anyone else) during an exchange cannot stretch or
+// cut the wait.
+static long long NowSeconds(void) { return (long long)(PortMonotonicMs() / 1000); }
 
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   unsigned char flush[PortReadScratchSize];

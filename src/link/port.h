@@ -70,6 +70,10 @@ int ReadPort(unsigned char* destination, int offset, int size);
 // Writes the 2 command bytes; returns 2 when both went out, else 0.
 int WriteCommand(const unsigned char* command);
 
+// Milliseconds of a clock that only moves forward (not the PC clock, which
+// may be set meanwhile): the pace of reads, writes and answers.
+int64_t PortMonotonicMs(void);
+
 // Closes the port. Returns 0 when it was closed, 1 when closing failed or the
 // port was not open. From then on the port counts as not open.
 int ClosePort(void);

@@ -22,8 +22,9 @@ static int SystemControl(int fd, unsigned long request, void* arg) {
   return ioctl(fd, request, arg);
 }
 
-const PortSystemCalls RealPortSystemCalls = {SystemOpen, close, flock, SystemControl,
-                                             tcgetattr,  tcsetattr, poll, read, write};
+const PortSystemCalls RealPortSystemCalls = {SystemOpen, close,     flock, SystemControl,
+                                             tcgetattr,  tcsetattr, poll,  read,
+                                             write,      clock_gettime};
 PortSystemCalls PortCalls = RealPortSystemCalls;
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
@@ -40,9 +41,12 @@ static int OpenDescriptor(void) {
   return value == InvalidPortHandle ? -1 : (int)value;
 }
 
-static int64_t MonotonicMs(void) {
+int64_t PortMonotonicMs(void) {
+  int saved = errno;
   struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  memset(&now, 0, sizeof now);
+  PortCalls.Clock(CLOCK_MONOTONIC, &now);
+  errno = saved;
   return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -172,10 +176,10 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   memset(scratch, 0, sizeof scratch);
   int count = 0;
   int hungUp = 0;
-  const int64_t totalEnd = MonotonicMs() + (int64_t)request * PortReadPerByteMs;
+  const int64_t totalEnd = PortMonotonicMs() + (int64_t)request * PortReadPerByteMs;
   int64_t lastByte = 0;
   while (count < request) {
-    int64_t now = MonotonicMs();
+    int64_t now = PortMonotonicMs();
     int64_t wait = totalEnd - now;
     if (count > 0 && lastByte + PortReadIntervalMs - now < wait) {
       wait = lastByte + PortReadIntervalMs - now;
@@ -197,7 +201,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
       ssize_t got = PortCalls.Read(fd, scratch + count, (size_t)(request - count));
       if (got > 0) {
         count += (int)got;
-        lastByte = MonotonicMs();
+        lastByte = PortMonotonicMs();
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
@@ -210,7 +214,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     // A line whose far end is gone answers like a silent one: the read takes
     // its full time instead of returning at once and being retried in a
     // tight loop by the caller.
-    int64_t rest = totalEnd - MonotonicMs();
+    int64_t rest = totalEnd - PortMonotonicMs();
     if (rest > 0) PortCalls.Poll(NULL, 0, (int)rest);
     return 0;
   }
@@ -226,7 +230,7 @@ int WriteCommand(const unsigned char* command) {
   if (fd < 0) return 0;
   // Both bytes go out before the call returns; a line that takes neither
   // within a second (output held back by flow control) counts as failed.
-  const int64_t end = MonotonicMs() + 1000;
+  const int64_t end = PortMonotonicMs() + 1000;
   size_t sent = 0;
   while (sent < CommandSize) {
     ssize_t put = PortCalls.Write(fd, command + sent, CommandSize - sent);
@@ -235,7 +239,7 @@ int WriteCommand(const unsigned char* command) {
       continue;
     }
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
-    int64_t rest = end - MonotonicMs();
+    int64_t rest = end - PortMonotonicMs();
     if (rest <= 0) break;
     struct pollfd ready;
     ready.fd = fd;

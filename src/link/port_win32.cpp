@@ -15,6 +15,8 @@ PortSystemCalls PortCalls = RealPortSystemCalls;
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
 
+int64_t PortMonotonicMs(void) { return (int64_t)GetTickCount64(); }
+
 // The open port's handle, or NULL when the port is not open.
 static HANDLE OpenHandle(void) {
   PortHandleValue value = PortHandle.load();

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <time.h>
 
 struct PortSystemCalls {
   int (*OpenDevice)(const char* path, int flags);
@@ -17,6 +18,7 @@ struct PortSystemCalls {
   int (*Poll)(struct pollfd* fds, nfds_t count, int timeoutMs);
   ssize_t (*Read)(int fd, void* buffer, size_t size);
   ssize_t (*Write)(int fd, const void* buffer, size_t size);
+  int (*Clock)(clockid_t clock, struct timespec* now);  // clock_gettime, CLOCK_MONOTONIC
 };
 
 // The calls in use; RealPortSystemCalls holds the system's own.
