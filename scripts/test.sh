@@ -1,10 +1,12 @@
 #!/bin/bash
-# Builds dcfsync and runs its tests in three builds:
+# Builds dcfsync and runs its tests in four builds:
 #   native   the POSIX build
 #   asan     the POSIX build with AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows  the Windows build made with MinGW-w64, its tests run under Wine
+#   fuzz     the fuzz targets (clang, libFuzzer), each run for a short while
+#            (DCF_FUZZ_SECONDS, default 60; scripts/fuzz.sh runs them longer)
 #
-# Usage: scripts/test.sh [native|asan|windows]...   (no argument: all three)
+# Usage: scripts/test.sh [native|asan|windows|fuzz]...   (no argument: all four)
 #
 # Installs what a fresh Debian machine lacks for the chosen builds (as root,
 # with apt-get). Every chosen build is run even when an earlier one fails; the
@@ -14,15 +16,15 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_suites=(native asan windows)
+all_suites=(native asan windows fuzz)
 if [ $# -eq 0 ]; then
   suites=("${all_suites[@]}")
 else
   suites=()
   for s in "$@"; do
     case "$s" in
-      native|asan|windows) suites+=("$s") ;;
-      -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+      native|asan|windows|fuzz) suites+=("$s") ;;
+      -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
       *) echo "test.sh: unknown build '$s' (known: ${all_suites[*]})" >&2; exit 2 ;;
     esac
   done
@@ -56,6 +58,11 @@ if wants windows; then
   need_cmd socat socat                      # pseudo-terminal pairs for the COM ports
   need_cmd g++ g++                          # the simulator, built for this machine
   need_cmd setpriv util-linux               # the program run without CAP_SYS_TIME
+fi
+
+if wants fuzz; then
+  need_cmd clang++ clang
+  need_pkg libclang-rt-14-dev               # libFuzzer and the sanitizer runtimes
 fi
 
 install_missing test.sh || exit 1
@@ -97,6 +104,10 @@ run_suite() {
   local s=$1
   cmake --preset "$s" || return 1
   cmake --build --preset "$s" -j2 || return 1
+  if [ "$s" = fuzz ]; then
+    bash "$repo/scripts/fuzz.sh" --seconds "${DCF_FUZZ_SECONDS:-60}" || return 1
+    return 0
+  fi
   if [ "$s" = windows ]; then
     start_wine || { echo "test.sh: could not boot the Wine prefix" >&2; return 1; }
   fi

@@ -1,0 +1,146 @@
+// Fuzzes the decoders and the evaluation behind them: arbitrary settings
+// (century, the synchronisation bounds, the count of valid telegrams, clock
+// setting and data file on or off), arbitrary starting state, then a
+// sequence of frames, each a raw telegram frame, a decoded-time frame or a
+// telegram handed to the evaluation directly with an arbitrary capture of
+// the PC clock. The clock is set through a recording stand-in.
+//
+// Checked besides what the sanitizers see: a frame is read only within its
+// own length; a request to set the clock comes only when clock setting is
+// on, enough valid telegrams have come and the difference lies within the
+// bounds; and for a telegram of a real date the requested local time is that
+// date and time, give or take the seconds the run took.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <math.h>
+#include <stdint.h>
+#include <string.h>
+#include <time.h>
+
+#include <vector>
+
+#include "clock/evaluate.h"
+#include "clock/pcclock.h"
+#include "decode/decode.h"
+#include "driver/settings.h"
+#include "fuzzsupport.h"
+#include "log/log.h"
+#include "support/fake_clockset.h"
+
+namespace {
+
+// Seconds since 1970 of a date and time read as UTC.
+int64_t AsUtc(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+              int64_t second) {
+  // Days from civil, for the proleptic Gregorian calendar.
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yoe = year - era * 400;
+  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days = era * 146097 + doe - 719468;
+  return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+bool RealDate(const TimeTelegram& t) {
+  if (t.year < 1971 || t.year > 2999 || t.month < 1 || t.month > 12) return false;
+  if (t.day < 1 || t.day > DaysInMonth[IsLeapYear((uint32_t)t.year)][t.month - 1]) return false;
+  return t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 &&
+         t.second < 60;
+}
+
+// Checks a telegram handed to the evaluation directly, whose fields are known.
+void EvaluateKnown(TimeTelegram telegram) {
+  const int callsBefore = FakeClock.calls;
+  const int32_t countBefore = ContValidTime;
+  EvaluateTelegram(telegram);
+  FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
+  if (telegram.valid == 0) {
+    FUZZ_CHECK(ContValidTime == 0);
+    FUZZ_CHECK(FakeClock.calls == callsBefore);
+    return;
+  }
+  FUZZ_CHECK(ContValidTime == countBefore || ContValidTime == countBefore + 1);
+  if (FakeClock.calls == callsBefore) return;
+  FUZZ_CHECK(FakeClock.calls == callsBefore + 1);
+  FUZZ_CHECK(Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount);
+  if (!RealDate(telegram) || telegram.millisecond < 0) return;
+
+  // The telegram's local time turned into UTC with the zone of its capture,
+  // then the elapsed time since the capture added: that instant in the PC's
+  // local time is what must have been requested.
+  int64_t zone = telegram.capture.timezone / 60 - (telegram.capture.dstflag != 0 ? 1 : 0);
+  int64_t telegramUtc = AsUtc(telegram.year, telegram.month, telegram.day, telegram.hour + zone,
+                              telegram.minute, telegram.second);
+  double differenceMs = ((double)telegram.capture.time - (double)telegramUtc) * 1000.0 +
+                        telegram.capture.millitm - (telegram.millisecond >= 1000 ? 0 : telegram.millisecond);
+  FUZZ_CHECK(fabs(differenceMs) >= (double)Settings.SynchronizeDiff);
+  FUZZ_CHECK(fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff);
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t expected = (time_t)(now.tv_sec - (int64_t)llround(differenceMs / 1000.0));
+  struct tm local;
+  if (localtime_r(&expected, &local) == nullptr) return;
+  const LocalClockTime& got = FakeClock.last;
+  int64_t requested = AsUtc(got.wYear, got.wMonth, got.wDay, got.wHour, got.wMinute, got.wSecond);
+  int64_t wanted = AsUtc(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min, local.tm_sec);
+  FUZZ_CHECK(requested - wanted >= -5 && requested - wanted <= 5);
+  FUZZ_CHECK(got.wMilliseconds < 1000);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  FuzzQuietProgram();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  Settings = DefaultSettings;
+  Settings.century = input.ConsumeIntegral<int32_t>();
+  Settings.SynchronizeDiff = input.ConsumeIntegral<int32_t>();
+  Settings.SynchronizeMaxDiff = input.ConsumeIntegral<int32_t>();
+  Settings.ValidDateTimeCount = input.ConsumeIntegral<int32_t>();
+  Settings.DCFSetTime = input.ConsumeIntegralInRange<int32_t>(0, 1);
+  Settings.WriteData = input.ConsumeIntegralInRange<int32_t>(0, 1);
+  Settings.WriteLog = input.ConsumeIntegralInRange<int32_t>(0, 1);
+  ContValidTime = input.ConsumeIntegral<int32_t>();
+  LastTelegram.year = input.ConsumeIntegral<int32_t>();
+  LastTelegram.minute = input.ConsumeIntegral<int32_t>();
+  ResetFakeClock();
+  FakeClock.fail = input.ConsumeIntegralInRange<int>(0, 1);
+  FakeClock.failCode = input.ConsumeIntegral<uint32_t>();
+
+  while (input.remaining_bytes() > 0) {
+    int kind = input.ConsumeIntegralInRange<int>(0, 2);
+    if (kind == 2) {
+      TimeTelegram telegram;
+      std::vector<uint8_t> bytes = input.ConsumeBytes<uint8_t>(sizeof telegram);
+      bytes.resize(sizeof telegram);
+      memcpy(&telegram, bytes.data(), sizeof telegram);
+      // The capture is a reading of a PC clock: any time from 1970 to the
+      // 23rd century, in a zone within a day of UTC.
+      telegram.capture.time = (int64_t)((uint64_t)telegram.capture.time % (1ull << 33));
+      telegram.capture.millitm = (uint16_t)(telegram.capture.millitm % 1000);
+      telegram.capture.timezone = (int16_t)(telegram.capture.timezone % 1441);
+      EvaluateKnown(telegram);
+      continue;
+    }
+    // Exactly the frame's length: a read beyond it is a sanitizer finding.
+    size_t length = kind == 0 ? (size_t)RawTelegramFrameSize : (size_t)DecodedTimeFrameSize;
+    std::vector<uint8_t> frame = input.ConsumeBytes<uint8_t>(length);
+    frame.resize(length);
+    const int callsBefore = FakeClock.calls;
+    if (kind == 0) {
+      DecodeRawTelegramFrame(frame.data());
+    } else {
+      DecodeDecodedTimeFrame(frame.data());
+    }
+    FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
+    if (FakeClock.calls != callsBefore) {
+      FUZZ_CHECK(Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount);
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,17 @@
+#include "fuzzsupport.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "driver/paths.h"
+#include "driver/settings.h"
+
+void FuzzQuietProgram(void) {
+  if (freopen("/dev/null", "w", stdout) == NULL) abort();
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  snprintf(LogPath, sizeof LogPath, "/dev/null");
+  snprintf(DataPath, sizeof DataPath, "/dev/null");
+  Settings = DefaultSettings;
+}
