@@ -41,13 +41,33 @@ static int OpenDescriptor(void) {
   return value == InvalidPortHandle ? -1 : (int)value;
 }
 
+// A failed reading is not taken as 0, which would put "now" at the machine's
+// start and stretch a wait until a deadline to its uptime. It counts as a
+// second gone by since the value returned last instead: deadlines still pass
+// after a few readings even when the clock keeps failing. The next good
+// reading goes on from there, never back. Called from the main path only.
 int64_t PortMonotonicMs(void) {
+  static int64_t last = 0;    // the value returned last
+  static int64_t offset = 0;  // carries readings past the seconds a failure added
+  static int failed = 0;
   int saved = errno;
   struct timespec now;
   memset(&now, 0, sizeof now);
-  PortCalls.Clock(CLOCK_MONOTONIC, &now);
+  int64_t ms;
+  if (PortCalls.Clock(CLOCK_MONOTONIC, &now) != 0) {
+    ms = last + 1000;
+    failed = 1;
+  } else {
+    ms = (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000 + offset;
+    if (failed && ms < last) {
+      offset += last - ms;
+      ms = last;
+    }
+    failed = 0;
+  }
+  last = ms;
   errno = saved;
-  return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+  return ms;
 }
 
 PortHandleValue OpenPort(void) {
