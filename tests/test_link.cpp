@@ -269,4 +269,15 @@ TEST(DumpFrameTest, EmptyAndOverlongDumps) {
   EXPECT_EQ(logged[2].substr(0, 6), "<CR>zz");
 }
 
+// The module's text is data, never a format: conversions in it are shown as
+// they came, and a zero byte inside leaves no trace and ends nothing.
+TEST(DumpFrameTest, ModuleTextWithConversionsIsShownLiterally) {
+  ResetProgramState();
+  const char answer[] = "%n%s%x\0%d%%\r\n";
+  DumpFrame((const unsigned char*)answer, (int)sizeof answer - 1, DumpText);
+  std::vector<std::string> logged = LoggedMessages();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0], "%n%s%x%d%%<CR><LF>");
+}
+
 }  // namespace
