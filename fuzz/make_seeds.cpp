@@ -121,7 +121,6 @@ void EvaluateSettings(Seed* s, int setTime, int32_t count) {
   s->Int32(count);
   s->Byte((unsigned)setTime);  // DCFSetTime
   s->Byte(1);                  // WriteData
-  s->Byte(0);                  // WriteLog
   s->Int32(0);                 // ContValidTime
   s->Int32(0);                 // last year
   s->Int32(0);                 // last minute

@@ -60,7 +60,15 @@ for t in "${targets[@]}"; do
   log="$build/fuzz-$t.log"
   mkdir -p "$corpus" "$findings"
   t0=$SECONDS
-  options=(-timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/")
+  # Inputs no longer than a few frames or answers (or a settings file of
+  # some long lines) keep each execution short.
+  case "$t" in
+    settings) max_len=2048 ;;
+    evaluate) max_len=512 ;;
+    exchange) max_len=4096 ;;
+  esac
+  options=(-timeout=10 -rss_limit_mb=2048 -max_len=$max_len -print_final_stats=1
+           -artifact_prefix="$findings/")
   if [ "$jobs" -gt 1 ]; then
     options+=(-fork="$jobs" -ignore_crashes=0)
   fi
