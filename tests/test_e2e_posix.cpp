@@ -3,157 +3,23 @@
 // console output, log and data file, and its exit status.
 //
 // Every run drops the privilege to set the clock when started as root, so no
-// run can change the machine's time; the clock-setting run also has
-// clock_settime replaced by a recording stub.
+// run can change the machine's time (see support/programrun.h); the
+// clock-setting run also has clock_settime replaced by a recording stub.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/programrun.h"
 #include "support/simulator.h"
 #include "support/testutil.h"
 
 namespace {
-
-// German legal time, so the module's time and the PC's agree to the
-// fraction of a second the exchange takes.
-const char GermanZone[] = "TZ=CET-1CEST,M3.5.0,M10.5.0/3";
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// The line without its "dd.mm.yyyy hh:mm:ss " prefix; fails the test when the
-// prefix is missing.
-std::string Message(const std::string& line) {
-  EXPECT_TRUE(HasTimestampPrefix(line)) << "no timestamp: " << line;
-  return line.size() >= 20 ? line.substr(20) : line;
-}
-
-bool Matches(const std::string& text, const char* pattern) {
-  return std::regex_match(text, std::regex(pattern));
-}
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// One run of the program from its own directory.
-struct ProgramRun {
-  std::string dir;  // holds dcfsync, dcfsync.ini, .log, .dat, out.txt
-  pid_t pid = -1;
-  std::chrono::steady_clock::time_point started;
-
-  // A fresh directory with a copy of the executable (a link would resolve
-  // to the build's directory, where the program would look for its files).
-  void Prepare(const std::string& where) {
-    dir = where + "prog/";
-    mkdir(dir.c_str(), 0700);
-    for (const char* name : {"dcfsync.ini", "dcfsync.log", "dcfsync.dat", "out.txt"}) {
-      unlink((dir + name).c_str());
-    }
-    WriteFile(dir + "dcfsync", ReadFile(DCFSYNC_PATH));
-    ASSERT_EQ(0, chmod((dir + "dcfsync").c_str(), 0755));
-  }
-  void Settings(const std::string& text) { WriteFile(dir + "dcfsync.ini", "[init]\n" + text); }
-
-  // Starts the program by its full path, or by its bare name found through
-  // PATH from another working directory; extra holds NAME=value entries.
-  bool Start(std::vector<std::string> extra = {}, bool bareName = false) {
-    std::vector<std::string> env;
-    std::vector<std::string> replaced = {"TZ=", "PATH="};
-    for (const std::string& e : extra) replaced.push_back(e.substr(0, e.find('=') + 1));
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string entry = *e;
-      bool keep = true;
-      for (const std::string& name : replaced) keep = keep && entry.rfind(name, 0) != 0;
-      if (keep) env.push_back(entry);
-    }
-    env.push_back(GermanZone);
-    env.push_back("PATH=" + dir.substr(0, dir.size() - 1) + ":/usr/bin:/bin");
-    for (const std::string& e : extra) env.push_back(e);
-
-    std::vector<std::string> args;
-    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
-      // Without CAP_SYS_TIME even a call that slipped past the stub fails.
-      args = {"/usr/bin/setpriv", "--inh-caps=-sys_time", "--bounding-set=-sys_time"};
-    } else {
-      args = {"/usr/bin/env"};
-    }
-    args.push_back(bareName ? "dcfsync" : dir + "dcfsync");
-
-    std::vector<char*> argv, envp;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (bareName) posix_spawn_file_actions_addchdir_np(&actions, "/");
-    started = std::chrono::steady_clock::now();
-    int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed) pid = -1;
-    return failed == 0;
-  }
-
-  // Exit status (128 + signal when killed); -1 when the program has not
-  // ended within limit seconds.
-  int Wait(double limit = 30) {
-    auto end = started + std::chrono::milliseconds((long)(limit * 1000));
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(20000);
-    }
-    return -1;
-  }
-  // Waits until the named file holds text at least times; false after limit s.
-  bool AwaitText(const std::string& file, const std::string& text, int times, double limit) {
-    for (double waited = 0; waited < limit; waited += 0.05) {
-      if (Count(ReadFile(dir + file), text) >= times) return true;
-      usleep(50000);
-    }
-    return false;
-  }
-  double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  }
-  std::string Output() const { return ReadFile(dir + "out.txt"); }
-  std::string Log() const { return ReadFile(dir + "dcfsync.log"); }
-
-  ~ProgramRun() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 class ProgramTest : public testing::Test {
  protected:

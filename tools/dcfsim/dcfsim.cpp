@@ -19,11 +19,12 @@
 
 enum Fault {
   FaultNone, FaultSilent, FaultMute, FaultTrickle, FaultSurplus, FaultFlood, FaultGarbage,
-  FaultParity, FaultMarks, FaultIncomplete, FaultHangup, FaultShortIdent, FaultCount
+  FaultParity, FaultMarks, FaultIncomplete, FaultHangup, FaultShortIdent, FaultHangupMid,
+  FaultStale, FaultCount
 };
 static const char FaultNames[FaultCount][12] = {
     "none", "silent", "mute", "trickle", "surplus", "flood", "garbage",
-    "parity", "marks", "incomplete", "hangup", "short-ident"};
+    "parity", "marks", "incomplete", "hangup", "short-ident", "hangup-mid", "stale"};
 
 enum {
   PathSize = 256,
@@ -33,12 +34,16 @@ enum {
   ShortIdentSize = 5,
   TricklePieces = 5,  // four gaps: at the default gap an answer takes 2.4 s
   SurplusBytes = 4,
+  StaleBytes = 8,
   FloodChunk = 512,
   WriteWaitMs = 2000,  // a line that takes nothing for this long drops the rest
   MaxFloodBytes = 1 << 24
 };
 
 static const char IdentText[IdentAnswerSize + 1] = "DCFSIM 1.0\r\n";
+// Sent unasked by the stale fault, so that it lies in the line when the
+// client's next command comes.
+static const char StaleText[StaleBytes + 1] = "STALE!\r\n";
 
 struct Options {
   char link[PathSize];    // symbolic link to the served line, or empty
@@ -161,7 +166,15 @@ static void SendTelegramAnswer(Session* s, int fault, unsigned char* answer, siz
   }
 }
 
-// Answers one command. Returns 0 when the hangup fault ends the session.
+// The stale fault's unasked bytes: at the start at once, after a telegram
+// answer only --gap ms later, once the client has taken that answer.
+static void SendStale(Session* s) {
+  if (s->telegramCommands > 0 && WaitLine(-1, 0, s->options->gapMs) < 0) return;
+  if (s->options->verbose) LogBytes("unasked", (const unsigned char*)StaleText, StaleBytes);
+  WriteAll(s->fd, (const unsigned char*)StaleText, StaleBytes);
+}
+
+// Answers one command. Returns 0 when a hangup fault ends the session.
 static int HandleCommand(Session* s, unsigned char code, unsigned char argument) {
   const Options* o = s->options;
   if (argument != 0 || (code != CommandIdent && code != CommandRaw && code != CommandDecoded)) {
@@ -198,11 +211,18 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
     BuildDecodedAnswer(&now, frameFault, answer);
     size = DecodedAnswerSize;
   }
+  if (fault == FaultHangupMid) {
+    // Half the answer, time for the client to take it, then the line is gone.
+    if (o->verbose) LogBytes("answer, cut", answer, size / 2);
+    if (WriteAll(s->fd, answer, size / 2)) WaitLine(-1, 0, o->gapMs);
+    return 0;
+  }
   SendTelegramAnswer(s, fault, answer, size);
+  if (fault == FaultStale) SendStale(s);
   return 1;
 }
 
-// Serves commands until a stop signal (0), the hangup fault (0) or a line
+// Serves commands until a stop signal (0), a hangup fault (0) or a line
 // failure (1). Commands are gathered two bytes at a time, across reads.
 static int Serve(Session* s) {
   unsigned char command[2];
@@ -309,7 +329,7 @@ static void Usage(FILE* to) {
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
           "the --link path, else the pseudo-terminal, else the --device served.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
-          "        incomplete hangup short-ident\n");
+          "        incomplete hangup short-ident hangup-mid stale\n");
 }
 
 static int ParseLong(const char* text, long low, long high, long* value) {
@@ -432,6 +452,8 @@ int main(int argc, char** argv) {
   session.telegramCommands = 0;
   session.random = (uint32_t)ClockMilliseconds() ^ ((uint32_t)getpid() << 16) ^ 0x9E3779B9u;
   if (session.random == 0) session.random = 1;
+  // Stale bytes already wait in the line when the client opens it.
+  if (options.fault == FaultStale && options.faultAfter == 0) SendStale(&session);
   int status = Serve(&session);
 
   close(line);
