@@ -60,6 +60,10 @@ static void Console(const char* format, ...) {
 void InterruptHandler(int) {
   // The main flow has finished its final wait and is ending the process.
   if (EndClaimed.exchange(1) != 0) return;
+  // The flow goes on beside the handler until its next halt: it may be
+  // logging a telegram, or about to log the port it finds closed as not
+  // closable. None of that may come after the Ctrl-C line.
+  HaltOutput();
   Console("\nCtrl-C\n");
   // Does nothing when the port is not open, never was, or is closed already.
   SetRts(0);

@@ -7,10 +7,25 @@
 #include <string.h>
 #include <time.h>
 
+#include <chrono>
+#include <mutex>
+
 #include "driver/paths.h"
 #include "driver/settings.h"
 
 char MessageBuffer[MessageBufferSize];
+
+// Held while a line goes to the console and the files; taken for good by
+// HaltOutput.
+static std::timed_mutex OutputLock;
+
+void HaltOutput(void) {
+  int saved = errno;
+  // A write that hangs (a log file on a stuck device) holds the end of the
+  // program up no longer than this; its line may then still come later.
+  static_cast<void>(OutputLock.try_lock_for(std::chrono::seconds(1)));
+  errno = saved;
+}
 
 void LogMessage(const char* format, ...) {
   va_list args;
@@ -58,6 +73,7 @@ void LogLine(const char* message) {
   line[used++] = '\n';
   line[used] = '\0';
 
+  std::lock_guard<std::timed_mutex> hold(OutputLock);
   printf("%s", line);
   fflush(stdout);
   int code = 0;
@@ -72,6 +88,7 @@ void LogLine(const char* message) {
 void AppendLine(const char* text, const char* path) {
   int saved = errno;
   int code = 0;
+  std::lock_guard<std::timed_mutex> hold(OutputLock);
   if (!AppendToFile(text, path, &code)) {
     printf("Cannot open file %s, error %d\n", path, code);
     fflush(stdout);

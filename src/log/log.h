@@ -51,6 +51,12 @@ void LogLine(const char* message);
 // "Cannot open file %s, error %d\n".
 void AppendLine(const char* text, const char* path);
 
+// Lets no line of LogLine or AppendLine through any more, for the rest of
+// the process, once the line being written (if any) is complete; waits for
+// that at most a second. The Ctrl-C handler calls it so that its own line is
+// the console's last: the flow it interrupts logs nothing after it.
+void HaltOutput(void);
+
 // Logs the system's own text for an error code (GetLastError on Windows,
 // errno on POSIX). Implemented once per platform.
 void LogSystemError(uint32_t code);
