@@ -11,7 +11,7 @@
 #   no TARGET     all three
 #
 # Expects the "fuzz" preset to be built (scripts/test.sh fuzz does both).
-# Starting inputs are made from ../shared/data and the documented examples
+# Starting inputs are made from tests/data and the documented examples
 # into build/fuzz/seeds; what the fuzzer finds interesting is kept in
 # build/fuzz/corpus/TARGET across runs. A failing input is saved as
 # build/fuzz/findings/TARGET/crash-* (or leak-*, timeout-*); reproduce it
@@ -40,7 +40,7 @@ done
 for t in "${targets[@]}"; do
   [ -x "$build/fuzz/fuzz_$t" ] || { echo "fuzz.sh: build/fuzz/fuzz/fuzz_$t missing; build the fuzz preset first" >&2; exit 2; }
 done
-"$build/fuzz/make_seeds" "$repo/../shared/data/dcf77-received-minutes.txt" "$build/seeds"
+"$build/fuzz/make_seeds" "$repo/tests/data/dcf77-received-minutes.txt" "$build/seeds"
 
 # One limit for every target: a run may not exceed its time or its count.
 if [ -n "$runs" ]; then
