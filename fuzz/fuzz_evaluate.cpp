@@ -21,7 +21,7 @@
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "decode/decode.h"
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "fuzzsupport.h"
 #include "log/log.h"
 #include "support/fake_clockset.h"

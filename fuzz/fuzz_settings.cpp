@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "fuzzsupport.h"
 
 namespace {

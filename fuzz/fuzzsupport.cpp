@@ -4,8 +4,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 
 void FuzzQuietProgram(void) {
   if (freopen("/dev/null", "w", stdout) == NULL) abort();

@@ -7,7 +7,7 @@
 #include <time.h>
 
 #include "clock/pcclock.h"
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "log/log.h"
 
 int32_t ContValidTime;

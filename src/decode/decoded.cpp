@@ -4,7 +4,7 @@
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "decode/decode.h"
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "log/log.h"
 
 void DecodeDecodedTimeFrame(const unsigned char* frame) {

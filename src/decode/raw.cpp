@@ -5,8 +5,8 @@
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "decode/decode.h"
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "log/log.h"
 
 enum { FirstBitByte = 15, LastBitByte = 23 };

@@ -14,8 +14,8 @@
 
 #include "decode/decode.h"
 #include "driver/interrupt.h"
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
@@ -136,6 +136,7 @@ int RunProgram(int argc, char** argv) {
   static char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
+  SettingsReport = LogText;
   LoadSettings();
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C

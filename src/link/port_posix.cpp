@@ -12,7 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/port.h"
 #include "link/portcalls_posix.h"
 #include "log/log.h"

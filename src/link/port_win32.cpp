@@ -2,7 +2,7 @@
 // synchronous (non-overlapped) handle, paced by the port's read time-outs.
 #include <string.h>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/port.h"
 #include "link/portcalls_win32.h"
 #include "log/log.h"

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <mutex>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 
 char MessageBuffer[MessageBufferSize];
 
@@ -34,6 +34,8 @@ void LogMessage(const char* format, ...) {
   va_end(args);
   LogLine(MessageBuffer);
 }
+
+void LogText(const char* text) { LogMessage("%s", text); }
 
 void FormatTimestamp(char* buffer, size_t size) {
   time_t now = time(NULL);

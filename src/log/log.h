@@ -34,6 +34,10 @@ void LogMessage(const char* format, ...)
 #endif
     ;
 
+// Logs text unchanged as one message (through MessageBuffer and LogLine).
+// The program hands it to the settings reader as its reporter.
+void LogText(const char* text);
+
 // Writes the current local date and time as "dd.mm.yyyy hh:mm:ss " (with the
 // trailing blank) into buffer, never more than size bytes, terminated.
 void FormatTimestamp(char* buffer, size_t size);

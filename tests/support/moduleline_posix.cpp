@@ -8,7 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "support/moduleline.h"
 
 static int master = -1;

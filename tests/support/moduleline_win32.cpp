@@ -4,7 +4,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "support/moduleline.h"
 
 static HANDLE module = INVALID_HANDLE_VALUE;

@@ -9,8 +9,9 @@
 #include <sstream>
 
 #include "clock/evaluate.h"
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
+#include "log/log.h"
 #include "support/fake_clockset.h"
 
 namespace fs = std::filesystem;
@@ -36,6 +37,7 @@ static void SetPath(char* target, const std::string& value) {
 
 void ResetProgramState() {
   Settings = DefaultSettings;
+  SettingsReport = LogText;  // as the program sets it
   PortName[0] = '\0';
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "log/log.h"
 #include "support/testutil.h"
 

@@ -1,13 +1,38 @@
 // The settings file reader.
-#include "driver/settings.h"
+#include "config/settings.h"
 
 #include <errno.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "driver/paths.h"
-#include "log/log.h"
+#include "config/paths.h"
+
+static void ReportToConsole(const char* message) {
+  printf("%s\n", message);
+  fflush(stdout);
+}
+
+SettingsReporter SettingsReport = ReportToConsole;
+
+// Formats one problem line and hands it to SettingsReport. The process error
+// number is left to the reporter (a failed open's code stays there).
+static void ReportProblem(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+static void ReportProblem(const char* format, ...) {
+  int saved = errno;
+  char message[SettingTextSize + PathTextSize + 32];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  errno = saved;
+  SettingsReport(message);
+}
 
 const SettingsRecord DefaultSettings = {
     19200,  // baud
@@ -64,7 +89,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   CopyText(destination, size, defaultValue);
   FILE* file = fopen(SettingsPath, "rb");
   if (file == NULL) {
-    LogMessage("Can't open file %s", SettingsPath);
+    ReportProblem("Can't open file %s", SettingsPath);
     return 0;
   }
 
@@ -82,7 +107,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   char asRead[SettingLineLength + 1];
   for (;;) {
     if (fgets(line, sizeof line, file) == NULL) {
-      if (!feof(file)) LogMessage("Read error %d on %s", errno, SettingsPath);
+      if (!feof(file)) ReportProblem("Read error %d on %s", errno, SettingsPath);
       fclose(file);
       return 0;
     }

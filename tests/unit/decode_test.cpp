@@ -8,8 +8,8 @@
 
 #include "clock/evaluate.h"
 #include "decode/decode.h"
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "support/testutil.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "link/portcalls_posix.h"

@@ -13,7 +13,7 @@
 
 #include "clock/evaluate.h"
 #include "decode/decode.h"
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "support/fake_clockset.h"

@@ -6,8 +6,8 @@
 // the key (any case; "timer" also matches a line beginning "TimerEnable"),
 // copies the trimmed text after the first "=" and closes the file. Nothing is
 // cached and nothing is ever written back.
-#ifndef DCFSYNC_DRIVER_SETTINGS_H
-#define DCFSYNC_DRIVER_SETTINGS_H
+#ifndef DCFSYNC_CONFIG_SETTINGS_H
+#define DCFSYNC_CONFIG_SETTINGS_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -41,10 +41,18 @@ extern SettingsRecord Settings;
 // The "port" setting: the receiver's serial device, e.g. COM1 or /dev/ttyUSB0.
 extern char PortName[PortNameSize];
 
+// Where the reader reports a settings file it cannot open or read: one
+// finished message without a line end. The program points it at its log
+// before the first lookup; until then it prints the message and a newline on
+// standard output. The reporter must leave the process error number as it
+// found it.
+typedef void (*SettingsReporter)(const char* message);
+extern SettingsReporter SettingsReport;
+
 // Looks up key in section of SettingsPath and copies its trimmed value into
 // destination (size bytes). Returns 1 when found, else 0 with destination
-// holding defaultValue. Failures are logged: "Can't open file %s" and
-// "Read error %d on %s". A value longer than the destination is cut to
+// holding defaultValue. Failures go to SettingsReport: "Can't open file %s"
+// and "Read error %d on %s". A value longer than the destination is cut to
 // size - 1 characters. A key line without "=" does not match.
 int ReadSettingString(const char* section, const char* key, char* destination,
                       size_t size, const char* defaultValue);

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "support/testutil.h"
 
 namespace {

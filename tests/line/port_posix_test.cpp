@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/port.h"
 #include "link/portcalls_posix.h"
 #include "support/moduleline.h"

@@ -2,7 +2,7 @@
 # Runs the Windows program itself under Wine against the receiver simulator
 # and checks what it shows on the console, writes to its log and data files
 # and returns as its exit status.
-#   tests/e2e-windows.sh SCENARIO path/to/dcfsync.exe path/to/host/dcfsim
+#   tests/e2e/windows.sh SCENARIO path/to/dcfsync.exe path/to/host/dcfsim
 #
 # Scenarios:
 #   raw        one poll of the raw telegram (TimerEnable=0), data file on
@@ -39,16 +39,16 @@ exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 sim=$3
 case "$scenario" in
   raw|decoded|unmapped|interrupt|settime) ;;
-  *) echo "e2e-windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
+  *) echo "windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
 esac
-[ -f "$exe" ] || { echo "e2e-windows.sh: no program $exe" >&2; exit 1; }
-[ -x "$sim" ] || { echo "e2e-windows.sh: no simulator $sim" >&2; exit 1; }
+[ -f "$exe" ] || { echo "windows.sh: no program $exe" >&2; exit 1; }
+[ -x "$sim" ] || { echo "windows.sh: no simulator $sim" >&2; exit 1; }
 
 # Without the privilege to set the clock, whoever runs this.
 drop_caps=()
 if [ "$(id -u)" -eq 0 ]; then
   command -v setpriv >/dev/null ||
-    { echo "e2e-windows.sh: setpriv is missing; not running as root without it" >&2; exit 1; }
+    { echo "windows.sh: setpriv is missing; not running as root without it" >&2; exit 1; }
   drop_caps=(setpriv --inh-caps=-sys_time --bounding-set=-sys_time)
 fi
 
@@ -98,14 +98,14 @@ start_simulator() {
     sleep 0.1
   done
   if [ "$first" != "$link" ]; then
-    echo "e2e-windows.sh: the simulator printed '$first', not $link" >&2
+    echo "windows.sh: the simulator printed '$first', not $link" >&2
     cat "$dir/sim.err" >&2
     exit 1
   fi
   pty=$(readlink "$link" || true)
   case "$pty" in
     /dev/pts/*) ;;
-    *) echo "e2e-windows.sh: $link points at '$pty', no pseudo-terminal" >&2; exit 1 ;;
+    *) echo "windows.sh: $link points at '$pty', no pseudo-terminal" >&2; exit 1 ;;
   esac
 }
 
@@ -153,7 +153,7 @@ map_com1() {
   local now
   now=$(readlink "$WINEPREFIX/dosdevices/com1" || true)
   if [ "$now" != "$link" ]; then
-    echo "e2e-windows.sh: COM1 maps to '$now', not $link; not running" >&2
+    echo "windows.sh: COM1 maps to '$now', not $link; not running" >&2
     exit 1
   fi
 }
@@ -455,7 +455,7 @@ if [ "$failures" -ne 0 ]; then
     cat "$dir/err.txt" 2>/dev/null || true
     [ -f "$dir/sim.err" ] && { echo "---- simulator ----"; cat "$dir/sim.err"; }
   } >&2
-  echo "e2e-windows.sh: $scenario: $failures check(s) failed" >&2
+  echo "windows.sh: $scenario: $failures check(s) failed" >&2
   exit 1
 fi
-echo "e2e-windows.sh: $scenario: passed"
+echo "windows.sh: $scenario: passed"

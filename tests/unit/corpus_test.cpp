@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decode/decode.h"
-#include "driver/paths.h"
+#include "config/paths.h"
 #include "support/testutil.h"
 
 namespace {

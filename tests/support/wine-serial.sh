@@ -2,7 +2,7 @@
 # Runs a Windows test program under Wine with its serial ports on a
 # pseudo-terminal pair: COM1 (the port under test) and COM2 (the module side,
 # played by the test) are the two ends of a socat pair.
-#   tests/wine-serial.sh path/to/program.exe [arguments...]
+#   tests/support/wine-serial.sh path/to/program.exe [arguments...]
 #
 # The ports are mapped through the registry (HKLM\Software\Wine\Ports), which
 # Wine reads when its server starts; a symlink under dosdevices would be

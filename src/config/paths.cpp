@@ -1,5 +1,5 @@
 // The program's file names, derived from the executable's own path.
-#include "driver/paths.h"
+#include "config/paths.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -2,7 +2,7 @@
 // extension is replaced (C:\clock\rx.exe -> C:\clock\rx.ini).
 #include <windows.h>
 
-#include "driver/paths.h"
+#include "config/paths.h"
 
 void DeriveFilePaths(const char* exePath) { DeriveFilePathsWith(exePath, '\\', 0); }
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/paths.h"
-#include "driver/settings.h"
+#include "config/paths.h"
+#include "config/settings.h"
 #include "link/port.h"
 #include "log/log.h"
 #include "support/testutil.h"

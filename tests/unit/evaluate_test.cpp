@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "clock/evaluate.h"
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/settings.h"
+#include "config/settings.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "support/moduleline.h"

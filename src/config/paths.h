@@ -3,8 +3,8 @@
 // The settings, log and data files lie beside the executable and carry its
 // base name: /opt/clock/dcfsync gives /opt/clock/dcfsync.ini, .log and .dat;
 // C:\clock\rx.exe gives C:\clock\rx.ini, .log and .dat.
-#ifndef DCFSYNC_DRIVER_PATHS_H
-#define DCFSYNC_DRIVER_PATHS_H
+#ifndef DCFSYNC_CONFIG_PATHS_H
+#define DCFSYNC_CONFIG_PATHS_H
 
 #include <stddef.h>
 

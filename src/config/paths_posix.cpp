@@ -3,7 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include "driver/paths.h"
+#include "config/paths.h"
 
 void DeriveFilePaths(const char* exePath) { DeriveFilePathsWith(exePath, '/', 1); }
 
