@@ -29,6 +29,8 @@ import re
 import sys
 import zlib
 from array import array
+from collections import Counter
+from itertools import compress
 
 VERSION = "1.0"
 
@@ -62,6 +64,7 @@ RE_RETURN = re.compile(r"Return errno (-?[0-9]+)\Z")
 RE_DATA = re.compile(r"(?:[0-9A-F]{2} ){12}((?:[01]{8} ){9})\Z")
 
 EPOCH_ORDINAL = datetime.date(1970, 1, 1).toordinal()
+BAD_STAMP = -1e300  # a date or time of day that is none
 NAN = float("nan")
 
 
@@ -292,7 +295,8 @@ def parse_stream(f, path, log, state, since, until):
     poll_t, poll_code, poll_diff = log.poll_t, log.poll_code, log.poll_diff
     reason_t = log.reason_t
     dates, tods = {}, {}
-    prev_stamp, prev_t = None, 0.0
+    prev_stamp = None
+    t = 0.0
     prev_line_t = log.last_line_t
     in_poll = state["in_poll"]
     awaiting_ident = state["awaiting_ident"]
@@ -305,12 +309,12 @@ def parse_stream(f, path, log, state, since, until):
     lo = since if since is not None else -1e300
     hi = until if until is not None else 1e300
     number = 0
+    in_range = True
     try:
         for line in f:
             number += 1
-            if line[-1:] == "\n":
-                line = line[:-1]
             if len(line) < 20 or line[19] != " ":
+                line = line.rstrip("\n")
                 if line == "":
                     blank += 1
                 elif line == "Ctrl-C":
@@ -321,13 +325,12 @@ def parse_stream(f, path, log, state, since, until):
                         log.skipped_examples.append((path, number, line[:60]))
                 continue
             stamp = line[:19]
-            if stamp == prev_stamp:
-                t = prev_t
-            else:
+            if stamp != prev_stamp:
+                # A new time: most lines share the one before's (a poll's lines).
                 d = dates.get(stamp[:10])
                 if d is None:
                     m = RE_DATE.match(stamp[:10])
-                    d = -1.0
+                    d = BAD_STAMP
                     if m:
                         try:
                             d = (datetime.date(int(m.group(3)), int(m.group(2)),
@@ -340,7 +343,7 @@ def parse_stream(f, path, log, state, since, until):
                 s = tods.get(stamp[10:])
                 if s is None:
                     m = RE_TOD.match(stamp[10:])
-                    s = -1
+                    s = BAD_STAMP
                     if m:
                         h, mi, se = int(m.group(1)), int(m.group(2)), int(m.group(3))
                         if h < 24 and mi < 60 and se <= 60:
@@ -348,26 +351,28 @@ def parse_stream(f, path, log, state, since, until):
                     if len(tods) > 100000:
                         tods.clear()
                     tods[stamp[10:]] = s
-                if d < -0.5 or s < 0 or d < -62135596800.0:
+                if d == BAD_STAMP or s == BAD_STAMP:
                     skipped += 1
                     if len(log.skipped_examples) < 3:
-                        log.skipped_examples.append((path, number, line[:60]))
+                        log.skipped_examples.append((path, number, line[:60].rstrip("\n")))
                     continue
                 t = d + s
-                prev_stamp, prev_t = stamp, t
-            if t < lo or t >= hi:
+                prev_stamp = stamp
+                in_range = lo <= t < hi
+                if in_range:
+                    if prev_line_t is not None and t < prev_line_t:
+                        log.steps_back += 1
+                        if prev_line_t - t > log.largest_step_back:
+                            log.largest_step_back = prev_line_t - t
+                    prev_line_t = t
+                    if first is None or t < first:
+                        first = t
+                    if last is None or t > last:
+                        last = t
+            if not in_range:
                 out_of_range += 1
                 continue
-            if prev_line_t is not None and t < prev_line_t:
-                log.steps_back += 1
-                if prev_line_t - t > log.largest_step_back:
-                    log.largest_step_back = prev_line_t - t
-            prev_line_t = t
-            if first is None or t < first:
-                first = t
-            if last is None or t > last:
-                last = t
-            msg = line[20:]
+            msg = line[20:-1] if line[-1] == "\n" else line[20:]
             c = msg[:1]
 
             # A telegram answer: the start of a poll.
@@ -877,6 +882,7 @@ def draw_chart(log, st, path, title_files):
     matplotlib.use("Agg")
     from matplotlib.figure import Figure
     import matplotlib.dates as mdates
+    from matplotlib.collections import PolyCollection
     from matplotlib.colors import to_rgb
     from matplotlib.ticker import FixedLocator, FixedFormatter, FuncFormatter, NullLocator
 
@@ -909,11 +915,11 @@ def draw_chart(log, st, path, title_files):
         st.polls, percent(st.valid, st.polls), st.sets, "" if st.sets == 1 else "s"), fontsize=12)
 
     # Top: the differences on a symmetric log scale, and the clock sets.
-    vt, vd = [], []
-    for i in range(n):
-        if pc[i] == VALID:
-            vt.append(pt[i])
-            vd.append(pd[i])
+    # Masks of the outcomes, made at C speed: 1 where valid, 1 where complete.
+    valid_mask = pc.translate(bytes([1] + [0] * 255))
+    done_mask = pc.translate(bytes([1] * CUT + [0] + [1] * (255 - CUT)))
+    vt = list(compress(pt, valid_mask))
+    vd = list(compress(pd, valid_mask))
     worst = max([abs(d) for d in vd] + [abs(s) for s in log.set_step if s == s] + [20.0])
     limit = worst * 2.5
     ax.set_yscale("symlog", linthresh=1.0, linscale=0.25)
@@ -981,21 +987,21 @@ def draw_chart(log, st, path, title_files):
                 va="center", fontsize=9, color="#888888")
         rx.set_yticks([])
     cells = 700
-    if rows and st.first is not None and span > 0:
-        counts = [0] * cells
-        scale = cells / float(span)
-        for t in pt:
-            k = int((t - st.first) * scale)
-            counts[min(max(k, 0), cells - 1)] += 1
+    counts = None
+    first = st.first
     for r, (tt, key, colour) in enumerate(rows):
         if len(tt) <= 1500 or span <= 0:
             rx.plot(xs(tt), [r] * len(tt), linestyle="none", marker="|", markersize=9,
                     markeredgewidth=1.2, color=colour, zorder=3)
             continue
+        scale = cells / float(span)
+        if counts is None:
+            counts = [0] * cells
+            for k, m in Counter([int((t - first) * scale) for t in pt]).items():
+                counts[min(max(k, 0), cells - 1)] += m
         hits = [0] * cells
-        for t in tt:
-            k = int((t - st.first) * scale)
-            hits[min(max(k, 0), cells - 1)] += 1
+        for k, m in Counter([int((t - first) * scale) for t in tt]).items():
+            hits[min(max(k, 0), cells - 1)] += m
         rgb = to_rgb(colour)
         image = [[(rgb[0], rgb[1], rgb[2],
                    0.0 if not h else min(1.0, 0.25 + 3.0 * h / max(counts[k], 1)))
@@ -1011,27 +1017,21 @@ def draw_chart(log, st, path, title_files):
         width, unit = 3600.0, "hour"
     else:
         width, unit = 86400.0, "day"
-    bins = {}
-    for i in range(n):
-        c = pc[i]
-        if c == CUT:
-            continue
-        k = int(pt[i] // width)
-        b = bins.get(k)
-        if b is None:
-            b = bins[k] = [0, 0]
-        b[0] += 1
-        if c == VALID:
-            b[1] += 1
-    keys = sorted(bins)
+    cell = [int(t // width) for t in pt]
+    polled = Counter(compress(cell, done_mask))
+    valid = Counter(compress(cell, valid_mask))
+    keys = sorted(polled)
     if keys:
+        # Two collections of rectangles: far quicker than a patch a bar.
         left = [x0 + k * width / 86400.0 for k in keys]
-        share = [100.0 * bins[k][1] / bins[k][0] for k in keys]
+        share = [100.0 * valid.get(k, 0) / polled[k] for k in keys]
         w_days = width / 86400.0 * 0.9
-        bx.bar(left, [100.0] * len(keys), width=w_days, align="edge", color="#e3e3e3",
-               linewidth=0, zorder=1)
-        bx.bar(left, share, width=w_days, align="edge", color=[bar_colour(s / 100.0) for s in share],
-               linewidth=0, zorder=2)
+        bx.add_collection(PolyCollection(
+            [((x, 0), (x, 100), (x + w_days, 100), (x + w_days, 0)) for x in left],
+            facecolors="#e3e3e3", linewidths=0, zorder=1))
+        bx.add_collection(PolyCollection(
+            [((x, 0), (x, h), (x + w_days, h), (x + w_days, 0)) for x, h in zip(left, share)],
+            facecolors=[bar_colour(h / 100.0) for h in share], linewidths=0, zorder=2))
     bx.set_ylim(0, 100)
     bx.set_yticks([0, 50, 100])
     bx.yaxis.set_major_formatter(FuncFormatter(lambda v, _: "%d %%" % v))
