@@ -864,6 +864,8 @@ SYMLOG_TICKS = [(1, "1 ms"), (10, "10 ms"), (100, "100 ms"), (1000, "1 s"), (100
                 (86400000, "1 d"), (864000000, "10 d"), (8640000000, "100 d")]
 
 
+BIN_WIDTHS = [(10.0, "10 s"), (60.0, "minute"), (300.0, "5 min"), (600.0, "10 min"),
+              (3600.0, "hour"), (86400.0, "day"), (7 * 86400.0, "week")]
 SHORT_REASONS = ["Receive error", "Bad data", "start bit", "marks", "minute parity", "hour parity",
                  "date parity"]
 
@@ -1011,12 +1013,12 @@ def draw_chart(log, st, path, title_files):
     rx.set_ylim(len(rows) - 0.5, -0.5)
 
     # Bottom: reception per bin as bars, grey the polls, coloured the share valid.
-    if span <= 6 * 3600:
-        width, unit = 600.0, "10 min"
-    elif span <= 40 * 86400:
-        width, unit = 3600.0, "hour"
-    else:
-        width, unit = 86400.0, "day"
+    # Bins of about ten polls at least, and no more than about 500 of them:
+    # 10 minutes for an hour of minute polls, hours for days, days for a year.
+    least = max(span / 500.0, 10.0 * (st.spacing or 0.0))
+    for width, unit in BIN_WIDTHS:
+        if width >= least:
+            break
     cell = [int(t // width) for t in pt]
     polled = Counter(compress(cell, done_mask))
     valid = Counter(compress(cell, valid_mask))
@@ -1044,7 +1046,7 @@ def draw_chart(log, st, path, title_files):
     rx.xaxis.get_offset_text().set_visible(False)
     bx.set_xlabel("local time of logging")
     if st.first is not None:
-        pad = max(span * 0.01, 30.0)
+        pad = max(span * 0.01, 1.0)
         lo, hi = st.first - pad, st.last + pad
         if keys and width <= 3600:
             lo = min(lo, keys[0] * width)
