@@ -53,7 +53,7 @@ REASON_BY_TEXT = {text: code for code, _, text, _ in REASONS}
 
 RE_DATE = re.compile(r"([0-9]{2})\.([0-9]{2})\.([0-9]{4})\Z")
 RE_TOD = re.compile(r" ([0-9]{2}):([0-9]{2}):([0-9]{2})\Z")
-RE_HEX = re.compile(r"(?:[0-9A-F]{2} )*[0-9A-F]{2} ?\Z")
+HEX_BLANK = "0123456789ABCDEF "
 RE_FLAGS = re.compile(r"R:[01] A1:[01] Z1:[01] Z2:[01] A2:[01] S:[01]\Z")
 RE_TELEGRAM = re.compile(r"[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} [0-9]{2}\.[0-9]{2}\.[0-9]{4} [A-Za-z]+\Z")
 RE_DIFF = re.compile(
@@ -305,7 +305,7 @@ def parse_stream(f, path, log, state, since, until):
     last_date = state["last_date"]
     lines = skipped = blank = unknown = parsed = out_of_range = 0
     first, last = log.first, log.last
-    hex_match, diff_match = RE_HEX.match, RE_DIFF.match
+    diff_match = RE_DIFF.match
     lo = since if since is not None else -1e300
     hi = until if until is not None else 1e300
     number = 0
@@ -376,7 +376,11 @@ def parse_stream(f, path, log, state, since, until):
             c = msg[:1]
 
             # A telegram answer: the start of a poll.
-            if msg[2:3] == " " and hex_match(msg):
+            # Byte pairs each followed by a blank (the last one may be lost):
+            # hex digits and blanks only, a blank every third place and
+            # nowhere else (string methods, four times as quick as a regex).
+            if (msg[2:3] == " " and not msg.strip(HEX_BLANK) and len(msg) % 3 != 1 and
+                    msg.count(" ") == len(msg[2::3]) and not msg[2::3].strip(" ")):
                 if 29 <= len(msg) <= 1004:  # 10 bytes, up to the longest log line
                     poll_t.append(t)
                     poll_code.append(CUT)
