@@ -1,12 +1,14 @@
 #!/bin/bash
-# Builds dcfsync and runs its tests in four builds:
+# Builds dcfsync and runs its tests in five suites:
 #   native   the POSIX build
 #   asan     the POSIX build with AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows  the Windows build made with MinGW-w64, its tests run under Wine
 #   fuzz     the fuzz targets (clang, libFuzzer), each run for a short while
 #            (DCF_FUZZ_SECONDS, default 60; scripts/fuzz.sh runs them longer)
+#   report   the reception report tool dcfreport (pytest), partly on logs of
+#            the POSIX program run against the receiver simulator
 #
-# Usage: scripts/test.sh [native|asan|windows|fuzz]...   (no argument: all four)
+# Usage: scripts/test.sh [native|asan|windows|fuzz|report]...   (no argument: all)
 #
 # Installs what a fresh Debian machine lacks for the chosen builds (as root,
 # with apt-get). Every chosen build is run even when an earlier one fails; the
@@ -16,15 +18,15 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_suites=(native asan windows fuzz)
+all_suites=(native asan windows fuzz report)
 if [ $# -eq 0 ]; then
   suites=("${all_suites[@]}")
 else
   suites=()
   for s in "$@"; do
     case "$s" in
-      native|asan|windows|fuzz) suites+=("$s") ;;
-      -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+      native|asan|windows|fuzz|report) suites+=("$s") ;;
+      -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
       *) echo "test.sh: unknown build '$s' (known: ${all_suites[*]})" >&2; exit 2 ;;
     esac
   done
@@ -64,6 +66,14 @@ if wants fuzz; then
   need_cmd clang++ clang
   need_pkg libclang-rt-14-dev               # libFuzzer and the sanitizer runtimes
 fi
+if wants report; then
+  need_cmd g++ g++                          # the native build's program, simulator and stub
+  need_pkg libgtest-dev                     # the native preset configures the tests too
+  need_cmd setpriv util-linux               # the program's runs drop the right to set the clock
+  need_pkg python3                          # /usr/bin/python3, Debian's, whatever PATH holds
+  need_pkg python3-matplotlib               # the chart
+  need_pkg python3-pytest
+fi
 
 install_missing test.sh || exit 1
 
@@ -100,8 +110,32 @@ start_wine() {
 
 # --- Builds ------------------------------------------------------------------
 
+# The report suite: dcfreport's tests under Debian's Python and pytest, with
+# the native build's dcfsync, dcfsim and clock_settime stub for the runs of
+# the real program. pytest's status 5 (no test collected) fails the suite
+# like any other non-zero status.
+run_report_suite() {
+  local build="$repo/build/native"
+  cmake --preset native || return 1
+  cmake --build --preset native -j2 --target dcfsync dcfsim settime_stub || return 1
+  local status=0
+  DCFSYNC_BIN="$build/dcfsync" \
+  DCFSIM_BIN="$build/tools/dcfsim/dcfsim" \
+  DCFSYNC_SETTIME_STUB="$build/tests/libsettime_stub.so" \
+  PYTHONDONTWRITEBYTECODE=1 \
+    /usr/bin/python3 -m pytest -p no:cacheprovider -q "$repo/tools/dcfreport/tests" || status=$?
+  if [ "$status" -eq 5 ]; then
+    echo "test.sh: pytest collected no test" >&2
+  fi
+  [ "$status" -eq 0 ]
+}
+
 run_suite() {
   local s=$1
+  if [ "$s" = report ]; then
+    run_report_suite
+    return
+  fi
   cmake --preset "$s" || return 1
   cmake --build --preset "$s" -j2 || return 1
   if [ "$s" = fuzz ]; then
