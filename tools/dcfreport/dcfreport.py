@@ -980,7 +980,7 @@ def draw_chart(log, st, path, title_files):
 
     # Below it: the rejected polls, one row of ticks a reason; where ticks
     # would run together, the share of polls rejected so, as shade.
-    rx.set_ylim(len(rows) - 0.5, -0.5)
+    rx.set_ylim(max(len(rows), 1) - 0.5, -0.5)
     rx.set_yticks(range(len(rows)))
     rx.set_yticklabels(["%s (%d)" % (key, len(tt)) for tt, key, _ in rows], fontsize=8)
     for lab, (_, _, colour) in zip(rx.get_yticklabels(), rows):
@@ -1014,7 +1014,7 @@ def draw_chart(log, st, path, title_files):
                   for k, h in enumerate(hits)]]
         rx.imshow(image, aspect="auto", interpolation="nearest", zorder=3,
                   extent=(x0 + st.first / 86400.0, x0 + (st.first + span) / 86400.0, r + 0.4, r - 0.4))
-    rx.set_ylim(len(rows) - 0.5, -0.5)
+    rx.set_ylim(max(len(rows), 1) - 0.5, -0.5)
 
     # Bottom: reception per bin as bars, grey the polls, coloured the share valid.
     # Bins of about ten polls at least, and no more than about 500 of them:
