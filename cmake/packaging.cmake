@@ -30,7 +30,8 @@ set(DCF_REPORT_TOOL ${PROJECT_SOURCE_DIR}/tools/dcfreport/dcfreport.py)
 
 set(DCF_PACKAGE_CONTACT "dcfsync developers <dcfsync@example.org>"
     CACHE STRING "Maintainer of the packages: name <address>")
-set(DCF_LICENSE "none-granted" CACHE STRING "Short name of the licence, for the package's copyright file")
+set(DCF_LICENSE "none-granted" CACHE STRING
+    "Short name of the licence in LICENSE, for the package's copyright file")
 
 set(CPACK_PACKAGE_NAME dcfsync)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -142,10 +143,24 @@ else()
   add_custom_target(dcf_package_files ALL
                     DEPENDS ${DCF_STAGE_DIR}/dcfsync.8.gz ${DCF_STAGE_DIR}/changelog.gz)
 
-  if(DCF_LICENSE STREQUAL "none-granted")
-    set(DCF_LICENSE_TEXT " The dcfsync project has not published a licence yet: all rights are\n reserved by its developers.")
+  # The copyright file carries the project's licence: the text of LICENSE
+  # at the top of the project under the short name DCF_LICENSE (e.g. MIT),
+  # once there is one.
+  if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+    if(DCF_LICENSE STREQUAL "none-granted")
+      message(WARNING "LICENSE exists: set DCF_LICENSE to its short name (e.g. MIT); "
+                      "the package names it \"other\" until then")
+      set(DCF_LICENSE other)
+    endif()
+    file(READ ${PROJECT_SOURCE_DIR}/LICENSE DCF_LICENSE_TEXT)
+    string(STRIP "${DCF_LICENSE_TEXT}" DCF_LICENSE_TEXT)
+    # Debian's copyright format: each line indented, empty lines as " .".
+    string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" DCF_LICENSE_TEXT "${DCF_LICENSE_TEXT}")
+    string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" DCF_LICENSE_TEXT "${DCF_LICENSE_TEXT}")
+    string(REPLACE "\n" "\n " DCF_LICENSE_TEXT " ${DCF_LICENSE_TEXT}")
   else()
-    set(DCF_LICENSE_TEXT " See the licence named above.")
+    set(DCF_LICENSE none-granted)
+    set(DCF_LICENSE_TEXT " The dcfsync project has not published a licence yet: all rights are\n reserved by its developers.")
   endif()
   configure_file(${DCF_PACKAGING_DIR}/debian/copyright.in ${DCF_STAGE_DIR}/copyright @ONLY)
 
