@@ -104,6 +104,11 @@ if(WIN32)
                               PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
   target_sources(dcfsync PRIVATE ${DCF_STAGE_DIR}/dcfsync_version.o)
 
+  if(EXISTS ${DCF_REPORT_TOOL})
+    set(DCF_ZIP_REPORT_TOOL "\n  dcfreport.py       the report tool for the log and data files (Python 3)")
+  else()
+    set(DCF_ZIP_REPORT_TOOL "")
+  endif()
   dcf_configure_text(${DCF_PACKAGING_DIR}/windows/README.txt.in ${DCF_STAGE_DIR}/README.txt)
   add_custom_command(
     OUTPUT ${DCF_STAGE_DIR}/dcfsync-task.xml
@@ -183,11 +188,17 @@ else()
           DESTINATION usr/share/doc/dcfsync)
   install(FILES ${DCF_PACKAGING_DIR}/dcfsync-udev.rules
           DESTINATION usr/share/doc/dcfsync/examples)
-  install(FILES ${DCF_PACKAGING_DIR}/debian/lintian-overrides
-          DESTINATION usr/share/lintian/overrides RENAME dcfsync)
+  file(READ ${DCF_PACKAGING_DIR}/debian/lintian-overrides DCF_OVERRIDES)
   if(EXISTS ${DCF_REPORT_TOOL})
     install(PROGRAMS ${DCF_REPORT_TOOL} DESTINATION usr/bin RENAME dcfreport)
+    string(APPEND DCF_OVERRIDES "# The report tool explains itself (dcfreport --help) and in the README;
+# it has no manual page of its own yet.
+dcfsync: no-manual-page [usr/bin/dcfreport]
+")
   endif()
+  file(WRITE ${DCF_STAGE_DIR}/lintian-overrides "${DCF_OVERRIDES}")
+  install(FILES ${DCF_STAGE_DIR}/lintian-overrides
+          DESTINATION usr/share/lintian/overrides RENAME dcfsync)
 
   # The links, absolute as Debian wants them between top directories.
   foreach(link

@@ -134,7 +134,7 @@ done
 # The program is strace's child.
 program=
 for stat in /proc/[0-9]*/stat; do
-  read -r pid _ _ ppid _ <"$stat" 2>/dev/null || continue
+  read -r pid _ _ ppid _ 2>/dev/null <"$stat" || continue
   [ "$ppid" = "$tracer" ] && program=$pid
 done
 [ -n "$program" ] && kill -INT "$program"
