@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds dcfsync and runs its tests in five suites:
+# Builds dcfsync and runs its tests in six suites:
 #   native   the POSIX build
 #   asan     the POSIX build with AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows  the Windows build made with MinGW-w64, its tests run under Wine
@@ -7,8 +7,12 @@
 #            (DCF_FUZZ_SECONDS, default 60; scripts/fuzz.sh runs them longer)
 #   report   the reception report tool dcfreport (pytest), partly on logs of
 #            the POSIX program run against the receiver simulator
+#   package  the Debian package and the Windows zip, built and checked
+#            (tests/package/package.sh: lintian, the service, runs of the
+#            unpacked and the installed program in throw-away roots, the
+#            zip's dcfsync.exe under Wine)
 #
-# Usage: scripts/test.sh [native|asan|windows|fuzz|report]...   (no argument: all)
+# Usage: scripts/test.sh [native|asan|windows|fuzz|report|package]...   (no argument: all six)
 #
 # Installs what a fresh Debian machine lacks for the chosen builds (as root,
 # with apt-get). Every chosen build is run even when an earlier one fails; the
@@ -18,15 +22,15 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_suites=(native asan windows fuzz report)
+all_suites=(native asan windows fuzz report package)
 if [ $# -eq 0 ]; then
   suites=("${all_suites[@]}")
 else
   suites=()
   for s in "$@"; do
     case "$s" in
-      native|asan|windows|fuzz|report) suites+=("$s") ;;
-      -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+      native|asan|windows|fuzz|report|package) suites+=("$s") ;;
+      -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
       *) echo "test.sh: unknown build '$s' (known: ${all_suites[*]})" >&2; exit 2 ;;
     esac
   done
@@ -73,6 +77,28 @@ if wants report; then
   need_pkg python3                          # /usr/bin/python3, Debian's, whatever PATH holds
   need_pkg python3-matplotlib               # the chart
   need_pkg python3-pytest
+fi
+if wants package; then
+  need_cmd g++ g++
+  need_cmd dpkg-shlibdeps dpkg-dev          # the package's library dependencies
+  need_cmd file file                        # used by CPack to find the binaries
+  need_cmd lintian lintian
+  need_cmd mandoc mandoc                    # the manual page's lint ...
+  need_cmd groff groff-base                 # ... and groff's warnings
+  need_cmd systemd-analyze systemd          # verify and security of the service
+  need_cmd strace strace                    # the program's system calls against the service's filter
+  need_cmd logrotate logrotate
+  need_pkg adduser                          # the package's dependency, installed in a throw-away root
+  need_cmd unshare util-linux               # the throw-away roots' mount namespaces
+  need_cmd setpriv util-linux
+  need_cmd xmllint libxml2-utils            # the Task Scheduler XML
+  need_cmd unzip unzip
+  need_cmd x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+  need_cmd x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix
+  need_cmd x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
+  need_cmd wine wine wine64
+  need_cmd wineserver wine wine64
+  need_cmd flock util-linux
 fi
 
 install_missing test.sh || exit 1
@@ -135,6 +161,12 @@ run_suite() {
   if [ "$s" = report ]; then
     run_report_suite
     return
+  fi
+  if [ "$s" = package ]; then
+    # Its own builds (presets package and package-windows) and checks.
+    start_wine || { echo "test.sh: could not boot the Wine prefix" >&2; return 1; }
+    bash "$repo/tests/package/package.sh" || return 1
+    return 0
   fi
   cmake --preset "$s" || return 1
   cmake --build --preset "$s" -j2 || return 1
