@@ -7,9 +7,10 @@
 //
 // Checked besides what the sanitizers see: a frame is read only within its
 // own length; a request to set the clock comes only when clock setting is
-// on, enough valid telegrams have come and the difference lies within the
-// bounds; and for a telegram of a real date the requested local time is that
-// date and time, give or take the seconds the run took.
+// on, enough valid telegrams have come, the difference lies within the
+// bounds and the telegram's zone bits agree with the PC's daylight-saving
+// flag; for a telegram of a real date the clock is set exactly then, to the
+// UTC instant the difference gives, give or take the seconds the run took.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <math.h>
 #include <stdint.h>
@@ -48,6 +49,13 @@ bool RealDate(const TimeTelegram& t) {
          t.second < 60;
 }
 
+// The zone rule, written out: exactly one zone bit, and it names the zone
+// the PC's daylight-saving flag is in.
+bool ZonesAgree(const TimeTelegram& t) {
+  bool summer = t.Z1 != 0, winter = t.Z2 != 0;
+  return summer != winter && summer == (t.capture.dstflag != 0);
+}
+
 // Checks a telegram handed to the evaluation directly, whose fields are known.
 void EvaluateKnown(TimeTelegram telegram) {
   const int callsBefore = FakeClock.calls;
@@ -60,32 +68,34 @@ void EvaluateKnown(TimeTelegram telegram) {
     return;
   }
   FUZZ_CHECK(ContValidTime == countBefore || ContValidTime == countBefore + 1);
-  if (FakeClock.calls == callsBefore) return;
-  FUZZ_CHECK(FakeClock.calls == callsBefore + 1);
-  FUZZ_CHECK(Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount);
+  const bool set = FakeClock.calls != callsBefore;
+  FUZZ_CHECK(!set || FakeClock.calls == callsBefore + 1);
+  FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount));
+  FUZZ_CHECK(!set || ZonesAgree(telegram));
   if (!RealDate(telegram) || telegram.millisecond < 0) return;
 
-  // The telegram's local time turned into UTC with the zone of its capture,
-  // then the elapsed time since the capture added: that instant in the PC's
-  // local time is what must have been requested.
+  // The telegram's local time turned into UTC with the zone of its capture:
+  // the difference, and with it whether the clock must be set.
   int64_t zone = telegram.capture.timezone / 60 - (telegram.capture.dstflag != 0 ? 1 : 0);
   int64_t telegramUtc = AsUtc(telegram.year, telegram.month, telegram.day, telegram.hour + zone,
                               telegram.minute, telegram.second);
   double differenceMs = ((double)telegram.capture.time - (double)telegramUtc) * 1000.0 +
                         telegram.capture.millitm - (telegram.millisecond >= 1000 ? 0 : telegram.millisecond);
-  FUZZ_CHECK(fabs(differenceMs) >= (double)Settings.SynchronizeDiff);
-  FUZZ_CHECK(fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff);
+  bool due = Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount &&
+             fabs(differenceMs) >= (double)Settings.SynchronizeDiff &&
+             fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff &&
+             ZonesAgree(telegram);
+  FUZZ_CHECK(set == due);
+  if (!set) return;
+
+  // The instant requested is the clock now less the difference, in UTC,
+  // give or take the time the run took.
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  time_t expected = (time_t)(now.tv_sec - (int64_t)llround(differenceMs / 1000.0));
-  struct tm local;
-  if (localtime_r(&expected, &local) == nullptr) return;
-  const LocalClockTime& got = FakeClock.last;
-  int64_t requested = AsUtc(got.wYear, got.wMonth, got.wDay, got.wHour, got.wMinute, got.wSecond);
-  int64_t wanted = AsUtc(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                         local.tm_min, local.tm_sec);
-  FUZZ_CHECK(requested - wanted >= -5 && requested - wanted <= 5);
-  FUZZ_CHECK(got.wMilliseconds < 1000);
+  double wanted = (double)now.tv_sec * 1000.0 + (double)(now.tv_nsec / 1000000) - differenceMs;
+  double requested = (double)FakeClock.seconds * 1000.0 + (double)FakeClock.milliseconds;
+  FUZZ_CHECK(requested - wanted >= -5000.0 && requested - wanted <= 5000.0);
+  FUZZ_CHECK(FakeClock.milliseconds >= 0 && FakeClock.milliseconds < 1000);
 }
 
 }  // namespace

@@ -51,3 +51,9 @@ void ReadPcClock(PcTime* reading) {
   DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);
   errno = saved;
 }
+
+void DescribePcZone(PcTime* reading) {
+  int saved = errno;
+  DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);
+  errno = saved;
+}

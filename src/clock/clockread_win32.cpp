@@ -2,6 +2,7 @@
 // time zone and daylight-saving flag included.
 #include <errno.h>
 #include <sys/timeb.h>
+#include <time.h>
 
 #include "clock/pcclock.h"
 
@@ -13,5 +14,17 @@ void ReadPcClock(PcTime* reading) {
   reading->millitm = now.millitm;
   reading->timezone = now.timezone;
   reading->dstflag = now.dstflag;
+  errno = saved;
+}
+
+void DescribePcZone(PcTime* reading) {
+  int saved = errno;
+  // As _ftime64: the standard time's offset, and whether daylight-saving
+  // time is in force, here at the reading's instant rather than now.
+  _tzset();
+  reading->timezone = (int16_t)(_timezone / 60);
+  __time64_t when = (__time64_t)reading->time;
+  struct tm local;
+  reading->dstflag = (int16_t)(_localtime64_s(&local, &when) == 0 && local.tm_isdst > 0 ? 1 : 0);
   errno = saved;
 }

@@ -1,19 +1,37 @@
-// Setting the PC clock on Windows: SetLocalTime with the local date and time.
+// Setting the PC clock on Windows: SetSystemTime with the UTC date and time.
+// SetLocalTime would take a local time, which names some instants twice at
+// the autumn change; and it converts with the daylight-saving setting in
+// force before the change it may cause.
 #include <windows.h>
 
+#include "clock/clockset_win32.h"
 #include "clock/pcclock.h"
 
-int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode) {
+BOOL(WINAPI* SystemTimeSetter)(const SYSTEMTIME* utc) = ::SetSystemTime;
+
+enum : int64_t {
+  SecondsFrom1601To1970 = 11644473600LL,
+  FileTimeTicksPerSecond = 10000000,  // FILETIME counts 100 ns
+  FileTimeTicksPerMs = 10000,
+  LastSeconds = 910670515199LL        // 30827-12-31 23:59:59 UTC, the last of SYSTEMTIME
+};
+
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
+  if (seconds < 0 || seconds > LastSeconds || milliseconds < 0 || milliseconds > 999) {
+    *errorCode = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  uint64_t ticks = (uint64_t)(seconds + SecondsFrom1601To1970) * FileTimeTicksPerSecond +
+                   (uint64_t)milliseconds * FileTimeTicksPerMs;
+  FILETIME file;
+  file.dwLowDateTime = (DWORD)(ticks & 0xFFFFFFFFu);
+  file.dwHighDateTime = (DWORD)(ticks >> 32);
   SYSTEMTIME value;
-  value.wYear = when->wYear;
-  value.wMonth = when->wMonth;
-  value.wDayOfWeek = when->wDayOfWeek;
-  value.wDay = when->wDay;
-  value.wHour = when->wHour;
-  value.wMinute = when->wMinute;
-  value.wSecond = when->wSecond;
-  value.wMilliseconds = when->wMilliseconds;
-  if (SetLocalTime(&value)) return 1;
+  if (!FileTimeToSystemTime(&file, &value)) {
+    *errorCode = (uint32_t)GetLastError();
+    return 0;
+  }
+  if (SystemTimeSetter(&value)) return 1;
   *errorCode = (uint32_t)GetLastError();
   return 0;
 }

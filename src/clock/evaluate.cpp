@@ -111,6 +111,13 @@ void NewClockTime(TimeTelegram* record, double difference) {
   record->day = local.tm_mday;
 }
 
+int TelegramZoneAgrees(const TimeTelegram* telegram) {
+  int summer = telegram->Z1 != 0;
+  int winter = telegram->Z2 != 0;
+  if (summer == winter) return 0;
+  return summer == (telegram->capture.dstflag != 0) ? 1 : 0;
+}
+
 void EvaluateTelegram(TimeTelegram telegram) {
   LogMessage("R:%d A1:%d Z1:%d Z2:%d A2:%d S:%d", telegram.R, telegram.A1, telegram.Z1,
              telegram.Z2, telegram.A2, telegram.S);
@@ -156,20 +163,18 @@ void EvaluateTelegram(TimeTelegram telegram) {
     return;
   }
 
+  // Around a change of daylight-saving time the telegram may already (or
+  // still) be in the other zone than the PC: the difference then holds the
+  // hour of the change.
+  if (!TelegramZoneAgrees(&telegram)) return;
+
   NewClockTime(&breakdown, difference);
   LogMessage("Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", breakdown.day,
              breakdown.month, breakdown.year, breakdown.hour, breakdown.minute, breakdown.second,
              breakdown.millisecond);
 
-  LocalClockTime when;
-  when.wYear = (uint16_t)breakdown.year;
-  when.wMonth = (uint16_t)breakdown.month;
-  when.wDayOfWeek = (uint16_t)breakdown.weekday;
-  when.wDay = (uint16_t)breakdown.day;
-  when.wHour = (uint16_t)breakdown.hour;
-  when.wMinute = (uint16_t)breakdown.minute;
-  when.wSecond = (uint16_t)breakdown.second;
-  when.wMilliseconds = (uint16_t)breakdown.millisecond;
   uint32_t code = 0;
-  if (!SetPcLocalTime(&when, &code)) LogMessage("Can't set time! errno %d", (int)code);
+  if (!SetPcUtcTime(breakdown.capture.time, breakdown.capture.millitm, &code)) {
+    LogMessage("Can't set time! errno %d", (int)code);
+  }
 }

@@ -29,10 +29,20 @@ extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]
 
 // Logs the telegram's flags and its date and time; for a valid one counts it
 // when its minute is new, logs the difference to the PC clock and, when
-// DCFSetTime is on, ContValidTime has reached ValidDateTimeCount and the
-// difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h], sets the
-// PC clock.
+// DCFSetTime is on, ContValidTime has reached ValidDateTimeCount, the
+// difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h] and the
+// telegram's zone agrees with the PC's at capture (TelegramZoneAgrees), sets
+// the PC clock to the UTC instant the difference gives. A telegram whose
+// zone disagrees is logged and counted as any other; the clock is left alone
+// without a message, since its difference spans a change of daylight-saving
+// time (or the PC's zone is not the transmitter's) and is no clock error.
 void EvaluateTelegram(TimeTelegram telegram);
+
+// 1 when the telegram's zone bits name the zone the PC's daylight-saving flag
+// at capture is in: Z1 set and Z2 clear (CEST) with the flag set, Z1 clear
+// and Z2 set (CET) with the flag clear. 0 otherwise, also when Z1 and Z2 are
+// equal, which names no zone.
+int TelegramZoneAgrees(const TimeTelegram* telegram);
 
 // Difference in milliseconds between the PC clock at capture and the
 // telegram's time (positive: the PC was ahead), stored in *difference, and
@@ -46,9 +56,10 @@ void EvaluateTelegram(TimeTelegram telegram);
 int ClockDifference(TimeTelegram telegram, TimeTelegram* breakdown, double* difference);
 
 // Fills record with the clock now corrected by difference: capture with the
-// new seconds and milliseconds since 1970 and the current zone fields, and
-// hour, minute, second, millisecond, day, month and year with the new local
-// date and time. Other fields are left as they are.
+// new seconds and milliseconds since 1970 (UTC, what the clock is set to) and
+// the current zone fields, and hour, minute, second, millisecond, day, month
+// and year with the new local date and time (what the log shows). Other
+// fields are left as they are.
 void NewClockTime(TimeTelegram* record, double difference);
 
 // 1 for a Gregorian leap year, else 0.

@@ -1,6 +1,6 @@
-// The PC clock: reading it with its time zone, and setting local date and time.
+// The PC clock: reading it with its time zone, and setting it.
 //
-// Each function has one implementation per platform. SetPcLocalTime is the
+// Each function has one implementation per platform. SetPcUtcTime is the
 // program's only way to change the clock; the tests link a recording fake in
 // its place.
 #ifndef DCFSYNC_CLOCK_PCCLOCK_H
@@ -10,25 +10,21 @@
 
 #include "clock/telegram.h"
 
-// Local date and time to set, field by field as Windows' SYSTEMTIME.
-struct LocalClockTime {
-  uint16_t wYear;
-  uint16_t wMonth;
-  uint16_t wDayOfWeek;
-  uint16_t wDay;
-  uint16_t wHour;
-  uint16_t wMinute;
-  uint16_t wSecond;
-  uint16_t wMilliseconds;
-};
-
 // Reads the clock now: seconds and milliseconds since 1970 (UTC), the local
 // standard time's offset in minutes west of UTC and the daylight-saving flag.
 void ReadPcClock(PcTime* reading);
 
-// Sets the PC's local date and time. Returns 1 on success; 0 on failure with
-// the system's error code in *errorCode. The process error number is left as
+// Sets the zone fields of reading (timezone, dstflag) to what ReadPcClock
+// gives at the instant reading->time (seconds since 1970, UTC) under the PC's
+// time-zone rules; the other fields stay. The process error number is left as
 // it was.
-int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode);
+void DescribePcZone(PcTime* reading);
+
+// Sets the PC clock to seconds and milliseconds since 1970, UTC. Returns 1 on
+// success; 0 on failure with the system's error code in *errorCode, also for
+// an instant the system cannot take (milliseconds outside 0..999, a time
+// before 1970: EINVAL on POSIX, ERROR_INVALID_PARAMETER on Windows). The
+// process error number is left as it was.
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode);
 
 #endif

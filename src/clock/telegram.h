@@ -15,7 +15,7 @@ struct PcTime {
 // One minute telegram. Besides the telegram itself the evaluation reuses the
 // record for the breakdown of a clock difference and for a new clock time.
 struct TimeTelegram {
-  PcTime capture;       // the PC clock when the decoder began on the frame
+  PcTime capture;       // the PC clock when the module read its own clock for the answer
   int32_t R;            // call bit
   int32_t A1;           // announcement of a change between CET and CEST
   int32_t Z1;           // CEST in effect

@@ -1,4 +1,5 @@
-// The two decoders of the module's answers. Each reads the PC clock first,
+// The two decoders of the module's answers. Each first takes the PC clock
+// at the moment the module read its own clock for the answer (its capture),
 // checks the frame, logs every failed check and hands the telegram to
 // EvaluateTelegram; a frame that fails the first check is logged as
 // "Bad data!" and resets ContValidTime instead.
@@ -6,6 +7,8 @@
 #define DCFSYNC_DECODE_DECODE_H
 
 #include <stdint.h>
+
+#include "clock/telegram.h"
 
 enum {
   RawTelegramFrameSize = 26,
@@ -22,6 +25,13 @@ void DecodeRawTelegramFrame(const unsigned char* frame);
 // Decoded-time frame (10 bytes): flags and parity verdicts, minute, hour,
 // day, month/weekday/R, year, second, bad marks, hundredths.
 void DecodeDecodedTimeFrame(const unsigned char* frame);
+
+// The capture of the answer just received, frameBytes long: the PC clock
+// now taken back to the moment the module read its own clock, by
+// AnswerCaptureTime with the port's record of the last byte (PortLastByteMs)
+// and the configured rate (Settings.baud); its zone fields are those of that
+// moment. Called by both decoders right at their start.
+void CaptureAnswerTime(PcTime* capture, int32_t frameBytes);
 
 // Helpers of the raw decoder.
 int8_t BcdToInt(uint8_t value);  // weights 1 2 4 8 10 20 40 80, summed in 8 bits

@@ -2,7 +2,6 @@
 #include <string.h>
 
 #include "clock/evaluate.h"
-#include "clock/pcclock.h"
 #include "decode/decode.h"
 #include "config/settings.h"
 #include "log/log.h"
@@ -10,7 +9,7 @@
 void DecodeDecodedTimeFrame(const unsigned char* frame) {
   TimeTelegram telegram;
   memset(&telegram, 0, sizeof telegram);
-  ReadPcClock(&telegram.capture);
+  CaptureAnswerTime(&telegram.capture, DecodedTimeFrameSize);
   telegram.valid = 1;
   telegram.S = 1;
 

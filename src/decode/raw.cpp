@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "clock/evaluate.h"
-#include "clock/pcclock.h"
 #include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
@@ -70,7 +69,7 @@ void BuildDataLine(const unsigned char* frame, char* line, int size) {
 void DecodeRawTelegramFrame(const unsigned char* frame) {
   TimeTelegram telegram;
   memset(&telegram, 0, sizeof telegram);
-  ReadPcClock(&telegram.capture);
+  CaptureAnswerTime(&telegram.capture, RawTelegramFrameSize);
   telegram.valid = 1;
   telegram.R = (int32_t)TelegramBits(frame, 15, 1);
   telegram.A1 = (int32_t)TelegramBits(frame, 16, 1);

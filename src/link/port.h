@@ -74,6 +74,14 @@ int WriteCommand(const unsigned char* command);
 // may be set meanwhile): the pace of reads, writes and answers.
 int64_t PortMonotonicMs(void);
 
+// When the last byte of the latest read that brought any bytes arrived, on
+// the PortMonotonicMs clock; 0 before the first such read. POSIX: the moment
+// the read took it from the line. Windows: a read that brought fewer bytes
+// than it asked for ended on the 100 ms of silence after its last byte, which
+// is then taken to have come that long before the read returned; a read that
+// brought all it asked for returned with its last byte. Main path only.
+int64_t PortLastByteMs(void);
+
 // Closes the port. Returns 0 when it was closed, 1 when closing failed or the
 // port was not open. From then on the port counts as not open.
 int ClosePort(void);

@@ -29,6 +29,10 @@ PortSystemCalls PortCalls = RealPortSystemCalls;
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
 
+static int64_t LastByteMs;  // see PortLastByteMs
+
+int64_t PortLastByteMs(void) { return LastByteMs; }
+
 // Restores errno when the operation returns.
 struct ErrnoKeeper {
   int saved;
@@ -239,6 +243,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     return 0;
   }
   if (count == 0) return 0;
+  LastByteMs = lastByte;
   memcpy(destination + offset, scratch, (size_t)count);
   destination[offset + count] = 0;
   return count;

@@ -15,7 +15,26 @@ PortSystemCalls PortCalls = RealPortSystemCalls;
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
 
-int64_t PortMonotonicMs(void) { return (int64_t)GetTickCount64(); }
+// The performance counter, not GetTickCount64: the tick count moves in
+// steps of the system timer (about 16 ms), far too coarse to tell when an
+// answer's last byte came.
+static int64_t CounterFrequency(void) {
+  LARGE_INTEGER frequency;
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return 1000;
+  return (int64_t)frequency.QuadPart;
+}
+
+int64_t PortMonotonicMs(void) {
+  static const int64_t frequency = CounterFrequency();  // fixed while the system runs
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  int64_t count = (int64_t)now.QuadPart;
+  return count / frequency * 1000 + count % frequency * 1000 / frequency;
+}
+
+static int64_t LastByteMs;  // see PortLastByteMs
+
+int64_t PortLastByteMs(void) { return LastByteMs; }
 
 // The open port's handle, or NULL when the port is not open.
 static HANDLE OpenHandle(void) {
@@ -85,8 +104,13 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   memset(scratch, 0, sizeof scratch);
   DWORD count = 0;
   if (!PortCalls.ReadFile(handle, scratch, request, &count, NULL)) return 0;
+  int64_t returned = PortMonotonicMs();
   if (count == 0) return 0;  // a silent line leaves the destination as it was
   if (count > request) count = request;
+  // Fewer bytes than asked for: the read ended on the 100 ms of silence after
+  // its last byte. (One that ran into its total time while bytes kept coming
+  // ended sooner after its last byte; a module's answer is far too short.)
+  LastByteMs = count < request ? returned - PortReadIntervalMs : returned;
   memcpy(destination + offset, scratch, count);
   destination[offset + (int)count] = 0;
   return (int)count;

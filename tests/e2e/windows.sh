@@ -11,6 +11,10 @@
 #   interrupt  polling every minute, ended by Ctrl-C (SIGINT) in the countdown
 #   settime    clock setting on, the simulator an hour ahead: Wine refuses to
 #              set the clock (error 1314), which the program reports
+#   accuracy   the program with a recorder in place of its clock setting
+#              (tests/dcfsync_recorded.exe beside the program's build), the
+#              PC 3.7 s behind the simulator: every set it asks for lies
+#              within a few ms of the simulator's time at the call
 #
 # Each run has a directory of its own, <build>/e2e/SCENARIO, holding a copy of
 # the program and its settings file. COM1 is mapped through the registry
@@ -31,14 +35,14 @@ export TZ="CET-1CEST,M3.5.0,M10.5.0/3"
 export LC_ALL=C
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 raw|decoded|unmapped|interrupt|settime dcfsync.exe dcfsim" >&2
+  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy dcfsync.exe dcfsim" >&2
   exit 2
 fi
 scenario=$1
 exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 sim=$3
 case "$scenario" in
-  raw|decoded|unmapped|interrupt|settime) ;;
+  raw|decoded|unmapped|interrupt|settime|accuracy) ;;
   *) echo "windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
 esac
 [ -f "$exe" ] || { echo "windows.sh: no program $exe" >&2; exit 1; }
@@ -55,7 +59,14 @@ fi
 dir="$(dirname "$exe")/e2e/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
-cp "$exe" "$dir/dcfsync.exe"
+if [ "$scenario" = accuracy ]; then
+  # The recorder's program under the program's name, so its files are the same.
+  recorded="$(dirname "$exe")/tests/dcfsync_recorded.exe"
+  [ -f "$recorded" ] || { echo "windows.sh: no program $recorded" >&2; exit 1; }
+  cp "$recorded" "$dir/dcfsync.exe"
+else
+  cp "$exe" "$dir/dcfsync.exe"
+fi
 out="$dir/out.txt"
 log="$dir/dcfsync.log"
 dat="$dir/dcfsync.dat"
@@ -300,8 +311,10 @@ check_telegram() {
   else
     fail "no telegram date line"
   fi
+  # The simulator sends the PC's own time: what is left is the error of the
+  # capture, a few ms (40 allowed on a loaded machine).
   diff=$(console_line "^$ts Time diff: ")
-  if [[ $diff =~ Time\ diff:\ -?0d\ 00:00:0([0-4])\.[0-9]{3}\  ]]; then
+  if [[ $diff =~ Time\ diff:\ -?0d\ 00:00:00\.0([0-3][0-9])\  ]]; then
     :
   else
     fail "the simulator sends the PC's own time, yet: '$diff'"
@@ -441,6 +454,44 @@ settime)
       fail "clock set $ahead s ahead of its time, 3600 expected: '$sync'"
   fi
   [ -z "$(pty_holders)" ] || fail "the line is still open in process $(pty_holders)"
+  stop_simulator
+  ;;
+accuracy)
+  start_simulator --offset 3.7
+  map_com1
+  settings port=COM1 timer=0 TimerEnable=1 DCFSetTime=1 ValidDateTimeCount=1
+  record="$dir/settime.txt"
+  export DCFSYNC_SETTIME_RECORD="Z:$record"
+  start_program
+  sets=0
+  for _ in $(seq 400); do
+    sets=$(grep -c . "$record" 2>/dev/null || true)
+    [ "${sets:-0}" -ge 6 ] && break
+    kill -0 "$prog_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  # Ctrl-C in the next poll's second-long flush read, after the last set.
+  sleep 0.3
+  kill -INT "$prog_pid" 2>/dev/null || true
+  await_program 15
+  [ "$status" = 3 ] || fail "exit status '$status', 3 expected"
+  [ "${sets:-0}" -ge 6 ] || fail "$sets sets recorded within 40 s, 6 expected"
+  [ -z "$(console_line "Can't set time")" ] || fail "a set was refused: $(console_line "Can't set time")"
+  expect_log_matches_console
+  # Each telegram shows the PC 3.7 s behind, and is followed by its set.
+  diffs=$(console_lines | grep -cE "^$ts Time diff: 0d 00:00:03\.[67][0-9]{2} " || true)
+  syncs=$(console_lines | grep -cE "^$ts Synchronizing time to " || true)
+  [ "$diffs" -ge 6 ] || fail "$diffs differences of 3.6 to 3.8 s shown, 6 expected"
+  [ "$syncs" = "$(grep -c . "$record")" ] || fail "$syncs sets logged, $(grep -c . "$record") recorded"
+  # The error of a set: the instant asked for less the simulator's time at
+  # the call (the machine's time plus its 3.7 s).
+  verdict=$(awk '{ e = ($2 * 1000 + $3 / 1e6) - ($4 * 1000 + $5 / 1e6 + 3700)
+                   sum += e; n++; if (e < 0 ? -e > worst : e > worst) worst = (e < 0 ? -e : e) }
+                 END { printf "%d %.2f %.2f", n, (n ? sum / n : 0), worst }' "$record")
+  read -r n mean worst <<<"$verdict"
+  echo "windows.sh: accuracy: $n sets, mean error $mean ms, worst $worst ms"
+  awk -v m="$mean" -v w="$worst" 'BEGIN { exit !(m <= 8 && m >= -8 && w <= 40) }' ||
+    fail "set errors out of bounds (mean within 8 ms, each within 40): mean $mean, worst $worst"
   stop_simulator
   ;;
 esac

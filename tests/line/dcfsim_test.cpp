@@ -283,18 +283,30 @@ Reply Exchange(int fd, int command, int quietMs, bool split = false) {
   return r;
 }
 
-// The answer, read through the program's decoder, lies within slackMs of the
-// PC clock shifted by offsetMs between sending the command and its last byte.
-void ExpectCurrent(int command, const Reply& r, int64_t offsetMs, int64_t slackMs) {
-  ASSERT_EQ(r.bytes.size(), command == 3 ? 26u : 10u);
+// The time an answer carries, read through the program's decoder, in ms
+// since 1970 (UTC); -1 when it is no clean answer.
+int64_t AnswerTimeMs(int command, const Reply& r) {
+  EXPECT_EQ(r.bytes.size(), command == 3 ? 26u : 10u);
+  if (r.bytes.size() != (command == 3 ? 26u : 10u)) return -1;
   std::vector<std::string> lines = Decode(command, (const unsigned char*)r.bytes.data());
   int h, mi, s, ms, d, mo, y;
-  ASSERT_EQ(lines.size(), 3u) << "not a clean answer";
-  ASSERT_EQ(sscanf(lines[1].c_str(), "%d:%d:%d.%d %d.%d.%d", &h, &mi, &s, &ms, &d, &mo, &y), 7);
+  EXPECT_EQ(lines.size(), 3u) << "not a clean answer";
+  if (lines.size() != 3u ||
+      sscanf(lines[1].c_str(), "%d:%d:%d.%d %d.%d.%d", &h, &mi, &s, &ms, &d, &mo, &y) != 7) {
+    return -1;
+  }
   int64_t utc = 0;
-  ASSERT_TRUE(LegalToUtc(y, mo, d, h, mi, lines[0].find("Z1:1") != std::string::npos, &utc));
-  EXPECT_GE((utc + s) * 1000 + ms, r.sentMs + offsetMs - slackMs) << lines[1];
-  EXPECT_LE((utc + s) * 1000 + ms, r.lastMs + offsetMs + slackMs) << lines[1];
+  EXPECT_TRUE(LegalToUtc(y, mo, d, h, mi, lines[0].find("Z1:1") != std::string::npos, &utc));
+  return (utc + s) * 1000 + ms;
+}
+
+// The answer lies within slackMs of the PC clock shifted by offsetMs between
+// sending the command and its last byte.
+void ExpectCurrent(int command, const Reply& r, int64_t offsetMs, int64_t slackMs) {
+  int64_t at = AnswerTimeMs(command, r);
+  ASSERT_GE(at, 0);
+  EXPECT_GE(at, r.sentMs + offsetMs - slackMs);
+  EXPECT_LE(at, r.lastMs + offsetMs + slackMs);
 }
 
 TEST(SimProgram, AnswersWithTheCurrentTimeOnItsLinkAndEndsOnSigterm) {
@@ -391,6 +403,39 @@ TEST(SimProgram, TrickleSpreadsAnAnswerOverMoreThanTwoSeconds) {
   ExpectCurrent(3, raw, 0, 2000);
 }
 
+TEST(SimProgram, AnswersLeaveAtTheLineRateAndCarryTheTimeOfTheCommand) {
+  // Per rate and command: the least time from the command to the last byte
+  // (10 bits a byte), with the module's processing delay added.
+  const struct { std::vector<std::string> args; int command; int64_t wireMs; } cases[] = {
+      {{"--baud", "1200"}, 3, 217},  // 26 bytes
+      {{"--baud", "1200"}, 4, 83},   // 10 bytes
+      {{"--baud", "2400"}, 1, 50},   // the identification, 12 bytes
+      {{"--latency", "250"}, 3, 250 + 14},
+      {{}, 3, 14},
+  };
+  std::string dir = SimDirectory();
+  for (const auto& c : cases) {
+    std::string what = (c.args.empty() ? "19200" : c.args[0] + " " + c.args[1]) +
+                       " command " + std::to_string(c.command);
+    Simulator sim;
+    ASSERT_TRUE(sim.Start(dir, c.args));
+    Port port;
+    ASSERT_TRUE(port.Open(sim.Line())) << what;
+    Reply r = Exchange(port.fd, c.command, 300);
+    int64_t took = r.lastMs - r.sentMs;
+    EXPECT_GE(took, c.wireMs - 2) << what;
+    EXPECT_LE(took, c.wireMs + 150) << what;  // a loaded machine
+    if (c.wireMs > 40) {
+      EXPECT_GE(r.reads, 3) << what << ": not paced";
+    }
+    if (c.command == 1) continue;
+    // Hundredths cut, stamped when the command came: before the answer left.
+    int64_t at = AnswerTimeMs(c.command, r);
+    EXPECT_GE(at, r.sentMs - 10) << what;
+    EXPECT_LE(at, r.sentMs + 40) << what;
+  }
+}
+
 TEST(SimProgram, HangupFaultClosesTheLineAndExitsWithZero) {
   std::string dir = SimDirectory(), link = dir + "port";
   Simulator sim;
@@ -408,7 +453,7 @@ TEST(SimProgram, HangupFaultClosesTheLineAndExitsWithZero) {
 
 TEST(SimProgram, BadOptionsAndUnopenableDevicesFail) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--fault", "nonsense"}, {"--baud", "12345"}, {"--offset", "3s"},
+      {"--fault", "nonsense"}, {"--baud", "12345"}, {"--offset", "3s"}, {"--latency", "-5"},
       {"--gap"}, {"--colour", "red"}, {"--device", "/nonexistent/tty"}};
   std::string dir = SimDirectory();
   for (const auto& args : cases) {

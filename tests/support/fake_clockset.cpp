@@ -8,9 +8,10 @@ FakeClockSet FakeClock;
 
 void ResetFakeClock(void) { memset(&FakeClock, 0, sizeof FakeClock); }
 
-int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode) {
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
   ++FakeClock.calls;
-  FakeClock.last = *when;
+  FakeClock.seconds = seconds;
+  FakeClock.milliseconds = milliseconds;
   if (FakeClock.fail) {
     *errorCode = FakeClock.failCode;
     return 0;

@@ -7,9 +7,10 @@
 #include "clock/pcclock.h"
 
 struct FakeClockSet {
-  int calls;              // how often the clock would have been set
-  LocalClockTime last;    // the last requested local time
-  int fail;               // non-zero: refuse with failCode
+  int calls;               // how often the clock would have been set
+  int64_t seconds;         // the last requested instant: seconds since 1970, UTC
+  int32_t milliseconds;    // and its milliseconds
+  int fail;                // non-zero: refuse with failCode
   uint32_t failCode;
 };
 extern FakeClockSet FakeClock;

@@ -1,5 +1,6 @@
 // The POSIX clock: time-zone fields of a reading under several TZ rules, and
-// setting the clock, whose system call is replaced by a recording stub here.
+// setting the clock from UTC, whose system call is replaced by a recording
+// stub here.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -99,40 +100,61 @@ TEST_F(WithTimeZone, DaylightFlagChangesAtTheSwitchToSummerTime) {
   EXPECT_EQ(zone, -60);
 }
 
-TEST_F(WithTimeZone, SetsLocalTimeThroughTheZoneRules) {
+TEST_F(WithTimeZone, ZoneOfAnInstantFollowsTheChanges) {
   Use("Europe/Berlin");
-  LocalClockTime summer = {2026, 7, 0, 1, 12, 0, 0, 250};  // CEST
-  uint32_t code = 0;
-  ASSERT_EQ(SetPcLocalTime(&summer, &code), 1);
-  ASSERT_EQ(Stub.calls, 1) << "the stub must stand in for the system call";
-  EXPECT_EQ(Stub.clock, CLOCK_REALTIME);
-  EXPECT_EQ(Stub.value.tv_sec, 1782900000);
-  EXPECT_EQ(Stub.value.tv_nsec, 250000000L);
+  const struct { int64_t when; int dst; } cases[] = {
+      {1774746000 - 1, 0}, {1774746000, 1},   // 2026-03-29 01:00 UTC
+      {1792890000 - 1, 1}, {1792890000, 0}};  // 2026-10-25 01:00 UTC
+  for (const auto& c : cases) {
+    PcTime t = {c.when, 999, 0, 7};
+    DescribePcZone(&t);
+    EXPECT_EQ(t.time, c.when);
+    EXPECT_EQ(t.millitm, 999);
+    EXPECT_EQ(t.timezone, -60) << c.when;
+    EXPECT_EQ(t.dstflag, c.dst) << c.when;
+  }
+}
 
-  LocalClockTime winter = {2026, 12, 2, 8, 14, 35, 17, 500};  // CET
-  ASSERT_EQ(SetPcLocalTime(&winter, &code), 1);
-  EXPECT_EQ(Stub.value.tv_sec, 1796736917);
-  EXPECT_EQ(Stub.value.tv_nsec, 500000000L);
+TEST_F(WithTimeZone, SetsTheUtcInstantWhateverTheLocalTime) {
+  // Both passes of 02:30 on the autumn change day, and the first minute of
+  // summer time: each instant goes to the system call as it is.
+  const int64_t instants[] = {1792888200, 1792891800, 1774746000, 0};
+  for (const char* tz : {"Europe/Berlin", "UTC", "America/New_York"}) {
+    Use(tz);
+    for (int64_t seconds : instants) {
+      uint32_t code = 0;
+      ASSERT_EQ(SetPcUtcTime(seconds, 250, &code), 1) << tz << " " << seconds;
+      ASSERT_GE(Stub.calls, 1) << "the stub must stand in for the system call";
+      EXPECT_EQ(Stub.clock, CLOCK_REALTIME);
+      EXPECT_EQ(Stub.value.tv_sec, (time_t)seconds) << tz;
+      EXPECT_EQ(Stub.value.tv_nsec, 250000000L) << tz;
+    }
+  }
+  uint32_t code = 0;
+  ASSERT_EQ(SetPcUtcTime(1796736917, 999, &code), 1);
+  EXPECT_EQ(Stub.value.tv_nsec, 999000000L);
 }
 
 TEST_F(WithTimeZone, FailuresGiveTheSystemCodeAndLeaveErrnoAlone) {
   Use("UTC");
-  LocalClockTime when = {2026, 12, 2, 8, 14, 35, 17, 500};
   Stub.failWith = EPERM;
   uint32_t code = 0;
   errno = 0;
-  EXPECT_EQ(SetPcLocalTime(&when, &code), 0);
+  EXPECT_EQ(SetPcUtcTime(1796736917, 500, &code), 0);
   EXPECT_EQ(code, (uint32_t)EPERM);
   EXPECT_EQ(errno, 0);
 
+  // What no clock can take never reaches the system.
   Stub.failWith = 0;
   int callsBefore = Stub.calls;
-  LocalClockTime impossible = {2026, 13, 0, 1, 0, 0, 0, 0};
-  EXPECT_EQ(SetPcLocalTime(&impossible, &code), 0);
-  EXPECT_EQ(code, (uint32_t)EINVAL);
-  LocalClockTime dayZero = {1900, 1, 0, 0, 0, 0, 0, 0};  // what an unrepresentable time gives
-  EXPECT_EQ(SetPcLocalTime(&dayZero, &code), 0);
-  EXPECT_EQ(Stub.calls, callsBefore);  // nothing impossible reaches the system
+  const struct { int64_t seconds; int32_t ms; } impossible[] = {
+      {-1, 0}, {1796736917, 1000}, {1796736917, -1}, {INT64_MIN, 0}};
+  for (const auto& i : impossible) {
+    code = 0;
+    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms, &code), 0) << i.seconds << " " << i.ms;
+    EXPECT_EQ(code, (uint32_t)EINVAL);
+  }
+  EXPECT_EQ(Stub.calls, callsBefore);
   EXPECT_EQ(errno, 0);
 }
 

@@ -31,6 +31,26 @@ TEST(PcClock, ReadingIsNowWithConsistentZoneFields) {
   EXPECT_EQ(LocalAheadOfUtc((time_t)reading.time), expected);
 }
 
+TEST(PcClock, ZoneOfAnInstantIsTheReadingsZone) {
+  PcTime reading;
+  ReadPcClock(&reading);
+  PcTime described = reading;
+  described.timezone = 12345;
+  described.dstflag = 12345;
+  DescribePcZone(&described);
+  EXPECT_EQ(described.time, reading.time);
+  EXPECT_EQ(described.millitm, reading.millitm);
+  EXPECT_EQ(described.timezone, reading.timezone);
+  EXPECT_EQ(described.dstflag, reading.dstflag);
+  // Half a year on the standard offset is the same; the flag agrees with
+  // the local time of that instant.
+  described.time = reading.time + 182 * 86400;
+  DescribePcZone(&described);
+  EXPECT_EQ(described.timezone, reading.timezone);
+  long expected = -described.timezone * 60L + (described.dstflag ? 3600L : 0L);
+  EXPECT_EQ(LocalAheadOfUtc((time_t)described.time), expected);
+}
+
 TEST(PcClock, MillisecondsAdvance) {
   PcTime first, later;
   ReadPcClock(&first);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clock/evaluate.h"
+#include "clock/pcclock.h"
 #include "config/settings.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
@@ -42,6 +43,16 @@ void CaptureAt(TimeTelegram& t, int64_t utcSeconds, int64_t diffMs) {
   t.capture.time = ms / 1000;
   t.capture.millitm = (uint16_t)(ms % 1000);
 }
+
+// The PC clock now in milliseconds since 1970, truncated as the program reads it.
+int64_t NowMs() {
+  PcTime now;
+  ReadPcClock(&now);
+  return now.time * 1000 + now.millitm;
+}
+
+// The instant last handed to the stand-in, in milliseconds since 1970.
+int64_t RequestedMs() { return FakeClock.seconds * 1000 + FakeClock.milliseconds; }
 
 class Evaluate : public ::testing::Test {
  protected:
@@ -240,30 +251,26 @@ class SetClock : public Evaluate {
 TEST_F(SetClock, SetsFirstAtTheRequiredCountOfNewMinutes) {
   EvaluateMinutes(2, 5000);
   EXPECT_EQ(FakeClock.calls, 0);
+  int64_t before = NowMs();
   EvaluateMinutes(1, 5000, 2);
+  int64_t after = NowMs();
   EXPECT_EQ(FakeClock.calls, 1);
   EXPECT_EQ(ContValidTime, 3);  // setting the clock leaves the count alone
 
-  // The new time is the clock now less the difference, as local time.
-  time_t expected = time(NULL) - 5;
-  struct tm local = *localtime(&expected);
-  const LocalClockTime& set = FakeClock.last;
-  struct tm asSet = {};
-  asSet.tm_year = set.wYear - 1900;
-  asSet.tm_mon = set.wMonth - 1;
-  asSet.tm_mday = set.wDay;
-  asSet.tm_hour = set.wHour;
-  asSet.tm_min = set.wMinute;
-  asSet.tm_sec = set.wSecond;
-  asSet.tm_isdst = local.tm_isdst;
-  EXPECT_LE(std::abs((long long)difftime(mktime(&asSet), expected)), 2);
-  EXPECT_EQ(set.wDayOfWeek, 0);
-  EXPECT_LT(set.wMilliseconds, 1000);
+  // The new time is the clock now less the difference, as a UTC instant.
+  int64_t set = RequestedMs();
+  EXPECT_GE(set, before - 5000);
+  EXPECT_LE(set, after - 5000);
+  EXPECT_GE(FakeClock.milliseconds, 0);
+  EXPECT_LT(FakeClock.milliseconds, 1000);
 
+  // The log shows that instant as local date and time.
+  time_t seconds = (time_t)FakeClock.seconds;
+  struct tm local = *localtime(&seconds);
   char line[80];
   snprintf(line, sizeof line, "Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d",
-           set.wDay, set.wMonth, set.wYear, set.wHour, set.wMinute, set.wSecond,
-           set.wMilliseconds);
+           local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min,
+           local.tm_sec, (int)FakeClock.milliseconds);
   EXPECT_EQ(LoggedMessages().back(), line);
 }
 
@@ -304,6 +311,111 @@ TEST_F(SetClock, RefusalIsLoggedAndLeavesTheErrorNumberAlone) {
   EXPECT_EQ(FakeClock.calls, 1);
   EXPECT_EQ(LoggedMessages().back(), "Can't set time! errno 1314");
   EXPECT_EQ(errno, 0);
+}
+
+// ---- The zones of telegram and PC around the changes of daylight-saving time.
+
+const int64_t SpringChange = 1774746000;  // 2026-03-29 01:00 UTC: 02:00 CET becomes 03:00 CEST
+const int64_t AutumnChange = 1792890000;  // 2026-10-25 01:00 UTC: 03:00 CEST becomes 02:00 CET
+
+// A valid telegram of a local date and time in the zone its bits name, whose
+// capture is the PC clock ahead of truth (UTC seconds and milliseconds) by
+// aheadMs, with the PC's daylight-saving flag dst.
+TimeTelegram ZoneTelegram(int month, int day, int hour, int minute, int second, bool cest,
+                          int64_t truthMs, int64_t aheadMs, int dst) {
+  TimeTelegram t = Telegram(2026, month, day, hour, minute, second, (int)(truthMs % 1000));
+  t.Z1 = cest ? 1 : 0;
+  t.Z2 = cest ? 0 : 1;
+  int64_t pc = truthMs + aheadMs;
+  t.capture.time = pc / 1000;
+  t.capture.millitm = (uint16_t)(pc % 1000);
+  t.capture.dstflag = (int16_t)dst;
+  return t;
+}
+
+TEST_F(Evaluate, ZoneBitsAgreeOnlyWithTheDaylightFlagOfTheirZone) {
+  const struct { int z1, z2, dst, agrees; } cases[] = {
+      {0, 1, 0, 1}, {1, 0, 1, 1},                                // CET, CEST
+      {1, 0, 0, 0}, {0, 1, 1, 0},                                // the other zone
+      {0, 0, 0, 0}, {0, 0, 1, 0}, {1, 1, 0, 0}, {1, 1, 1, 0},    // no zone at all
+      {1, 0, -1, 1}, {0, 1, 2, 0}, {3, 0, 1, 1}, {0, -2, 0, 1},  // any non-zero counts as set
+  };
+  for (const auto& c : cases) {
+    TimeTelegram t = Telegram(2026, 7, 1, 12, 0);
+    t.Z1 = c.z1;
+    t.Z2 = c.z2;
+    t.capture.dstflag = (int16_t)c.dst;
+    EXPECT_EQ(TelegramZoneAgrees(&t), c.agrees) << c.z1 << c.z2 << " dst " << c.dst;
+  }
+}
+
+TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
+  Settings.ValidDateTimeCount = 1;
+  // 02:30 CEST, then an hour later 02:30 CET; the PC 3.7 s behind each time.
+  const int64_t first = (AutumnChange - 1800) * 1000, second = (AutumnChange + 1800) * 1000;
+  const struct { TimeTelegram t; const char* date; } passes[] = {
+      {ZoneTelegram(10, 25, 2, 30, 0, true, first, -3700, 1), "02:30:00.000 25.10.2026"},
+      {ZoneTelegram(10, 25, 2, 30, 0, false, second, -3700, 0), "02:30:00.000 25.10.2026"}};
+  for (const auto& pass : passes) {
+    ResetProgramState();
+    Settings.DCFSetTime = 1;
+    Settings.ValidDateTimeCount = 1;
+    int64_t before = NowMs();
+    EvaluateTelegram(pass.t);
+    int64_t after = NowMs();
+    std::vector<std::string> lines = LoggedMessages();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], std::string(pass.date) + " Unknown");
+    EXPECT_EQ(lines[2], "Time diff: 0d 00:00:03.700 ContValidTime: 1");
+    ASSERT_EQ(FakeClock.calls, 1);
+    EXPECT_GE(RequestedMs(), before + 3700);
+    EXPECT_LE(RequestedMs(), after + 3700);
+  }
+}
+
+TEST_F(SetClock, ZonesThatDisagreeAcrossAChangeAreLoggedButNeverSet) {
+  Settings.ValidDateTimeCount = 1;
+  // Spring: the transmitter is at 03:00:01 CEST, the PC 3.7 s behind still
+  // in CET. Read in the PC's zone the telegram lies an hour ahead.
+  TimeTelegram spring =
+      ZoneTelegram(3, 29, 3, 0, 1, true, (SpringChange + 1) * 1000, -3700, 0);
+  EvaluateTelegram(spring);
+  std::vector<std::string> want = {"R:0 A1:0 Z1:1 Z2:0 A2:0 S:1",
+                                   "03:00:01.000 29.03.2026 Unknown",
+                                   "Time diff: 0d 01:00:03.700 ContValidTime: 1"};
+  EXPECT_EQ(LoggedMessages(), want);
+  EXPECT_EQ(FakeClock.calls, 0);
+  EXPECT_EQ(ContValidTime, 1);  // counted all the same
+
+  // Autumn: the transmitter back in CET at 02:00:01, the PC still in CEST.
+  ResetProgramState();
+  Settings.DCFSetTime = 1;
+  Settings.ValidDateTimeCount = 1;
+  TimeTelegram autumn =
+      ZoneTelegram(10, 25, 2, 0, 1, false, (AutumnChange + 1) * 1000, -3700, 1);
+  EvaluateTelegram(autumn);
+  want = {"R:0 A1:0 Z1:0 Z2:1 A2:0 S:1", "02:00:01.000 25.10.2026 Unknown",
+          "Time diff: -0d 00:59:56.300 ContValidTime: 1"};
+  EXPECT_EQ(LoggedMessages(), want);
+  EXPECT_EQ(FakeClock.calls, 0);
+
+  // Once the PC's zone has changed too, the next minute sets the clock.
+  TimeTelegram next =
+      ZoneTelegram(10, 25, 2, 1, 1, false, (AutumnChange + 61) * 1000, -3700, 0);
+  EvaluateTelegram(next);
+  EXPECT_EQ(FakeClock.calls, 1);
+  EXPECT_EQ(LoggedMessages()[5], "Time diff: 0d 00:00:03.700 ContValidTime: 2");
+
+  // Zone bits that name no zone never set the clock, whatever the PC's flag.
+  for (int bits : {0, 1}) {
+    TimeTelegram none =
+        ZoneTelegram(10, 25, 2, 2 + bits, 1, false, (AutumnChange + 121 + 60 * bits) * 1000,
+                     -3700, bits);
+    none.Z1 = none.Z2 = bits;
+    EvaluateTelegram(none);
+  }
+  EXPECT_EQ(FakeClock.calls, 1);
+  EXPECT_EQ(ContValidTime, 4);
 }
 
 }  // namespace

@@ -2,6 +2,12 @@
 // existing serial device) for dcfsync's tests and demonstrations. It answers
 // the module's 2-byte commands with the frames the module would send for the
 // current UTC time, optionally shifted and optionally broken on purpose.
+//
+// Timing as on a real line: a telegram answer carries the time at which its
+// command came (hundredths cut, as the module's counter reads them), after
+// an optional processing delay (--latency), and every answer leaves one byte
+// per 10 bit times at the line rate (--baud), also on the pseudo-terminal,
+// which has no rate of its own.
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
@@ -51,6 +57,7 @@ struct Options {
   long baud;
   int64_t offsetMs;       // added to the clock before encoding
   int64_t stepMs;         // added once more for every telegram answered before
+  long latencyMs;         // the module's processing time before a telegram answer
   int fault;
   long gapMs;             // pause between trickled pieces
   long floodBytes;
@@ -61,6 +68,9 @@ struct Options {
 struct Session {
   const Options* options;
   int fd;                 // the module's side of the line
+  int paced;              // non-zero: bytes are sent at the line rate here (a pty)
+  int64_t byteNs;         // one byte on the line: 10 bits at the rate
+  int64_t lineFreeNs;     // monotonic time when the last byte sent is through
   long telegramCommands;  // telegram commands received so far
   uint32_t random;        // state of the byte generator for faulty answers
 };
@@ -85,6 +95,26 @@ static int WaitLine(int fd, int forWrite, long timeoutMs) {
                   timeoutMs < 0 ? NULL : &limit, &WaitMask);
   if (n < 0) return (errno == EINTR && !StopRequested) ? 0 : -1;
   return n > 0 ? 1 : 0;
+}
+
+static int64_t MonotonicNs(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+// Waits until the monotonic clock reaches dueNs; stop signals get through.
+// Returns 0 when the time has come, -1 on a stop request.
+static int WaitUntil(int64_t dueNs) {
+  for (;;) {
+    if (StopRequested) return -1;
+    int64_t rest = dueNs - MonotonicNs();
+    if (rest <= 0) return 0;
+    struct timespec limit;
+    limit.tv_sec = (time_t)(rest / 1000000000);
+    limit.tv_nsec = (long)(rest % 1000000000);
+    if (pselect(0, NULL, NULL, NULL, &limit, &WaitMask) < 0 && errno != EINTR) return -1;
+  }
 }
 
 static int64_t ClockMilliseconds(void) {
@@ -135,6 +165,23 @@ static int WriteAll(int fd, const unsigned char* data, size_t size) {
   return 1;
 }
 
+// Sends bytes as the line would carry them. On a pty each byte is handed
+// over once its 10 bits would have passed at the rate, counted from when the
+// line became free (the first byte's start bit), so the pace does not drift;
+// a real device paces itself. Returns 0 as WriteAll does.
+static int SendBytes(Session* s, const unsigned char* data, size_t size) {
+  if (!s->paced) return WriteAll(s->fd, data, size);
+  int64_t start = MonotonicNs();
+  if (start < s->lineFreeNs) start = s->lineFreeNs;
+  for (size_t i = 0; i < size; ++i) {
+    int64_t due = start + (int64_t)(i + 1) * s->byteNs;
+    if (WaitUntil(due) < 0) return 0;
+    if (!WriteAll(s->fd, data + i, 1)) return 0;
+    s->lineFreeNs = due;
+  }
+  return 1;
+}
+
 // Sends a telegram answer shaped by the fault in force.
 static void SendTelegramAnswer(Session* s, int fault, unsigned char* answer, size_t size) {
   const Options* o = s->options;
@@ -147,12 +194,12 @@ static void SendTelegramAnswer(Session* s, int fault, unsigned char* answer, siz
   }
   if (o->verbose) LogBytes("answer", answer, size);
   if (fault != FaultTrickle) {
-    if (!WriteAll(s->fd, answer, size)) return;
+    if (!SendBytes(s, answer, size)) return;
   } else {
     for (size_t piece = 0; piece < TricklePieces; ++piece) {
       if (piece > 0 && WaitLine(-1, 0, o->gapMs) < 0) return;
       size_t from = size * piece / TricklePieces, to = size * (piece + 1) / TricklePieces;
-      if (!WriteAll(s->fd, answer + from, to - from)) return;
+      if (!SendBytes(s, answer + from, to - from)) return;
     }
   }
   if (fault == FaultFlood) {
@@ -160,7 +207,7 @@ static void SendTelegramAnswer(Session* s, int fault, unsigned char* answer, siz
     for (long left = o->floodBytes; left > 0; left -= FloodChunk) {
       size_t n = left < FloodChunk ? (size_t)left : (size_t)FloodChunk;
       for (size_t i = 0; i < n; ++i) chunk[i] = RandomByte(s);
-      if (!WriteAll(s->fd, chunk, n)) return;
+      if (!SendBytes(s, chunk, n)) return;
     }
     if (o->verbose) fprintf(stderr, "dcfsim: flooded %ld bytes\n", o->floodBytes);
   }
@@ -171,7 +218,7 @@ static void SendTelegramAnswer(Session* s, int fault, unsigned char* answer, siz
 static void SendStale(Session* s) {
   if (s->telegramCommands > 0 && WaitLine(-1, 0, s->options->gapMs) < 0) return;
   if (s->options->verbose) LogBytes("unasked", (const unsigned char*)StaleText, StaleBytes);
-  WriteAll(s->fd, (const unsigned char*)StaleText, StaleBytes);
+  SendBytes(s, (const unsigned char*)StaleText, StaleBytes);
 }
 
 // Answers one command. Returns 0 when a hangup fault ends the session.
@@ -191,15 +238,17 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
   if (code == CommandIdent) {
     size_t size = fault == FaultShortIdent ? (size_t)ShortIdentSize : (size_t)IdentAnswerSize;
     if (o->verbose) LogBytes("answer", (const unsigned char*)IdentText, size);
-    WriteAll(s->fd, (const unsigned char*)IdentText, size);
+    SendBytes(s, (const unsigned char*)IdentText, size);
     return 1;
   }
   ++s->telegramCommands;
   if (fault == FaultHangup) return 0;
   if (fault == FaultSilent) return 1;
 
+  // The module's time as its clock reads at the command, cut to hundredths.
   ModuleTime now;
   ModuleTimeAt(ClockMilliseconds() + o->offsetMs + (s->telegramCommands - 1) * o->stepMs, &now);
+  if (o->latencyMs > 0 && WaitLine(-1, 0, o->latencyMs) < 0) return 1;
   int frameFault = fault == FaultParity ? FrameParity
                    : fault == FaultMarks ? FrameMarks
                    : fault == FaultIncomplete ? FrameIncomplete : FrameNormal;
@@ -214,7 +263,7 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
   if (fault == FaultHangupMid) {
     // Half the answer, time for the client to take it, then the line is gone.
     if (o->verbose) LogBytes("answer, cut", answer, size / 2);
-    if (WriteAll(s->fd, answer, size / 2)) WaitLine(-1, 0, o->gapMs);
+    if (SendBytes(s, answer, size / 2)) WaitLine(-1, 0, o->gapMs);
     return 0;
   }
   SendTelegramAnswer(s, fault, answer, size);
@@ -324,10 +373,11 @@ static void RemoveLink(const char* link, const char* target) {
 static void Usage(FILE* to) {
   fprintf(to,
           "usage: dcfsim [--link PATH] [--device PATH] [--baud N] [--offset SECONDS]\n"
-          "              [--step SECONDS] [--fault NAME] [--fault-after N] [--gap MS] [--flood-bytes N]\n"
-          "              [--verbose]\n"
+          "              [--step SECONDS] [--latency MS] [--fault NAME] [--fault-after N]\n"
+          "              [--gap MS] [--flood-bytes N] [--verbose]\n"
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
           "the --link path, else the pseudo-terminal, else the --device served.\n"
+          "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
           "        incomplete hangup short-ident hangup-mid stale\n");
 }
@@ -382,6 +432,8 @@ static int ParseOptions(int argc, char** argv, Options* o) {
       ok = o->fault != FaultCount;
     } else if (strcmp(name, "--fault-after") == 0) {
       ok = ParseLong(value, 0, 1000000000L, &o->faultAfter);
+    } else if (strcmp(name, "--latency") == 0) {
+      ok = ParseLong(value, 0, 60000, &o->latencyMs);
     } else if (strcmp(name, "--gap") == 0) {
       ok = ParseLong(value, 0, 60000, &o->gapMs);
     } else if (strcmp(name, "--flood-bytes") == 0) {
@@ -449,6 +501,9 @@ int main(int argc, char** argv) {
   Session session;
   session.options = &options;
   session.fd = line;
+  session.paced = options.device[0] == '\0';
+  session.byteNs = 10 * (int64_t)1000000000 / options.baud;
+  session.lineFreeNs = 0;
   session.telegramCommands = 0;
   session.random = (uint32_t)ClockMilliseconds() ^ ((uint32_t)getpid() << 16) ^ 0x9E3779B9u;
   if (session.random == 0) session.random = 1;

@@ -1,0 +1,15 @@
+// The capture of an answer: the PC clock when the module read its own clock.
+#include "clock/capture.h"
+#include "clock/pcclock.h"
+#include "config/settings.h"
+#include "decode/decode.h"
+#include "link/port.h"
+
+void CaptureAnswerTime(PcTime* capture, int32_t frameBytes) {
+  // Both clocks read together, the PC clock first.
+  PcTime now;
+  ReadPcClock(&now);
+  int64_t monotonic = PortMonotonicMs();
+  AnswerCaptureTime(&now, monotonic, PortLastByteMs(), frameBytes, Settings.baud, capture);
+  DescribePcZone(capture);
+}

@@ -1,0 +1,88 @@
+// Setting the clock on Windows: the UTC instant becomes the system time
+// handed to SetSystemTime, whose place a recorder takes here, so the clock is
+// never set (and under Wine never could be).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "clock/clockset_win32.h"
+#include "clock/pcclock.h"
+
+namespace {
+
+struct Recorded {
+  int calls;
+  SYSTEMTIME value;
+  DWORD failWith;  // 0: succeed
+} Recorder;
+
+BOOL WINAPI RecordSystemTime(const SYSTEMTIME* utc) {
+  ++Recorder.calls;
+  Recorder.value = *utc;
+  if (Recorder.failWith != 0) {
+    SetLastError(Recorder.failWith);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+class SetSystemTimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Recorder = Recorded();
+    saved_ = SystemTimeSetter;
+    SystemTimeSetter = RecordSystemTime;
+  }
+  void TearDown() override { SystemTimeSetter = saved_; }
+
+ private:
+  BOOL(WINAPI* saved_)(const SYSTEMTIME*) = nullptr;
+};
+
+TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
+  // Both passes of 02:30 on the autumn change day (00:30 and 01:30 UTC), the
+  // first minute of summer time, a leap day and the first of 1970.
+  const struct { int64_t seconds; int ms; WORD y, mo, dow, d, h, mi, s; } cases[] = {
+      {1792888200, 250, 2026, 10, 0, 25, 0, 30, 0},
+      {1792891800, 999, 2026, 10, 0, 25, 1, 30, 0},
+      {1774746000, 0, 2026, 3, 0, 29, 1, 0, 0},
+      {1835481599, 500, 2028, 2, 2, 29, 23, 59, 59},
+      {0, 1, 1970, 1, 4, 1, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    uint32_t code = 0;
+    ASSERT_EQ(SetPcUtcTime(c.seconds, c.ms, &code), 1) << c.seconds;
+    const SYSTEMTIME& v = Recorder.value;
+    EXPECT_EQ(v.wYear, c.y) << c.seconds;
+    EXPECT_EQ(v.wMonth, c.mo) << c.seconds;
+    EXPECT_EQ(v.wDayOfWeek, c.dow) << c.seconds;
+    EXPECT_EQ(v.wDay, c.d) << c.seconds;
+    EXPECT_EQ(v.wHour, c.h) << c.seconds;
+    EXPECT_EQ(v.wMinute, c.mi) << c.seconds;
+    EXPECT_EQ(v.wSecond, c.s) << c.seconds;
+    EXPECT_EQ(v.wMilliseconds, c.ms) << c.seconds;
+  }
+  EXPECT_EQ(Recorder.calls, 5);
+}
+
+TEST_F(SetSystemTimeTest, RefusalsGiveTheSystemCode) {
+  Recorder.failWith = ERROR_PRIVILEGE_NOT_HELD;  // 1314, as without the right
+  uint32_t code = 0;
+  EXPECT_EQ(SetPcUtcTime(1796736917, 500, &code), 0);
+  EXPECT_EQ(code, 1314u);
+
+  // What no clock can take never reaches the system.
+  Recorder = Recorded();
+  const struct { int64_t seconds; int32_t ms; } impossible[] = {
+      {-1, 0}, {1796736917, 1000}, {1796736917, -1}, {910670515200LL, 0}, {INT64_MAX, 0}};
+  for (const auto& i : impossible) {
+    code = 0;
+    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms, &code), 0) << i.seconds << " " << i.ms;
+    EXPECT_EQ(code, (uint32_t)ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(Recorder.calls, 0);
+  // The last second SYSTEMTIME holds is still taken.
+  EXPECT_EQ(SetPcUtcTime(910670515199LL, 999, &code), 1);
+  EXPECT_EQ(Recorder.value.wYear, 30827);
+}
+
+}  // namespace
