@@ -28,10 +28,11 @@ extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "
 extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]
 
 // Logs the telegram's flags and its date and time; for a valid one counts it
-// when its minute is new, logs the difference to the PC clock and, when
-// DCFSetTime is on, ContValidTime has reached ValidDateTimeCount and the
-// difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h], sets the
-// PC clock.
+// when its minute is new and logs the difference to the PC clock. Once
+// ContValidTime has reached ValidDateTimeCount it hands the telegram to the
+// time daemon's feed (FeedReferenceClock) and, when DCFSetTime is on and the
+// difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h], sets
+// the PC clock.
 void EvaluateTelegram(TimeTelegram telegram);
 
 // Difference in milliseconds between the PC clock at capture and the

@@ -31,6 +31,7 @@ struct SettingsRecord {
   int32_t SynchronizeMaxDiff;   // 12 hours
   int32_t ValidDateTimeCount;   // 3
   int32_t TimerGetDecodedTime;  // 0
+  int32_t NtpShmUnit;           // -1: no NTP shared-memory feed
 };
 
 extern const SettingsRecord DefaultSettings;
@@ -40,6 +41,14 @@ extern SettingsRecord Settings;
 
 // The "port" setting: the receiver's serial device, e.g. COM1 or /dev/ttyUSB0.
 extern char PortName[PortNameSize];
+
+// The "ChronySocket" setting: the path of chronyd's SOCK reference-clock
+// socket, whole as written in the file (the feed refuses a path too long
+// for a socket address instead of cutting it); empty means no chrony feed.
+extern char ChronySocket[SettingTextSize];
+
+// 1 when the last lookup could open SettingsPath, 0 when it could not.
+extern int SettingsFileOpened;
 
 // Where the reader reports a settings file it cannot open or read: one
 // finished message without a line end. The program points it at its log
@@ -53,7 +62,8 @@ extern SettingsReporter SettingsReport;
 // destination (size bytes). Returns 1 when found, else 0 with destination
 // holding defaultValue. Failures go to SettingsReport: "Can't open file %s"
 // and "Read error %d on %s". A value longer than the destination is cut to
-// size - 1 characters. A key line without "=" does not match.
+// size - 1 characters. A key line without "=" does not match. Sets
+// SettingsFileOpened.
 int ReadSettingString(const char* section, const char* key, char* destination,
                       size_t size, const char* defaultValue);
 
@@ -68,7 +78,13 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 // (port, tz, baud, timer, TimerEnable, century, WriteLog, WriteData,
 // DCFSetTime, SynchronizeDiff, SynchronizeMaxDiff, ValidDateTimeCount,
 // TimerGetDecodedTime) into PortName and Settings. Results are not examined:
-// a missing key keeps its default.
+// a missing key keeps its default. Then, only when the last of them could
+// open the file, the two keys of the time-daemon feed, ChronySocket and
+// NtpShmUnit; otherwise they take their defaults without a lookup, so a
+// missing file gives exactly thirteen "Can't open file" lines.
+//
+// Every key is looked up by prefix: no key may begin with another key, nor
+// another key with it, or one would read the other's line.
 void LoadSettings(void);
 
 // In-place text helpers; each returns its argument. White space is the bytes
