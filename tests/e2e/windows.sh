@@ -21,7 +21,7 @@
 # Wine never sets the machine's clock anyway.
 set -euo pipefail
 
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 run="$repo/cmake/wine-run.sh"
 export WINEPREFIX="$repo/build/wineprefix"
 export WINEDEBUG=-all

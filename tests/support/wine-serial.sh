@@ -11,7 +11,7 @@
 # program is not started unless both mappings are in force.
 set -euo pipefail
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 run="$here/cmake/wine-run.sh"
 export WINEPREFIX="$here/build/wineprefix"
 export WINEDEBUG=-all
