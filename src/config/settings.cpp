@@ -52,7 +52,7 @@ const SettingsRecord DefaultSettings = {
 SettingsRecord Settings = DefaultSettings;
 char PortName[PortNameSize];
 char ChronySocket[SettingTextSize];
-int SettingsFileOpened;
+int SettingsFileRead;
 
 static int IsWhiteSpace(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 
@@ -91,7 +91,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
                       const char* defaultValue) {
   CopyText(destination, size, defaultValue);
   FILE* file = fopen(SettingsPath, "rb");
-  SettingsFileOpened = file != NULL ? 1 : 0;
+  SettingsFileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
     ReportProblem("Can't open file %s", SettingsPath);
     return 0;
@@ -111,7 +111,10 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   char asRead[SettingLineLength + 1];
   for (;;) {
     if (fgets(line, sizeof line, file) == NULL) {
-      if (!feof(file)) ReportProblem("Read error %d on %s", errno, SettingsPath);
+      if (!feof(file)) {
+        SettingsFileRead = 0;
+        ReportProblem("Read error %d on %s", errno, SettingsPath);
+      }
       fclose(file);
       return 0;
     }
@@ -182,10 +185,10 @@ void LoadSettings(void) {
                  d.TimerGetDecodedTime);
 
   // The feed to the time daemon: looked up after the thirteen, and only in
-  // a file that could be opened.
+  // a file that could be opened and read.
   ChronySocket[0] = '\0';
   Settings.NtpShmUnit = d.NtpShmUnit;
-  if (SettingsFileOpened == 0) return;
+  if (SettingsFileRead == 0) return;
   ReadSettingString(section, "ChronySocket", ChronySocket, sizeof ChronySocket, "");
   ReadSettingInt(section, "NtpShmUnit", &Settings.NtpShmUnit, d.NtpShmUnit);
 }

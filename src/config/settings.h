@@ -47,8 +47,9 @@ extern char PortName[PortNameSize];
 // for a socket address instead of cutting it); empty means no chrony feed.
 extern char ChronySocket[SettingTextSize];
 
-// 1 when the last lookup could open SettingsPath, 0 when it could not.
-extern int SettingsFileOpened;
+// 1 when the last lookup could open SettingsPath and read it (up to the key
+// or to its end); 0 when it could not open it or a read failed.
+extern int SettingsFileRead;
 
 // Where the reader reports a settings file it cannot open or read: one
 // finished message without a line end. The program points it at its log
@@ -63,7 +64,7 @@ extern SettingsReporter SettingsReport;
 // holding defaultValue. Failures go to SettingsReport: "Can't open file %s"
 // and "Read error %d on %s". A value longer than the destination is cut to
 // size - 1 characters. A key line without "=" does not match. Sets
-// SettingsFileOpened.
+// SettingsFileRead.
 int ReadSettingString(const char* section, const char* key, char* destination,
                       size_t size, const char* defaultValue);
 
@@ -79,12 +80,14 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 // DCFSetTime, SynchronizeDiff, SynchronizeMaxDiff, ValidDateTimeCount,
 // TimerGetDecodedTime) into PortName and Settings. Results are not examined:
 // a missing key keeps its default. Then, only when the last of them could
-// open the file, the two keys of the time-daemon feed, ChronySocket and
-// NtpShmUnit; otherwise they take their defaults without a lookup, so a
-// missing file gives exactly thirteen "Can't open file" lines.
+// open and read the file, the two keys of the time-daemon feed,
+// ChronySocket and NtpShmUnit; otherwise they take their defaults without a
+// lookup, so a missing or unreadable file gives exactly thirteen lines.
 //
-// Every key is looked up by prefix: no key may begin with another key, nor
-// another key with it, or one would read the other's line.
+// Every key is looked up by prefix, so a key that begins another (timer,
+// TimerEnable) reads the other's line when it comes first. A new key must
+// neither begin with an existing key nor be the beginning of one; the two
+// feed keys keep to that.
 void LoadSettings(void);
 
 // In-place text helpers; each returns its argument. White space is the bytes

@@ -158,6 +158,18 @@ TEST_F(SettingsReader, UnreadableFileGivesTheDefault) {
       << m;
 }
 
+TEST_F(SettingsReader, UnreadableFileGivesThirteenLinesAndNoFeed) {
+  // A directory in place of the file: it cannot be opened or cannot be read,
+  // depending on the system. Either way the feed's keys are not looked up.
+  std::filesystem::create_directory(SettingsPath);
+  strcpy(ChronySocket, "/stale.sock");
+  Settings.NtpShmUnit = 4;
+  LoadSettings();
+  EXPECT_EQ(13u, LoggedMessages().size());
+  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_EQ(Settings.NtpShmUnit, -1);
+}
+
 TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
   const std::string content =
       "; receiver settings\r\n[INIT]\r\nport=COM3\r\ntz=CET\r\nbaud=9600\r\ntimer=5\r\n"
