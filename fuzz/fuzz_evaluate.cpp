@@ -11,6 +11,10 @@
 // bounds and the telegram's zone bits agree with the PC's daylight-saving
 // flag; for a telegram of a real date the clock is set exactly then, to the
 // UTC instant the difference gives, give or take the seconds the run took.
+// The sample such a telegram would give the time daemon is checked against
+// the same model of the calendar: fed only with one zone bit and a real date
+// and time, UTC from its own zone, a leap only with A2 in the last hour
+// before 1 January or 1 July UTC.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <math.h>
 #include <stdint.h>
@@ -25,6 +29,7 @@
 #include "config/settings.h"
 #include "fuzzsupport.h"
 #include "log/log.h"
+#include "refclock/refclock.h"
 #include "support/fake_clockset.h"
 
 namespace {
@@ -56,8 +61,41 @@ bool ZonesAgree(const TimeTelegram& t) {
   return summer != winter && summer == (t.capture.dstflag != 0);
 }
 
+// The time daemon's sample of a telegram, against the calendar model.
+void CheckSample(const TimeTelegram& t) {
+  ReferenceSample s;
+  int fed = MakeReferenceSample(t, &s);
+  bool oneZone = (t.Z1 != 0) != (t.Z2 != 0);
+  bool real = t.year >= 1970 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+              t.day <= DaysInMonth[IsLeapYear((uint32_t)t.year)][t.month - 1] && t.hour >= 0 &&
+              t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 && t.second < 60 &&
+              t.millisecond >= 0 && t.millisecond < 1000 && t.capture.millitm < 1000;
+  FUZZ_CHECK(fed == (oneZone && real ? 1 : 0));
+  if (!fed) return;
+  int64_t zone = t.Z1 != 0 ? 2 : 1;
+  FUZZ_CHECK(s.referenceSeconds ==
+             AsUtc(t.year, t.month, t.day, t.hour - zone, t.minute, t.second));
+  FUZZ_CHECK(s.referenceNanoseconds == t.millisecond * 1000000);
+  FUZZ_CHECK(s.systemSeconds == t.capture.time);
+  FUZZ_CHECK(s.systemNanoseconds == t.capture.millitm * 1000000);
+  double apart = ((double)s.referenceSeconds - (double)s.systemSeconds) +
+                 (t.millisecond - t.capture.millitm) / 1000.0;
+  FUZZ_CHECK(fabs(s.offset - apart) <= 1e-6 + fabs(apart) * 1e-15);
+  FUZZ_CHECK(s.leap == LeapNone || s.leap == LeapInsert);
+  // The next UTC midnight after the reference, and whether it is one a leap
+  // second may precede.
+  int64_t intoDay = (s.referenceSeconds % 86400 + 86400) % 86400;
+  int64_t midnight = s.referenceSeconds - intoDay + 86400;
+  bool lastHour = s.referenceSeconds >= midnight - 3600 &&
+                  (midnight == AsUtc(t.year, 1, 1, 0, 0, 0) ||
+                   midnight == AsUtc(t.year, 7, 1, 0, 0, 0) ||
+                   midnight == AsUtc(t.year + 1, 1, 1, 0, 0, 0));
+  FUZZ_CHECK(s.leap == (t.A2 != 0 && lastHour ? LeapInsert : LeapNone));
+}
+
 // Checks a telegram handed to the evaluation directly, whose fields are known.
 void EvaluateKnown(TimeTelegram telegram) {
+  CheckSample(telegram);
   const int callsBefore = FakeClock.calls;
   const int32_t countBefore = ContValidTime;
   EvaluateTelegram(telegram);

@@ -132,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every key as the program reads them at start-up.
     Settings = DefaultSettings;
     memset(PortName, 0x55, sizeof PortName);
+    memset(ChronySocket, 0x55, sizeof ChronySocket);
     LoadSettings();
     FUZZ_CHECK(memchr(PortName, '\0', sizeof PortName) != nullptr);
     std::string port;
@@ -152,6 +153,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : DefaultSettings.*fields[k - 2];
       FUZZ_CHECK(Settings.*fields[k - 2] == expected);
     }
+    // The feed's two keys, looked up after the thirteen in the file, which
+    // opened.
+    FUZZ_CHECK(memchr(ChronySocket, '\0', sizeof ChronySocket) != nullptr);
+    std::string socketPath;
+    if (!ModelLookup(file, "[init]", "ChronySocket", sizeof ChronySocket, &socketPath)) {
+      socketPath.clear();
+    }
+    FUZZ_CHECK(socketPath == ChronySocket);
+    std::string unitText;
+    int32_t unit = ModelLookup(file, "[init]", "NtpShmUnit", SettingTextSize, &unitText)
+                       ? ModelInteger(unitText)
+                       : -1;
+    FUZZ_CHECK(Settings.NtpShmUnit == unit);
     return 0;
   }
 

@@ -49,10 +49,24 @@ source "$repo/scripts/packages.sh"
 
 need_cmd cmake cmake
 need_cmd make make
+# chronyd and chronyc for the test of the feed with the real daemon, which
+# runs chronyd with -x only. A machine without them gets Debian's chrony
+# unpacked under build/chrony, not installed: installing it would start and
+# enable the machine's own chronyd, which does not run with -x, and remove
+# any other time daemon. Its libraries are installed as packages.
+unpack_chrony=0
+have_chrony() {
+  { command -v chronyd || [ -x /usr/sbin/chronyd ]; } >/dev/null 2>&1 &&
+    { command -v chronyc || [ -x /usr/bin/chronyc ]; } >/dev/null 2>&1
+}
 if wants native || wants asan; then
   need_cmd g++ g++
   need_pkg libgtest-dev
   need_cmd setpriv util-linux               # the program's runs drop the right to set the clock
+  if ! have_chrony; then
+    for lib in libcap2 libedit2 libgnutls30 libnettle8 libseccomp2; do need_pkg "$lib"; done
+    unpack_chrony=1
+  fi
 fi
 if wants windows; then
   need_pkg googletest                       # sources in /usr/src/googletest
@@ -102,6 +116,9 @@ if wants package; then
 fi
 
 install_missing test.sh || exit 1
+if [ "$unpack_chrony" = 1 ]; then
+  unpack_deb chrony "$repo/build/chrony" test.sh || exit 1
+fi
 
 # --- Wine --------------------------------------------------------------------
 

@@ -9,6 +9,7 @@
 #include "clock/pcclock.h"
 #include "config/settings.h"
 #include "log/log.h"
+#include "refclock/refclock.h"
 
 int32_t ContValidTime;
 LastTelegramRecord LastTelegram;
@@ -153,6 +154,10 @@ void EvaluateTelegram(TimeTelegram telegram) {
   LogMessage("Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign, breakdown.day,
              breakdown.hour, breakdown.minute, breakdown.second, breakdown.millisecond,
              ContValidTime);
+
+  // The time daemon gets every telegram the clock-setting rule would trust,
+  // whether or not this program sets the clock itself.
+  if (ContValidTime >= Settings.ValidDateTimeCount) FeedReferenceClock(telegram);
 
   if (Settings.DCFSetTime == 0) return;
   if (ContValidTime < Settings.ValidDateTimeCount) return;

@@ -28,14 +28,16 @@ extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "
 extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]
 
 // Logs the telegram's flags and its date and time; for a valid one counts it
-// when its minute is new, logs the difference to the PC clock and, when
-// DCFSetTime is on, ContValidTime has reached ValidDateTimeCount, the
+// when its minute is new and logs the difference to the PC clock. Once
+// ContValidTime has reached ValidDateTimeCount it hands the telegram to the
+// time daemon's feed (FeedReferenceClock) and, when DCFSetTime is on, the
 // difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h] and the
 // telegram's zone agrees with the PC's at capture (TelegramZoneAgrees), sets
 // the PC clock to the UTC instant the difference gives. A telegram whose
-// zone disagrees is logged and counted as any other; the clock is left alone
-// without a message, since its difference spans a change of daylight-saving
-// time (or the PC's zone is not the transmitter's) and is no clock error.
+// zone disagrees is logged, counted and fed as any other; the clock is left
+// alone without a message, since its difference spans a change of
+// daylight-saving time (or the PC's zone is not the transmitter's) and is no
+// clock error.
 void EvaluateTelegram(TimeTelegram telegram);
 
 // 1 when the telegram's zone bits name the zone the PC's daylight-saving flag

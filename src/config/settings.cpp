@@ -46,10 +46,13 @@ const SettingsRecord DefaultSettings = {
     12,     // SynchronizeMaxDiff
     3,      // ValidDateTimeCount
     0,      // TimerGetDecodedTime
+    -1,     // NtpShmUnit
 };
 
 SettingsRecord Settings = DefaultSettings;
 char PortName[PortNameSize];
+char ChronySocket[SettingTextSize];
+int SettingsFileRead;
 
 static int IsWhiteSpace(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 
@@ -88,6 +91,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
                       const char* defaultValue) {
   CopyText(destination, size, defaultValue);
   FILE* file = fopen(SettingsPath, "rb");
+  SettingsFileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
     ReportProblem("Can't open file %s", SettingsPath);
     return 0;
@@ -107,7 +111,10 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   char asRead[SettingLineLength + 1];
   for (;;) {
     if (fgets(line, sizeof line, file) == NULL) {
-      if (!feof(file)) ReportProblem("Read error %d on %s", errno, SettingsPath);
+      if (!feof(file)) {
+        SettingsFileRead = 0;
+        ReportProblem("Read error %d on %s", errno, SettingsPath);
+      }
       fclose(file);
       return 0;
     }
@@ -176,4 +183,12 @@ void LoadSettings(void) {
                  d.ValidDateTimeCount);
   ReadSettingInt(section, "TimerGetDecodedTime", &Settings.TimerGetDecodedTime,
                  d.TimerGetDecodedTime);
+
+  // The feed to the time daemon: looked up after the thirteen, and only in
+  // a file that could be opened and read.
+  ChronySocket[0] = '\0';
+  Settings.NtpShmUnit = d.NtpShmUnit;
+  if (SettingsFileRead == 0) return;
+  ReadSettingString(section, "ChronySocket", ChronySocket, sizeof ChronySocket, "");
+  ReadSettingInt(section, "NtpShmUnit", &Settings.NtpShmUnit, d.NtpShmUnit);
 }

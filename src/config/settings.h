@@ -31,6 +31,7 @@ struct SettingsRecord {
   int32_t SynchronizeMaxDiff;   // 12 hours
   int32_t ValidDateTimeCount;   // 3
   int32_t TimerGetDecodedTime;  // 0
+  int32_t NtpShmUnit;           // -1: no NTP shared-memory feed
 };
 
 extern const SettingsRecord DefaultSettings;
@@ -40,6 +41,15 @@ extern SettingsRecord Settings;
 
 // The "port" setting: the receiver's serial device, e.g. COM1 or /dev/ttyUSB0.
 extern char PortName[PortNameSize];
+
+// The "ChronySocket" setting: the path of chronyd's SOCK reference-clock
+// socket, whole as written in the file (the feed refuses a path too long
+// for a socket address instead of cutting it); empty means no chrony feed.
+extern char ChronySocket[SettingTextSize];
+
+// 1 when the last lookup could open SettingsPath and read it (up to the key
+// or to its end); 0 when it could not open it or a read failed.
+extern int SettingsFileRead;
 
 // Where the reader reports a settings file it cannot open or read: one
 // finished message without a line end. The program points it at its log
@@ -53,7 +63,8 @@ extern SettingsReporter SettingsReport;
 // destination (size bytes). Returns 1 when found, else 0 with destination
 // holding defaultValue. Failures go to SettingsReport: "Can't open file %s"
 // and "Read error %d on %s". A value longer than the destination is cut to
-// size - 1 characters. A key line without "=" does not match.
+// size - 1 characters. A key line without "=" does not match. Sets
+// SettingsFileRead.
 int ReadSettingString(const char* section, const char* key, char* destination,
                       size_t size, const char* defaultValue);
 
@@ -68,7 +79,15 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 // (port, tz, baud, timer, TimerEnable, century, WriteLog, WriteData,
 // DCFSetTime, SynchronizeDiff, SynchronizeMaxDiff, ValidDateTimeCount,
 // TimerGetDecodedTime) into PortName and Settings. Results are not examined:
-// a missing key keeps its default.
+// a missing key keeps its default. Then, only when the last of them could
+// open and read the file, the two keys of the time-daemon feed,
+// ChronySocket and NtpShmUnit; otherwise they take their defaults without a
+// lookup, so a missing or unreadable file gives exactly thirteen lines.
+//
+// Every key is looked up by prefix, so a key that begins another (timer,
+// TimerEnable) reads the other's line when it comes first. A new key must
+// neither begin with an existing key nor be the beginning of one; the two
+// feed keys keep to that.
 void LoadSettings(void);
 
 // In-place text helpers; each returns its argument. White space is the bytes

@@ -19,6 +19,7 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "refclock/refclock.h"
 
 // Taken by the Ctrl-C handler when it starts, or by the main flow once its
 // final wait is over, whichever comes first: that side ends the process and
@@ -138,6 +139,7 @@ int RunProgram(int argc, char** argv) {
   DeriveFilePaths(executable);
   SettingsReport = LogText;
   LoadSettings();
+  StartReferenceFeed();
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() == InvalidPortHandle) {

@@ -112,7 +112,8 @@ struct ProgramRun {
   void Settings(const std::string& text) { WriteFile(dir + "dcfsync.ini", "[init]\n" + text); }
 
   // Starts the program by its full path, or by its bare name found through
-  // PATH from another working directory; extra holds NAME=value entries.
+  // PATH from another working directory; extra holds NAME=value entries (a
+  // TZ among them takes the place of German legal time).
   bool Start(std::vector<std::string> extra = {}, bool bareName = false) {
     std::vector<std::string> env;
     std::vector<std::string> replaced = {"TZ=", "PATH="};
@@ -123,7 +124,9 @@ struct ProgramRun {
       for (const std::string& name : replaced) keep = keep && entry.rfind(name, 0) != 0;
       if (keep) env.push_back(entry);
     }
-    env.push_back(GermanZone);
+    bool zoneGiven = false;
+    for (const std::string& e : extra) zoneGiven = zoneGiven || e.rfind("TZ=", 0) == 0;
+    if (!zoneGiven) env.push_back(GermanZone);
     env.push_back("PATH=" + dir.substr(0, dir.size() - 1) + ":/usr/bin:/bin");
     for (const std::string& e : extra) env.push_back(e);
 

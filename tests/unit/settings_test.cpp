@@ -126,10 +126,16 @@ std::vector<int32_t> Values(const SettingsRecord& s) {
 
 TEST_F(SettingsReader, MissingFileGivesDefaultsAndOneMessagePerLookup) {
   strcpy(PortName, "stale");
+  strcpy(ChronySocket, "/stale.sock");
   Settings.baud = 1;
+  Settings.NtpShmUnit = 4;
   LoadSettings();
   EXPECT_STREQ(PortName, "");
   EXPECT_EQ(Values(Settings), Values(DefaultSettings));
+  // The feed's keys are not looked up in a file that cannot be opened: they
+  // take their defaults, and the thirteen lines stay thirteen.
+  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_EQ(Settings.NtpShmUnit, -1);
   EXPECT_EQ(LoggedMessages(),
             std::vector<std::string>(13, std::string("Can't open file ") + SettingsPath));
   EXPECT_FALSE(FileExists(SettingsPath));
@@ -152,6 +158,18 @@ TEST_F(SettingsReader, UnreadableFileGivesTheDefault) {
       << m;
 }
 
+TEST_F(SettingsReader, UnreadableFileGivesThirteenLinesAndNoFeed) {
+  // A directory in place of the file: it cannot be opened or cannot be read,
+  // depending on the system. Either way the feed's keys are not looked up.
+  std::filesystem::create_directory(SettingsPath);
+  strcpy(ChronySocket, "/stale.sock");
+  Settings.NtpShmUnit = 4;
+  LoadSettings();
+  EXPECT_EQ(13u, LoggedMessages().size());
+  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_EQ(Settings.NtpShmUnit, -1);
+}
+
 TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
   const std::string content =
       "; receiver settings\r\n[INIT]\r\nport=COM3\r\ntz=CET\r\nbaud=9600\r\ntimer=5\r\n"
@@ -163,6 +181,44 @@ TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
   EXPECT_STREQ(PortName, "COM3");
   EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
   EXPECT_EQ(ReadFile(SettingsPath), content);
+  EXPECT_FALSE(FileExists(LogPath));
+}
+
+TEST_F(SettingsReader, FeedKeysAreReadAfterTheThirteenAndMatchNoOtherKeysLine) {
+  // Each feed key above the thirteen and each of the thirteen above them:
+  // with prefix matching a key that began with another would read its line.
+  const std::string socketPath = "/run/chrony/" + std::string(200, 's') + ".sock";
+  const std::string content =
+      "[init]\nNtpShmUnit=7\nChronySocket = " + socketPath +
+      " \r\nport=COM3\ntz=CET\nbaud=9600\ntimer=5\nTimerEnable=1\ncentury=1900\n"
+      "WriteLog=0\nWriteData=1\nDCFSetTime=1\nSynchronizeDiff=250\nSynchronizeMaxDiff=2\n"
+      "ValidDateTimeCount=4\nTimerGetDecodedTime=1\n";
+  WriteFile(SettingsPath, content);
+  LoadSettings();
+  EXPECT_STREQ(PortName, "COM3");
+  EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
+  EXPECT_EQ(std::string(ChronySocket), socketPath) << "kept whole, not cut to a socket address";
+  EXPECT_EQ(Settings.NtpShmUnit, 7);
+
+  // The thirteen first, the feed keys below them.
+  WriteFile(SettingsPath,
+            "[init]\nport=COM4\ntimer=2\nTimerEnable=1\nTimerGetDecodedTime=0\n"
+            "ChronySocket=/run/dcf.sock\nNtpShmUnit=-1\n");
+  LoadSettings();
+  EXPECT_STREQ(PortName, "COM4");
+  EXPECT_EQ(Settings.timer, 2);
+  EXPECT_STREQ(ChronySocket, "/run/dcf.sock");
+  EXPECT_EQ(Settings.NtpShmUnit, -1);
+
+  // Absent: off. An empty value: an empty path, and unit 0 (as any integer).
+  WriteFile(SettingsPath, "[init]\nport=COM5\n");
+  LoadSettings();
+  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_EQ(Settings.NtpShmUnit, -1);
+  WriteFile(SettingsPath, "[init]\nChronySocket=\nNtpShmUnit=\n");
+  LoadSettings();
+  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_EQ(Settings.NtpShmUnit, 0);
   EXPECT_FALSE(FileExists(LogPath));
 }
 

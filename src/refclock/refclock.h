@@ -1,0 +1,86 @@
+// The feed to the system's time daemon: every telegram the clock-setting
+// rule would trust (valid, ContValidTime at or above ValidDateTimeCount)
+// becomes one sample of reference time against system time, handed to
+// chronyd through its SOCK reference-clock socket (ChronySocket) and to any
+// NTP daemon through the NTP shared-memory segment (NtpShmUnit). The daemon
+// filters the samples and steers the clock; DCFSetTime does not matter here.
+//
+// The sample arithmetic is portable (sample.cpp). The feed itself has one
+// implementation per platform: POSIX sends and writes the samples, Windows
+// reads the two keys and ignores them.
+#ifndef DCFSYNC_REFCLOCK_REFCLOCK_H
+#define DCFSYNC_REFCLOCK_REFCLOCK_H
+
+#include <stdint.h>
+
+#include "clock/telegram.h"
+
+// Leap indicator of a sample, as chrony's SOCK records and the NTP
+// shared-memory segment both carry it.
+enum { LeapNone = 0, LeapInsert = 1 };
+
+// Highest NTP shared-memory unit (ntpd's 127.127.28.u addresses end at 255).
+enum { NtpShmUnitLimit = 255 };
+
+// One sample: when the PC clock read systemSeconds.systemNanoseconds, the
+// true time (UTC) was referenceSeconds.referenceNanoseconds.
+struct ReferenceSample {
+  int64_t referenceSeconds;      // UTC seconds since 1970 from the telegram
+  int32_t referenceNanoseconds;  // 0..999999999
+  int64_t systemSeconds;         // the PC clock at capture
+  int32_t systemNanoseconds;     // 0..999999999
+  int32_t leap;                  // LeapNone or LeapInsert
+  double offset;                 // reference - system, in seconds
+};
+
+// Builds the sample of a telegram and returns 1, or returns 0 (sample left
+// undefined) when the telegram cannot be fed:
+//   - its zone bits agree (Z1 = Z2), so it names no zone;
+//   - a field lies outside a real date and time: year before 1970, month
+//     1..12, day within the month, hour 0..23, minute 0..59, second 0..59
+//     (second 60, the leap second itself, has no number of its own in
+//     system time), millisecond 0..999, capture milliseconds 0..999.
+// The telegram's own zone bits turn its local time into UTC: Z1 (CEST) is
+// UTC+2, Z2 (CET) UTC+1; the PC's time zone plays no part. The system time
+// is the telegram's capture.
+//
+// Leap: DCF77 announces an inserted second with A2 during the hour before
+// it, and the second is inserted after 23:59:59 UTC on 30 June or
+// 31 December, that is after 01:59:59 CEST on 1 July or 00:59:59 CET on
+// 1 January. A sample announces it (LeapInsert) when A2 is set and its
+// reference time lies in that last UTC hour, 23:00:00 to 23:59:59 UTC of
+// 30 June or 31 December (01:00-01:59 CEST on 1 July, 00:00-00:59 CET on
+// 1 January); otherwise the leap indicator is LeapNone.
+int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample);
+
+// Days from 1970-01-01 to year-month-day of the proleptic Gregorian calendar
+// (negative before 1970); month 1..12 and day 1..31 expected.
+int64_t DaysSince1970(int32_t year, int32_t month, int32_t day);
+
+// Starts the feed from the settings (ChronySocket, Settings.NtpShmUnit),
+// after LoadSettings, stopping a feed that runs. A socket path that does not
+// fit a socket address whole is refused with one log line
+// ("ChronySocket too long (N characters, at most M), feed off: PATH"); a unit
+// other than -1 (off, silently) outside 0..NtpShmUnitLimit likewise
+// ("NtpShmUnit N out of range 0..255, feed off"). The shared-memory segment
+// is attached at once; a failure is logged as by FeedReferenceClock. The
+// process error number is left as it was, but for the log file's own failure
+// (see LogLine).
+void StartReferenceFeed(void);
+
+// Hands the sample of telegram (see MakeReferenceSample; nothing when it
+// cannot be fed) to each feed that is on. A feed that fails (chronyd's
+// socket missing or refusing, the segment not attachable) is logged once
+// when it starts failing ("chrony socket PATH: error N",
+// "NTP shared memory unit U: error N"), retried silently at every later
+// sample, and logged once when it works again ("chrony socket PATH works
+// again", "NTP shared memory unit U works again"). Never waits for the
+// daemon. The process error number is left as it was, but for the log
+// file's own failure (see LogLine).
+void FeedReferenceClock(TimeTelegram telegram);
+
+// Closes the socket and detaches the segment; every feed is off until the
+// next StartReferenceFeed. Does nothing when no feed runs.
+void StopReferenceFeed(void);
+
+#endif

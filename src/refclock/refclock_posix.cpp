@@ -1,0 +1,195 @@
+// The feed to the time daemon on POSIX: datagrams to chronyd's SOCK socket
+// and the NTP shared-memory segment.
+#include "refclock/refclock_posix.h"
+
+#include <errno.h>
+#include <stddef.h>
+#include <string.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "config/settings.h"
+#include "log/log.h"
+#include "refclock/refclock.h"
+
+enum { SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path) };
+
+// The running feed. A feed is on while its path is not empty or its unit
+// not -1; failing is 1 from the failure that was logged until it works again.
+struct ReferenceFeedRecord {
+  char chronyPath[SocketPathSize];
+  int chronySocket;  // the unbound datagram socket the samples leave by; -1: none yet
+  int chronyFailing;
+  int32_t shmUnit;
+  int shmId;  // the segment attached at shm; -1: none
+  NtpShmSegment* shm;
+  int shmFailing;
+};
+static ReferenceFeedRecord Feed = {{0}, -1, 0, -1, -1, NULL, 0};
+
+void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* record) {
+  memset(record, 0, sizeof *record);
+  record->tv.tv_sec = (time_t)sample->systemSeconds;
+  record->tv.tv_usec = (suseconds_t)(sample->systemNanoseconds / 1000);
+  record->offset = sample->offset;
+  record->pulse = 0;
+  record->leap = sample->leap;
+  record->magic = ChronySockMagic;
+}
+
+int NtpShmMode(int unit) { return unit <= 1 ? 0600 : 0666; }
+
+static void FullBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
+NtpShmBarrierFunction NtpShmBarrier = FullBarrier;
+
+void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
+  segment->valid = 0;
+  NtpShmBarrier();
+  segment->count = segment->count + 1;
+  NtpShmBarrier();
+  segment->mode = 1;
+  segment->clockTimeStampSec = (time_t)sample->referenceSeconds;
+  segment->clockTimeStampUSec = sample->referenceNanoseconds / 1000;
+  segment->clockTimeStampNSec = (unsigned)sample->referenceNanoseconds;
+  segment->receiveTimeStampSec = (time_t)sample->systemSeconds;
+  segment->receiveTimeStampUSec = sample->systemNanoseconds / 1000;
+  segment->receiveTimeStampNSec = (unsigned)sample->systemNanoseconds;
+  segment->leap = sample->leap;
+  segment->precision = NtpShmPrecision;
+  segment->nsamples = 0;
+  NtpShmBarrier();
+  segment->count = segment->count + 1;
+  NtpShmBarrier();
+  segment->valid = 1;
+}
+
+// Sends one datagram to chronyd's socket, never waiting for room in it.
+// Returns 0, or the error code; the process error number is left alone.
+static int SendToChrony(const ReferenceSample* sample) {
+  int saved = errno;
+  int error = 0;
+  if (Feed.chronySocket < 0) {
+    Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (Feed.chronySocket < 0) error = errno;
+  }
+  if (error == 0) {
+    // The path each time: a restarted chronyd makes a new socket there.
+    struct sockaddr_un address;
+    memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    memcpy(address.sun_path, Feed.chronyPath, sizeof address.sun_path);
+    ChronySockRecord record;
+    FillChronySockRecord(sample, &record);
+    ssize_t sent = sendto(Feed.chronySocket, &record, sizeof record, MSG_DONTWAIT | MSG_NOSIGNAL,
+                          (const struct sockaddr*)&address, sizeof address);
+    if (sent < 0) {
+      error = errno;
+    } else if ((size_t)sent != sizeof record) {
+      error = EMSGSIZE;
+    }
+  }
+  errno = saved;
+  return error;
+}
+
+static void DetachShm(void) {
+  if (Feed.shm != NULL) shmdt((const void*)Feed.shm);
+  Feed.shm = NULL;
+  Feed.shmId = -1;
+}
+
+// Makes Feed.shm the segment that now bears the unit's key, created when
+// missing: a segment removed and made anew by a restarted daemon is
+// attached afresh. Returns 0, or the error code with nothing attached; the
+// process error number is left alone.
+static int AttachShm(void) {
+  int saved = errno;
+  int error = 0;
+  key_t key = (key_t)(NtpShmKeyBase + Feed.shmUnit);
+  int id = shmget(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
+  if (id < 0) {
+    error = errno;
+    DetachShm();
+  } else if (id != Feed.shmId) {
+    void* at = shmat(id, NULL, 0);
+    if (at == (void*)-1) {
+      error = errno;
+      DetachShm();
+    } else {
+      DetachShm();
+      Feed.shm = (NtpShmSegment*)at;
+      Feed.shmId = id;
+    }
+  }
+  errno = saved;
+  return error;
+}
+
+// Logs the first failure of a feed and its first success after one.
+static void NoteChronyOutcome(int error) {
+  if (error != 0 && Feed.chronyFailing == 0) {
+    Feed.chronyFailing = 1;
+    LogMessage("chrony socket %s: error %d", Feed.chronyPath, error);
+  } else if (error == 0 && Feed.chronyFailing != 0) {
+    Feed.chronyFailing = 0;
+    LogMessage("chrony socket %s works again", Feed.chronyPath);
+  }
+}
+
+static void NoteShmOutcome(int error) {
+  if (error != 0 && Feed.shmFailing == 0) {
+    Feed.shmFailing = 1;
+    LogMessage("NTP shared memory unit %d: error %d", (int)Feed.shmUnit, error);
+  } else if (error == 0 && Feed.shmFailing != 0) {
+    Feed.shmFailing = 0;
+    LogMessage("NTP shared memory unit %d works again", (int)Feed.shmUnit);
+  }
+}
+
+void StopReferenceFeed(void) {
+  int saved = errno;
+  if (Feed.chronySocket >= 0) close(Feed.chronySocket);
+  Feed.chronySocket = -1;
+  Feed.chronyPath[0] = '\0';
+  Feed.chronyFailing = 0;
+  DetachShm();
+  Feed.shmUnit = -1;
+  Feed.shmFailing = 0;
+  errno = saved;
+}
+
+void StartReferenceFeed(void) {
+  StopReferenceFeed();
+  size_t length = strlen(ChronySocket);
+  if (length >= (size_t)SocketPathSize) {
+    LogMessage("ChronySocket too long (%d characters, at most %d), feed off: %s", (int)length,
+               (int)SocketPathSize - 1, ChronySocket);
+  } else {
+    memcpy(Feed.chronyPath, ChronySocket, length + 1);
+  }
+
+  int32_t unit = Settings.NtpShmUnit;
+  if (unit >= 0 && unit <= NtpShmUnitLimit) {
+    Feed.shmUnit = unit;
+    NoteShmOutcome(AttachShm());
+  } else if (unit != -1) {
+    LogMessage("NtpShmUnit %d out of range 0..%d, feed off", (int)unit, (int)NtpShmUnitLimit);
+  }
+}
+
+void FeedReferenceClock(TimeTelegram telegram) {
+  if (Feed.chronyPath[0] == '\0' && Feed.shmUnit < 0) return;
+  ReferenceSample sample;
+  if (!MakeReferenceSample(telegram, &sample)) return;
+  if (Feed.chronyPath[0] != '\0') NoteChronyOutcome(SendToChrony(&sample));
+  if (Feed.shmUnit >= 0) {
+    int error = AttachShm();
+    if (error == 0) WriteNtpShmSample(Feed.shm, &sample);
+    NoteShmOutcome(error);
+  }
+}

@@ -1,0 +1,10 @@
+// The feed to the time daemon on Windows: there is none. The program reads
+// ChronySocket and NtpShmUnit as on every platform and ignores them; these
+// do nothing, and log nothing.
+#include "refclock/refclock.h"
+
+void StartReferenceFeed(void) {}
+
+void FeedReferenceClock(TimeTelegram) {}
+
+void StopReferenceFeed(void) {}
