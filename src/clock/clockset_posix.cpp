@@ -9,7 +9,6 @@
 #include "clock/pcclock.h"
 
 int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode) {
-  int saved = errno;
   struct tm local;
   memset(&local, 0, sizeof local);
   local.tm_year = when->wYear - 1900;
@@ -24,14 +23,12 @@ int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode) {
       when->wHour > 23 || when->wMinute > 59 || when->wSecond > 59 ||
       when->wMilliseconds > 999) {
     *errorCode = EINVAL;
-    errno = saved;
     return 0;
   }
   errno = 0;
   time_t seconds = mktime(&local);
   if (seconds == (time_t)-1 && errno != 0) {
     *errorCode = (uint32_t)errno;
-    errno = saved;
     return 0;
   }
   struct timespec value;
@@ -39,6 +36,5 @@ int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode) {
   value.tv_nsec = (long)when->wMilliseconds * 1000000L;
   int ok = clock_settime(CLOCK_REALTIME, &value) == 0;
   if (!ok) *errorCode = (uint32_t)errno;
-  errno = saved;
   return ok ? 1 : 0;
 }

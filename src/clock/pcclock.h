@@ -27,8 +27,7 @@ struct LocalClockTime {
 void ReadPcClock(PcTime* reading);
 
 // Sets the PC's local date and time. Returns 1 on success; 0 on failure with
-// the system's error code in *errorCode. The process error number is left as
-// it was.
+// the system's error code in *errorCode.
 int SetPcLocalTime(const LocalClockTime* when, uint32_t* errorCode);
 
 #endif

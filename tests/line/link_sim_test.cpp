@@ -22,6 +22,9 @@
 
 namespace {
 
+// The exchanges' buffer, as the driver has its own.
+unsigned char Exchanged[AnswerBufferSize];
+
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   for (const std::string& line : lines) {
     if (line.find(text) != std::string::npos) return true;
@@ -64,8 +67,8 @@ class LinkSimulatorTest : public testing::Test {
   }
 
   int Exchange(const unsigned char* command, int expected) {
-    memcpy(AnswerBuffer, command, 2);
-    return ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected);
+    memcpy(Exchanged, command, 2);
+    return ExchangeCommand(Exchanged, AnswerTimeLimit, expected);
   }
 
   Simulator sim_;
@@ -79,12 +82,12 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   Connect({"--offset", "30"});
 
   ASSERT_EQ(Exchange(IdentCommand, IdentFrameSize), IdentFrameSize);
-  DumpFrame(AnswerBuffer, IdentFrameSize, DumpText);
+  DumpFrame(Exchanged, IdentFrameSize, DumpText);
 
   ASSERT_EQ(Exchange(RawTelegramCommand, RawTelegramFrameSize), RawTelegramFrameSize);
-  DumpFrame(AnswerBuffer, RawTelegramFrameSize, DumpHex);
+  DumpFrame(Exchanged, RawTelegramFrameSize, DumpHex);
   time_t before = time(nullptr);
-  DecodeRawTelegramFrame(AnswerBuffer);
+  DecodeRawTelegramFrame(Exchanged);
   ASSERT_EQ(FakeClock.calls, 1);
   struct tm set;
   memset(&set, 0, sizeof set);
@@ -100,7 +103,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   EXPECT_LE(ahead, 33.0);
 
   ASSERT_EQ(Exchange(DecodedTimeCommand, DecodedTimeFrameSize), DecodedTimeFrameSize);
-  DecodeDecodedTimeFrame(AnswerBuffer);
+  DecodeDecodedTimeFrame(Exchanged);
 
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_GE(logged.size(), 2u);
@@ -114,7 +117,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
 TEST_F(LinkSimulatorTest, FaultsSeenFromThisSide) {
   Connect({"--fault", "parity"});
   ASSERT_EQ(Exchange(RawTelegramCommand, RawTelegramFrameSize), RawTelegramFrameSize);
-  DecodeRawTelegramFrame(AnswerBuffer);
+  DecodeRawTelegramFrame(Exchanged);
   EXPECT_TRUE(Contains(LoggedMessages(), "Bad minute parity!"));
   ClosePort();
   EXPECT_EQ(sim_.Wait(SIGTERM), 0);
