@@ -65,15 +65,6 @@ struct SimRun {
   std::string SimErrors() const { return ReadFile(run.dir + "stderr.txt"); }
 };
 
-// The messages of the console's time-stamped lines.
-std::vector<std::string> Messages(const std::string& output) {
-  std::vector<std::string> messages;
-  for (const std::string& line : ConsoleLines(output)) {
-    if (HasTimestampPrefix(line)) messages.push_back(line.substr(20));
-  }
-  return messages;
-}
-
 // What every run must show: nothing on standard error (where a sanitizer
 // would report), no line longer than a log line, the old file content kept
 // as it was with the log's new lines the console's time-stamped ones.
@@ -254,7 +245,7 @@ TEST(ProgramFaults, MisbehavingModuleNeverCrashesTheRunAndItsFilesOnlyGrow) {
         EXPECT_GE(r.run.Seconds(), 5.0);  // the final wait
       }
       CheckFilesAndLines(r);
-      std::vector<std::string> m = Messages(output);
+      std::vector<std::string> m = LogMessages(output);
       ASSERT_GE(m.size(), 1u) << output;
       EXPECT_EQ(r.port + " opened", m[0]);
       c.check(r, m);
@@ -333,8 +324,8 @@ TEST(ProgramFaults, FilesThatCannotBeOpenedEndTheRunWithTheirErrorNumber) {
           EXPECT_NE(0, stat((r.run.dir + "dcfsync.log").c_str(), &st));
         }
       } else {
-        m = Messages(output);
-        EXPECT_EQ(m, Messages(r.run.Log()));  // the log works
+        m = LogMessages(output);
+        EXPECT_EQ(m, LogMessages(r.run.Log()));  // the log works
       }
       std::string returned = "Return errno " + std::to_string(c.status);
       if (name == "settings-directory") {
@@ -414,7 +405,7 @@ TEST(ProgramFaults, FormatCharactersInNamesAreLoggedLiterally) {
     ASSERT_TRUE(r.run.Start());
     EXPECT_EQ(0, r.run.Wait());
     EXPECT_EQ("", r.run.Errors());
-    std::vector<std::string> m = Messages(r.run.Output());
+    std::vector<std::string> m = LogMessages(r.run.Output());
     ASSERT_EQ(7u, m.size()) << r.run.Output();
     EXPECT_EQ(link + " opened", m[0]);
     EXPECT_EQ(link + " closed", m[6]);

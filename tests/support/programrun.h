@@ -35,34 +35,9 @@ const char GermanZone[] = "TZ=CET-1CEST,M3.5.0,M10.5.0/3";
 // The user an unprivileged run takes when the tests run as root.
 const int UnprivilegedId = 65534;
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// The console's lines, also split where the countdown returns the cursor.
-inline std::vector<std::string> ConsoleLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::string& line : SplitLines(text)) {
-    for (size_t from = 0;;) {
-      size_t cr = line.find('\r', from);
-      lines.push_back(line.substr(from, cr == std::string::npos ? cr : cr - from));
-      if (cr == std::string::npos) break;
-      from = cr + 1;
-    }
-  }
-  return lines;
-}
-
 // The line without its "dd.mm.yyyy hh:mm:ss " prefix; fails the test when the
 // prefix is missing.
-inline std::string Message(const std::string& line) {
-  EXPECT_TRUE(HasTimestampPrefix(line)) << "no timestamp: " << line;
-  return line.size() >= 20 ? line.substr(20) : line;
-}
+inline std::string Message(const std::string& line) { return StripTimestamp(line); }
 
 inline bool Matches(const std::string& text, const char* pattern) {
   return std::regex_match(text, std::regex(pattern));
@@ -89,6 +64,9 @@ struct ProgramRun {
   std::string dir;  // holds dcfsync, dcfsync.ini, .log, .dat, out.txt, err.txt
   pid_t pid = -1;
   int user = -1;  // run as this user and group when started as root; -1: as is
+  // Start the program with standard output and error closed (standard input
+  // on /dev/null), as some schedulers do; out.txt and err.txt stay empty.
+  bool closedStreams = false;
   std::chrono::steady_clock::time_point started;
 
   // A fresh directory where + name with a copy of the executable (a link
@@ -150,10 +128,17 @@ struct ProgramRun {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (closedStreams) {
+      WriteFile(dir + "out.txt", "");
+      WriteFile(dir + "err.txt", "");
+      posix_spawn_file_actions_addclose(&actions, 1);
+      posix_spawn_file_actions_addclose(&actions, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, (dir + "out.txt").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&actions, 2, (dir + "err.txt").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     if (bareName) posix_spawn_file_actions_addchdir_np(&actions, "/");
     started = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> hold(SpawnLock());

@@ -1,0 +1,59 @@
+// Halting the output, as the Ctrl-C handler does, while the main flow is
+// writing: the halting line is the console's last, and nothing of the log,
+// the data file or the console text (the countdown) comes after it. A program
+// of its own, since a halt lasts for the rest of the process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "config/paths.h"
+#include "log/log.h"
+#include "support/testutil.h"
+
+namespace {
+
+TEST(HaltOutput, NothingComesAfterTheHaltingLine) {
+  ResetProgramState();
+  std::atomic<bool> stop(false);
+  std::atomic<long> written(0);
+  testing::internal::CaptureStdout();
+  // The main flow: countdown text, log lines and data lines without pause.
+  std::thread flow([&] {
+    while (!stop.load()) {
+      ConsoleText("  58 secs left \r");
+      LogLine("a log line");
+      AppendLine("a data line\n", DataPath);
+      ++written;
+    }
+  });
+  while (written.load() < 200) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  HaltOutput("\nCtrl-C\n");
+  std::string logAtHalt = ReadFile(LogPath);
+  std::string dataAtHalt = ReadFile(DataPath);
+  long atHalt = written.load();
+  // The flow goes on writing for a while: none of it may show.
+  while (written.load() < atHalt + 200) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  stop.store(true);
+  flow.join();
+  // Text mode on Windows writes "\r\n" for each line end.
+  std::string console;
+  for (char c : testing::internal::GetCapturedStdout()) {
+    if (c == '\n' && !console.empty() && console.back() == '\r') console.pop_back();
+    console += c;
+  }
+
+  const std::string last = "\nCtrl-C\n";
+  ASSERT_GE(console.size(), last.size());
+  EXPECT_EQ(last, console.substr(console.size() - last.size()));
+  EXPECT_EQ(console.size() - last.size(), console.find(last)) << "the halting line came early";
+  // The files were left as they were at the halt (the line being written
+  // then was finished first).
+  EXPECT_EQ(logAtHalt, ReadFile(LogPath));
+  EXPECT_EQ(dataAtHalt, ReadFile(DataPath));
+  EXPECT_GE(atHalt, 200);
+}
+
+}  // namespace
