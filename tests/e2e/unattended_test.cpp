@@ -15,6 +15,8 @@
 
 namespace {
 
+const char Logrotate[] = "/usr/sbin/logrotate";  // where Debian's package puts it
+
 class Unattended : public testing::Test {
  protected:
   Simulator sim;
@@ -106,17 +108,22 @@ class Rotation : public Unattended {
     std::string config = run.dir + "logrotate.conf";
     WriteFile(config, run.dir + "dcfsync.log {\n  " + mode + "\n  rotate 3\n  nocompress\n}\n");
     chmod(config.c_str(), 0644);
-    std::string command = "logrotate --force --state '" + run.dir + "logrotate.state' '" + config +
-                          "' >'" + run.dir + "logrotate.out' 2>&1";
-    return system(command.c_str());
+    ChildProcess rotate;
+    ChildStreams streams;
+    streams.output = run.dir + "logrotate.out";
+    streams.errors = run.dir + "logrotate.err";
+    if (!rotate.Start({Logrotate, "--force", "--state", run.dir + "logrotate.state", config}, {},
+                      streams)) {
+      return -1;
+    }
+    return rotate.Wait(30);
   }
   // Polls on until the log named holds count more "Time diff" lines.
   bool AwaitPolls(const std::string& file, int count) {
     return run.AwaitText(file, "Time diff", count, 60);
   }
   void StartPolling() {
-    ASSERT_EQ(0, system("command -v logrotate >/dev/null 2>&1"))
-        << "logrotate is missing (scripts/test.sh installs it)";
+    ASSERT_EQ(0, access(Logrotate, X_OK)) << Logrotate << " is missing (scripts/test.sh installs it)";
     StartSimulator();
     run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\n");
     ASSERT_TRUE(run.Start());
@@ -138,7 +145,9 @@ class Rotation : public Unattended {
 // its old offset after a truncation would leave a hole of zeros).
 void ExpectWholeLines(const std::string& content, const std::string& name) {
   EXPECT_EQ(std::string::npos, content.find('\0')) << name;
-  if (!content.empty()) EXPECT_EQ('\n', content.back()) << name;
+  if (!content.empty()) {
+    EXPECT_EQ('\n', content.back()) << name;
+  }
   for (const std::string& line : SplitLines(content)) {
     EXPECT_TRUE(HasTimestampPrefix(line)) << name << ": " << line;
   }
@@ -146,7 +155,7 @@ void ExpectWholeLines(const std::string& content, const std::string& name) {
 
 TEST_F(Rotation, CreateModeTheNextLineStartsANewFile) {
   StartPolling();
-  ASSERT_EQ(0, Rotate("create")) << ReadFile(run.dir + "logrotate.out");
+  ASSERT_EQ(0, Rotate("create")) << ReadFile(run.dir + "logrotate.err");
   ASSERT_TRUE(FileExists(run.dir + "dcfsync.log.1"));
   ASSERT_TRUE(AwaitPolls("dcfsync.log", 2)) << run.Output();
   std::vector<std::string> shown = Stop();
@@ -163,7 +172,7 @@ TEST_F(Rotation, CreateModeTheNextLineStartsANewFile) {
 
 TEST_F(Rotation, CopytruncateLosesNothingButWhatWasTruncated) {
   StartPolling();
-  ASSERT_EQ(0, Rotate("copytruncate")) << ReadFile(run.dir + "logrotate.out");
+  ASSERT_EQ(0, Rotate("copytruncate")) << ReadFile(run.dir + "logrotate.err");
   ASSERT_TRUE(AwaitPolls("dcfsync.log", 2)) << run.Output();
   std::vector<std::string> shown = Stop();
   std::string copied = ReadFile(run.dir + "dcfsync.log.1"), after = run.Log();
