@@ -201,6 +201,13 @@ console_line() {
 # --- Checks ----------------------------------------------------------------------
 
 ts='[0-3][0-9]\.[01][0-9]\.[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'
+# The timestamp's length with its blank: TimestampLength of src/log/log.h.
+ts_length=20
+
+# The message of a log line: the line without its timestamp.
+strip_ts() {
+  printf '%s' "${1:$ts_length}"
+}
 weekdays='Monday|Tuesday|Wednesday|Thursday|Friday|Saturday|Sunday'
 
 # expect_lines NAME FILE ERE...: the file holds exactly these lines, in order,
@@ -365,7 +372,7 @@ raw|decoded)
     expect_lines "data file" "$dat" "$ts $hex{12}([01]{8} ){9}"
     if [ -f "$dat" ]; then
       dump=$(console_line "^$frame$")
-      from_dump=$(echo "${dump:20}" | cut -d ' ' -f 13-24)
+      from_dump=$(strip_ts "$dump" | cut -d ' ' -f 13-24)
       from_data=$(tr -d '\r' <"$dat" | cut -d ' ' -f 3-14)
       [ "$from_dump" = "$from_data" ] ||
         fail "data file bytes '$from_data' are not frame bytes 12 to 23 '$from_dump'"
@@ -461,7 +468,8 @@ settime)
   sync=$(console_line "^$ts Synchronizing time to ")
   if [ -n "$sync" ]; then
     asked=$(epoch_of "${sync:0:19}")
-    target=$(epoch_of "${sync:42:19}")
+    target=$(strip_ts "$sync")
+    target=$(epoch_of "${target#Synchronizing time to }")
     ahead=$((target - asked))
     ((ahead >= 3595 && ahead <= 3605)) ||
       fail "clock set $ahead s ahead of its time, 3600 expected: '$sync'"

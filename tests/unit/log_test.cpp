@@ -55,7 +55,7 @@ TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
   EXPECT_TRUE(HasTimestampPrefix(console)) << console;
   std::string prefix = console.substr(0, TimestampLength);
   EXPECT_TRUE(prefix == Stamp(before) || prefix == Stamp(after)) << prefix;
-  EXPECT_EQ(console.substr(TimestampLength), "Receive error!\n");
+  EXPECT_EQ(StripTimestamp(console), "Receive error!\n");
   EXPECT_EQ(Unix(ReadFile(LogPath)), console);
 
   // An empty message leaves the prefix with its blank and the newline.
@@ -79,11 +79,11 @@ TEST_F(Logging, LogFileIsCreatedThenExtendedNeverOverwritten) {
 
 TEST_F(Logging, LongMessagesAreCutTo1002Characters) {
   std::string fits(1002, 'a');
-  EXPECT_EQ(Logged(fits.c_str()).substr(TimestampLength), fits + "\n");
+  EXPECT_EQ(StripTimestamp(Logged(fits.c_str())), fits + "\n");
 
   std::string tooLong = std::string(1002, 'b') + std::string(998, 'c');
   std::string console = Logged(tooLong.c_str());
-  EXPECT_EQ(console.substr(TimestampLength), std::string(1002, 'b') + "\n");
+  EXPECT_EQ(StripTimestamp(console), std::string(1002, 'b') + "\n");
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{fits, std::string(1002, 'b')}));
 
   // LogMessage formats into the shared buffer without running past it.
@@ -104,7 +104,7 @@ TEST_F(Logging, RunStatusIsKeptWhenNothingFails) {
   ResetProgramState();
   Settings.WriteLog = 0;
   RunStatus = 0;
-  EXPECT_EQ(Logged("console only").substr(TimestampLength), "console only\n");
+  EXPECT_EQ(StripTimestamp(Logged("console only")), "console only\n");
   EXPECT_EQ(RunStatus, 0);
   EXPECT_FALSE(FileExists(LogPath));
 }
@@ -117,7 +117,7 @@ TEST_F(Logging, LogFileThatCannotBeOpenedIsReportedOnTheConsole) {
   std::string console = Logged("lost line");
   int code = RunStatus;
   EXPECT_NE(code, 0);
-  EXPECT_EQ(console.substr(TimestampLength),
+  EXPECT_EQ(StripTimestamp(console),
             "lost line\nCannot open logfile, error " + std::to_string(code) + "\n");
   EXPECT_FALSE(FileExists(path));
 
@@ -125,7 +125,7 @@ TEST_F(Logging, LogFileThatCannotBeOpenedIsReportedOnTheConsole) {
   std::filesystem::create_directory(dir);
   RunStatus = 77;
   console = Logged("kept line");
-  EXPECT_EQ(console.substr(TimestampLength), "kept line\n");
+  EXPECT_EQ(StripTimestamp(console), "kept line\n");
   EXPECT_EQ(RunStatus, 77);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"kept line"});
 }
@@ -205,7 +205,7 @@ TEST_F(Logging, WriteThatFailsOnAFullDiskBecomesTheRunStatus) {
   snprintf(LogPath, PathTextSize, "%s", full);
   RunStatus = 0;
   // The line reaches the console; the log opened, so no "Cannot open" line.
-  EXPECT_EQ(Logged("lost to a full disk").substr(TimestampLength), "lost to a full disk\n");
+  EXPECT_EQ(StripTimestamp(Logged("lost to a full disk")), "lost to a full disk\n");
   EXPECT_EQ(RunStatus, ENOSPC);
 
   // A later line that is written keeps the status as it is.
