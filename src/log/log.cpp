@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "config/paths.h"
 #include "config/settings.h"
@@ -17,25 +18,45 @@
 
 char MessageBuffer[MessageBufferSize];
 
-// Held while a line goes to the console and the files. Once Halted is set,
-// every writer that takes the lock after that writes nothing.
+// Held while a line goes to the console and the files; taken for good by
+// HaltOutput. Halted stops the writers that get the lock all the same (after
+// a halt whose wait for it ran out).
 static std::timed_mutex OutputLock;
 static std::atomic<int> Halted(0);
+
+// A writer that comes after the halt goes no further: the flow that called
+// it stops here for good, so that it neither logs nor does anything else
+// (such as setting the clock) before the process ends.
+static void StopIfHalted(void) {
+  if (Halted.load() == 0) return;
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
+// Takes the output lock for one write. A writer that comes after the halt
+// stops for good, before the lock or after letting it go again, so that the
+// halt never waits for it.
+static std::unique_lock<std::timed_mutex> TakeOutput(void) {
+  StopIfHalted();
+  std::unique_lock<std::timed_mutex> hold(OutputLock);
+  if (Halted.load() != 0) {
+    hold.unlock();
+    StopIfHalted();
+  }
+  return hold;
+}
 
 void HaltOutput(const char* lastText) {
   Halted.store(1);
   // The line being written, if any, is finished first. A write that hangs
   // (a log file on a stuck device) holds the end of the program up no
   // longer than this; its line may then still come later.
-  bool locked = OutputLock.try_lock_for(std::chrono::seconds(1));
+  static_cast<void>(OutputLock.try_lock_for(std::chrono::seconds(1)));
   printf("%s", lastText);
   fflush(stdout);
-  if (locked) OutputLock.unlock();
 }
 
 void ConsoleText(const char* text) {
-  std::lock_guard<std::timed_mutex> hold(OutputLock);
-  if (Halted.load() != 0) return;
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
   printf("%s", text);
   fflush(stdout);
 }
@@ -88,8 +109,7 @@ void LogLine(const char* message) {
   line[used++] = '\n';
   line[used] = '\0';
 
-  std::lock_guard<std::timed_mutex> hold(OutputLock);
-  if (Halted.load() != 0) return;
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
   printf("%s", line);
   fflush(stdout);
   if (Settings.WriteLog == 0) return;
@@ -103,8 +123,7 @@ void LogLine(const char* message) {
 }
 
 void AppendLine(const char* text, const char* path) {
-  std::lock_guard<std::timed_mutex> hold(OutputLock);
-  if (Halted.load() != 0) return;
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
   int opened = 0;
   int failed = AppendToFile(text, path, &opened);
   if (!opened) {

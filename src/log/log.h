@@ -63,8 +63,9 @@ void ConsoleText(const char* text);
 // Lets no line of LogLine, AppendLine or ConsoleText through any more, for
 // the rest of the process, once the line being written (if any) is complete
 // (waiting for that at most a second), then shows lastText on the console.
-// The Ctrl-C handler calls it so that its own line is the console's last:
-// the flow it interrupts shows and logs nothing after it.
+// A thread that calls one of them after that stops in it for good. The
+// Ctrl-C handler calls it so that its own line is the console's last: the
+// flow it interrupts shows and logs nothing after it, and goes no further.
 void HaltOutput(const char* lastText);
 
 // Logs the system's own text for an error code (GetLastError on Windows,
