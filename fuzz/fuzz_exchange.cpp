@@ -50,6 +50,9 @@ struct Module {
 };
 Module M;
 
+// The exchange's buffer, as the driver has its own.
+unsigned char Answer[AnswerBufferSize];
+
 int FakeClock(clockid_t, struct timespec* now) {
   now->tv_sec = (time_t)(M.nowMs / 1000);
   now->tv_nsec = (long)(M.nowMs % 1000) * 1000000L;
@@ -182,9 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const unsigned char* const commands[] = {IdentCommand, RawTelegramCommand,
                                                   DecodedTimeCommand};
   PortHandle.store(1000);  // the fake calls take any descriptor
-  memset(AnswerBuffer, 0x55, sizeof AnswerBuffer);
-  memcpy(AnswerBuffer, commands[commandIndex], CommandSize);
-  const int count = ExchangeCommand(AnswerBuffer, limitSeconds, expected);
+  memset(Answer, 0x55, sizeof Answer);
+  memcpy(Answer, commands[commandIndex], CommandSize);
+  const int count = ExchangeCommand(Answer, limitSeconds, expected);
   const int64_t endedMs = M.nowMs;
   PortHandle.store(InvalidPortHandle);
 
@@ -192,16 +195,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!M.commandWritten) FUZZ_CHECK(count == 0);
   FUZZ_CHECK((size_t)count == M.delivered.size());
   if (count > 0) {
-    FUZZ_CHECK(memcmp(AnswerBuffer, M.delivered.data(), (size_t)count) == 0);
-    FUZZ_CHECK(AnswerBuffer[count] == 0);
+    FUZZ_CHECK(memcmp(Answer, M.delivered.data(), (size_t)count) == 0);
+    FUZZ_CHECK(Answer[count] == 0);
     // Silence ends the exchange: no later than the limit after the last
     // byte, plus the one read that was under way (about a second at most).
     FUZZ_CHECK(endedMs - M.lastDeliveryMs <= (int64_t)(limitSeconds + 1) * 1000 + PortReadMaximum);
   }
 
-  DumpFrame(AnswerBuffer, count, mode);
+  DumpFrame(Answer, count, mode);
   std::string full;
-  for (int i = 0; i < count; ++i) full += Piece(AnswerBuffer[i], mode);
+  for (int i = 0; i < count; ++i) full += Piece(Answer[i], mode);
   const size_t shown = strlen(MessageBuffer);
   FUZZ_CHECK(shown < (size_t)DumpLineSize);
   FUZZ_CHECK(full.compare(0, shown, MessageBuffer) == 0);

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds dcfsync and runs its tests in six suites:
+# Builds dcfsync and runs its tests in seven suites:
 #   native   the POSIX build
 #   asan     the POSIX build with AddressSanitizer and UndefinedBehaviorSanitizer
 #   windows  the Windows build made with MinGW-w64, its tests run under Wine
@@ -11,8 +11,11 @@
 #            (tests/package/package.sh: lintian, the service, runs of the
 #            unpacked and the installed program in throw-away roots, the
 #            zip's dcfsync.exe under Wine)
+#   soak     bench/soak on the POSIX build: DCF_SOAK_POLLS polls (default 100,
+#            about 2.5 minutes) with the simulator's faults mixed in
 #
-# Usage: scripts/test.sh [native|asan|windows|fuzz|report|package]...   (no argument: all six)
+# Usage: scripts/test.sh [native|asan|windows|fuzz|report|package|soak]...
+#        (no argument: all seven)
 #
 # Installs what a fresh Debian machine lacks for the chosen builds (as root,
 # with apt-get). Every chosen build is run even when an earlier one fails; the
@@ -22,15 +25,15 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-all_suites=(native asan windows fuzz report package)
+all_suites=(native asan windows fuzz report package soak)
 if [ $# -eq 0 ]; then
   suites=("${all_suites[@]}")
 else
   suites=()
   for s in "$@"; do
     case "$s" in
-      native|asan|windows|fuzz|report|package) suites+=("$s") ;;
-      -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+      native|asan|windows|fuzz|report|package|soak) suites+=("$s") ;;
+      -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
       *) echo "test.sh: unknown build '$s' (known: ${all_suites[*]})" >&2; exit 2 ;;
     esac
   done
@@ -67,6 +70,12 @@ if wants native || wants asan; then
     for lib in libcap2 libedit2 libgnutls30 libnettle8 libseccomp2; do need_pkg "$lib"; done
     unpack_chrony=1
   fi
+  need_cmd /usr/sbin/logrotate logrotate    # the log rotated under the running program
+fi
+if wants soak; then
+  need_cmd g++ g++
+  need_cmd socat socat                      # the line whose far end the simulator serves
+  need_cmd setpriv util-linux
 fi
 if wants windows; then
   need_pkg googletest                       # sources in /usr/src/googletest
@@ -122,11 +131,9 @@ fi
 
 # --- Wine --------------------------------------------------------------------
 
-# The Windows tests run in a Wine prefix of their own under build/. Its
-# wineserver is started here, with its output sent to a log, and the prefix is
-# booted with all output discarded: the background processes Wine starts
-# while booting keep the output handles they are given, and ctest would wait
-# for them to close. cmake/wine-run.sh then runs each test program.
+# The Windows tests run in a Wine prefix of their own under build/ (set up by
+# tests/support/wine-env.sh). Its wineserver is started here, before any test,
+# and stopped at the end; cmake/wine-run.sh then runs each test program.
 wine_started=0
 stop_wine() {
   if [ "$wine_started" = 1 ]; then
@@ -139,15 +146,11 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 start_wine() {
-  export WINEPREFIX="$repo/build/wineprefix"
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="
-  mkdir -p "$WINEPREFIX"
+  # shellcheck source=tests/support/wine-env.sh
+  source "$repo/tests/support/wine-env.sh"
   wine_started=1
   local t0=$SECONDS
-  # Fails harmlessly when a wineserver for this prefix is already running.
-  wineserver -p >>"$repo/build/wineserver.log" 2>&1 </dev/null || true
-  wine wineboot >/dev/null 2>&1 </dev/null || return 1
+  wine_boot "" || return 1
   echo "test.sh: Wine prefix $WINEPREFIX ready in $((SECONDS - t0)) s"
 }
 
@@ -183,6 +186,12 @@ run_suite() {
     # Its own builds (presets package and package-windows) and checks.
     start_wine || { echo "test.sh: could not boot the Wine prefix" >&2; return 1; }
     bash "$repo/tests/package/package.sh" || return 1
+    return 0
+  fi
+  if [ "$s" = soak ]; then
+    cmake --preset native || return 1
+    cmake --build --preset native -j2 --target dcfsync dcfsim || return 1
+    bash "$repo/bench/soak" --polls "${DCF_SOAK_POLLS:-100}" || return 1
     return 0
   fi
   cmake --preset "$s" || return 1

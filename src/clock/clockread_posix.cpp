@@ -4,7 +4,6 @@
 // zone fields are worked out from the local time rules: the daylight-saving
 // flag from localtime, and the standard time's offset from an instant around
 // the same date that lies outside daylight-saving time.
-#include <errno.h>
 #include <string.h>
 #include <time.h>
 
@@ -40,20 +39,14 @@ void DescribeLocalZone(int64_t when, int16_t* minutesWest, int16_t* dstflag) {
 }
 
 void ReadPcClock(PcTime* reading) {
-  // The time zone rules may be looked up in files here; a lookup that finds
-  // nothing must not leave its code behind as the run's status.
-  int saved = errno;
   struct timespec now;
   memset(&now, 0, sizeof now);
   clock_gettime(CLOCK_REALTIME, &now);
   reading->time = (int64_t)now.tv_sec;
   reading->millitm = (uint16_t)(now.tv_nsec / 1000000);
   DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);
-  errno = saved;
 }
 
 void DescribePcZone(PcTime* reading) {
-  int saved = errno;
   DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);
-  errno = saved;
 }

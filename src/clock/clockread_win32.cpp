@@ -1,24 +1,20 @@
 // Reading the PC clock on Windows: the C runtime's _ftime64 fills every field,
 // time zone and daylight-saving flag included.
-#include <errno.h>
 #include <sys/timeb.h>
 #include <time.h>
 
 #include "clock/pcclock.h"
 
 void ReadPcClock(PcTime* reading) {
-  int saved = errno;  // the run's status is kept there
   struct __timeb64 now;
   _ftime64(&now);
   reading->time = (int64_t)now.time;
   reading->millitm = now.millitm;
   reading->timezone = now.timezone;
   reading->dstflag = now.dstflag;
-  errno = saved;
 }
 
 void DescribePcZone(PcTime* reading) {
-  int saved = errno;
   // As _ftime64: the standard time's offset, and whether daylight-saving
   // time is in force, here at the reading's instant rather than now.
   _tzset();
@@ -26,5 +22,4 @@ void DescribePcZone(PcTime* reading) {
   __time64_t when = (__time64_t)reading->time;
   struct tm local;
   reading->dstflag = (int16_t)(_localtime64_s(&local, &when) == 0 && local.tm_isdst > 0 ? 1 : 0);
-  errno = saved;
 }

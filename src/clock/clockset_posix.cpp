@@ -8,7 +8,6 @@
 #include "clock/pcclock.h"
 
 int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
-  int saved = errno;
   if (seconds < 0 || milliseconds < 0 || milliseconds > 999 ||
       (int64_t)(time_t)seconds != seconds) {
     *errorCode = EINVAL;
@@ -17,8 +16,7 @@ int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
   struct timespec value;
   value.tv_sec = (time_t)seconds;
   value.tv_nsec = (long)milliseconds * 1000000L;
-  int ok = clock_settime(CLOCK_REALTIME, &value) == 0;
-  if (!ok) *errorCode = (uint32_t)errno;
-  errno = saved;
-  return ok ? 1 : 0;
+  if (clock_settime(CLOCK_REALTIME, &value) == 0) return 1;
+  *errorCode = (uint32_t)errno;
+  return 0;
 }

@@ -1,7 +1,6 @@
 // Telegram evaluation and clock setting.
 #include "clock/evaluate.h"
 
-#include <errno.h>
 #include <math.h>
 #include <string.h>
 #include <time.h>
@@ -100,10 +99,8 @@ void NewClockTime(TimeTelegram* record, double difference) {
   time_t t = (time_t)seconds;
   struct tm local;
   memset(&local, 0, sizeof local);
-  int saved = errno;  // the run's status is kept there
   const struct tm* broken = localtime(&t);
   if (broken != NULL) local = *broken;  // unrepresentable: an impossible date, refused when set
-  errno = saved;
   record->hour = local.tm_hour;
   record->minute = local.tm_min;
   record->second = local.tm_sec;

@@ -16,15 +16,13 @@ void ReadPcClock(PcTime* reading);
 
 // Sets the zone fields of reading (timezone, dstflag) to what ReadPcClock
 // gives at the instant reading->time (seconds since 1970, UTC) under the PC's
-// time-zone rules; the other fields stay. The process error number is left as
-// it was.
+// time-zone rules; the other fields stay.
 void DescribePcZone(PcTime* reading);
 
 // Sets the PC clock to seconds and milliseconds since 1970, UTC. Returns 1 on
 // success; 0 on failure with the system's error code in *errorCode, also for
 // an instant the system cannot take (milliseconds outside 0..999, a time
-// before 1970: EINVAL on POSIX, ERROR_INVALID_PARAMETER on Windows). The
-// process error number is left as it was.
+// before 1970: EINVAL on POSIX, ERROR_INVALID_PARAMETER on Windows).
 int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode);
 
 #endif

@@ -1,6 +1,5 @@
 // File names on POSIX: "/" separates directories, and an executable without
 // an extension is named by its whole file name (dcfsync -> dcfsync.ini).
-#include <errno.h>
 #include <unistd.h>
 
 #include "config/paths.h"
@@ -8,9 +7,7 @@
 void DeriveFilePaths(const char* exePath) { DeriveFilePathsWith(exePath, '/', 1); }
 
 int SystemExecutablePath(char* path, size_t size) {
-  int saved = errno;
   ssize_t length = readlink("/proc/self/exe", path, size - 1);
-  errno = saved;
   // A full buffer may hold a cut path.
   if (length <= 0 || (size_t)length >= size - 1) return 0;
   path[length] = '\0';

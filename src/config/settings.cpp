@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "config/paths.h"
+#include "config/status.h"
 
 static void ReportToConsole(const char* message) {
   printf("%s\n", message);
@@ -16,21 +17,18 @@ static void ReportToConsole(const char* message) {
 
 SettingsReporter SettingsReport = ReportToConsole;
 
-// Formats one problem line and hands it to SettingsReport. The process error
-// number is left to the reporter (a failed open's code stays there).
+// Formats one problem line and hands it to SettingsReport.
 static void ReportProblem(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 static void ReportProblem(const char* format, ...) {
-  int saved = errno;
   char message[SettingTextSize + PathTextSize + 32];
   va_list args;
   va_start(args, format);
   vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  errno = saved;
   SettingsReport(message);
 }
 
@@ -93,6 +91,7 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   FILE* file = fopen(SettingsPath, "rb");
   SettingsFileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
+    StatusFromFailedCall(errno);
     ReportProblem("Can't open file %s", SettingsPath);
     return 0;
   }
@@ -113,7 +112,9 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
     if (fgets(line, sizeof line, file) == NULL) {
       if (!feof(file)) {
         SettingsFileRead = 0;
-        ReportProblem("Read error %d on %s", errno, SettingsPath);
+        int code = errno;
+        StatusFromFailedCall(code);
+        ReportProblem("Read error %d on %s", code, SettingsPath);
       }
       fclose(file);
       return 0;

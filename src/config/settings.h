@@ -54,15 +54,15 @@ extern int SettingsFileRead;
 // Where the reader reports a settings file it cannot open or read: one
 // finished message without a line end. The program points it at its log
 // before the first lookup; until then it prints the message and a newline on
-// standard output. The reporter must leave the process error number as it
-// found it.
+// standard output.
 typedef void (*SettingsReporter)(const char* message);
 extern SettingsReporter SettingsReport;
 
 // Looks up key in section of SettingsPath and copies its trimmed value into
 // destination (size bytes). Returns 1 when found, else 0 with destination
 // holding defaultValue. Failures go to SettingsReport: "Can't open file %s"
-// and "Read error %d on %s". A value longer than the destination is cut to
+// and "Read error %d on %s", and their error number becomes the run's status
+// (config/status.h). A value longer than the destination is cut to
 // size - 1 characters. A key line without "=" does not match. Sets
 // SettingsFileRead.
 int ReadSettingString(const char* section, const char* key, char* destination,

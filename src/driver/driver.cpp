@@ -1,9 +1,7 @@
 // The program's main flow and its Ctrl-C handler.
 #include "driver/driver.h"
 
-#include <errno.h>
 #include <limits.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,10 +14,16 @@
 #include "driver/interrupt.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "config/status.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
 #include "refclock/refclock.h"
+
+// Carries each command out (its first 2 bytes) and the answer back (from its
+// first byte, followed by a zero byte), where the dump and the decoders read
+// it.
+static unsigned char AnswerBuffer[AnswerBufferSize];
 
 // Taken by the Ctrl-C handler when it starts, or by the main flow once its
 // final wait is over, whichever comes first: that side ends the process and
@@ -36,26 +40,7 @@ static void HaltIfInterrupted(void) {
 }
 
 void SleepSeconds(int seconds) {
-  int saved = errno;
   if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  errno = saved;
-}
-
-// Text for the console only, never logged. Console writes that succeed must
-// not leave a code in the error number, which holds the run's status.
-static void Console(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-static void Console(const char* format, ...) {
-  int saved = errno;
-  va_list arguments;
-  va_start(arguments, format);
-  vprintf(format, arguments);
-  va_end(arguments);
-  fflush(stdout);
-  errno = saved;
 }
 
 void InterruptHandler(int) {
@@ -64,8 +49,7 @@ void InterruptHandler(int) {
   // The flow goes on beside the handler until its next halt: it may be
   // logging a telegram, or about to log the port it finds closed as not
   // closable. None of that may come after the Ctrl-C line.
-  HaltOutput();
-  Console("\nCtrl-C\n");
+  HaltOutput("\nCtrl-C\n");
   // Does nothing when the port is not open, never was, or is closed already.
   SetRts(0);
   SetDtr(0);
@@ -87,9 +71,9 @@ static void Shutdown(void) {
 
 // Reports a non-zero status, waits, and returns the status for the exit.
 static int Final(void) {
-  if (errno != 0) LogMessage("Return errno %d", errno);
+  if (RunStatus != 0) LogMessage("Return errno %d", RunStatus);
   SleepSeconds(FinalWaitSeconds);
-  int status = errno;
+  int status = RunStatus;
   // Ctrl-C has come: its handler ends the process with its own status.
   if (EndClaimed.exchange(1) != 0) HaltIfInterrupted();
   return status;
@@ -126,13 +110,17 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     SleepSeconds(1);
     HaltIfInterrupted();
-    Console("%4d secs left \r", (int)(total - counter));
+    // Through the log's output lock, which the Ctrl-C handler takes: a
+    // countdown line cannot come after its line.
+    char line[32];
+    snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
+    ConsoleText(line);
   }
 }
 
 int RunProgram(int argc, char** argv) {
   InstallInterruptHandler(InterruptHandler);
-  Console("Ctrl-C to exit\n");
+  ConsoleText("Ctrl-C to exit\n");
 
   static char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
@@ -143,15 +131,22 @@ int RunProgram(int argc, char** argv) {
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() == InvalidPortHandle) {
-    errno = StatusOpenFailed;
+    RunStatus = StatusOpenFailed;
     LogMessage("%s not opened", PortName);
     return Final();
   }
-  errno = 0;
+  if (EndClaimed.load() != 0) {
+    // Ctrl-C came while the port was being opened: the handler may have
+    // found it not open yet, so it is closed here, before the module could
+    // be powered.
+    ClosePort();
+    HaltIfInterrupted();
+  }
+  RunStatus = 0;
   LogMessage("%s opened", PortName);
 
   if (!ConfigurePort(Settings.baud, 8, NoParity, OneStopBit)) {
-    errno = StatusConfigureFailed;
+    RunStatus = StatusConfigureFailed;
     LogMessage("Can't set %s", PortName);
     Shutdown();
     return Final();
@@ -166,7 +161,7 @@ int RunProgram(int argc, char** argv) {
   int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, IdentFrameSize);
   HaltIfInterrupted();
   if (received < IdentFrameSize) {
-    errno = StatusNoIdentification;
+    RunStatus = StatusNoIdentification;
     LogMessage("Receive error!");
     Shutdown();
     return Final();

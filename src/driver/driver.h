@@ -1,16 +1,16 @@
 // The program's main flow: start-up, identification of the receiver, the
 // polling loop with its countdown, shutdown, and the Ctrl-C handler.
 //
-// The run's status is kept in the process error number (errno): the flow
-// sets it at fixed points, a failing library call after that (such as the
-// opening of the log file) leaves its own code there, and the final value
-// becomes the exit status:
+// The run's status is kept in RunStatus (config/status.h): the flow sets it at
+// fixed points, a failing call of the log after that (such as the opening of
+// the log file) stores its own error code there, and the final value becomes
+// the exit status:
 //   0    normal end (one poll with TimerEnable 0)
 //   254  the port could not be opened
 //   253  the port could not be configured
 //   250  the identification answer was shorter than 12 bytes
 //   3    ended by Ctrl-C
-//   any other: the error code of a library call that failed after that.
+//   any other: the error code of a file call that failed after that.
 #ifndef DCFSYNC_DRIVER_DRIVER_H
 #define DCFSYNC_DRIVER_DRIVER_H
 
@@ -32,7 +32,16 @@ int RunProgram(int argc, char** argv);
 // the main flow, which it never returns to.
 void InterruptHandler(int signal);
 
-// Waits the given whole seconds; the process error number is kept.
+// Waits the given whole seconds.
 void SleepSeconds(int seconds);
+
+// Makes sure standard input, output and error are usable before anything
+// else opens a file. POSIX: each of the descriptors 0, 1 and 2 that is not
+// open is opened on /dev/null, so that neither the port nor a file can take
+// its number and receive the console's text. Windows: each standard handle
+// that is missing is opened on NUL, so that console output goes nowhere
+// instead of failing. Call first thing in main. One implementation per
+// platform.
+void OpenStandardStreams(void);
 
 #endif

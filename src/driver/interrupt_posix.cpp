@@ -2,7 +2,6 @@
 // call exit, which the program's handler does; so SIGINT stays blocked in the
 // program's threads and one thread of its own takes it with sigwait and runs
 // the handler there as an ordinary function.
-#include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stddef.h>
@@ -25,7 +24,6 @@ static void* WaitForInterrupt(void*) {
 }
 
 int InstallInterruptHandler(void (*handler)(int)) {
-  int saved = errno;
   InterruptRoutine = handler;
   sigset_t interrupt, previous;
   sigemptyset(&interrupt);
@@ -40,6 +38,5 @@ int InstallInterruptHandler(void (*handler)(int)) {
   int ok = pthread_create(&thread, &attributes, WaitForInterrupt, NULL) == 0;
   pthread_attr_destroy(&attributes);
   if (!ok) pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  errno = saved;
   return ok ? 1 : 0;
 }

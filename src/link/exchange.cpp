@@ -10,8 +10,6 @@ const unsigned char IdentCommand[2] = {0x01, 0x00};
 const unsigned char RawTelegramCommand[2] = {0x03, 0x00};
 const unsigned char DecodedTimeCommand[2] = {0x04, 0x00};
 
-unsigned char AnswerBuffer[AnswerBufferSize];
-
 // Whole seconds of the link's clock, which only moves forward: a PC clock
 // set (by this program or anyone else) during an exchange cannot stretch or
 // cut the wait.

@@ -20,12 +20,9 @@ extern const unsigned char IdentCommand[2];        // answer: 12-byte identifica
 extern const unsigned char RawTelegramCommand[2];  // answer: 26-byte raw telegram
 extern const unsigned char DecodedTimeCommand[2];  // answer: 10-byte decoded time
 
-// Carries each command out (its first 2 bytes) and the answer back (from its
-// first byte, followed by a zero byte). Owned by the driver.
-extern unsigned char AnswerBuffer[AnswerBufferSize];
-
 // Flushes pending input with one read, writes the 2-byte command at the
-// start of buffer (AnswerBufferSize bytes) and returns CollectAnswer's count;
+// start of buffer (AnswerBufferSize bytes: the driver's AnswerBuffer, which
+// carries each command out and the answer back) and returns CollectAnswer's count;
 // 0 when the command could not be written in full.
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected);
 

@@ -10,8 +10,8 @@
 // as not open: SetRts and SetDtr do nothing, ReadPort and WriteCommand return
 // 0 at once and ClosePort returns 1; no call ever acts on an old handle value.
 //
-// None of these operations changes the process error number (errno): the
-// driver keeps the run's status in it.
+// None of these operations touches the run's status (config/status.h): a
+// failing port call is reported by its result alone.
 #ifndef DCFSYNC_LINK_PORT_H
 #define DCFSYNC_LINK_PORT_H
 

@@ -1,9 +1,6 @@
 // Serial port access on POSIX: a terminal device in raw mode, read with poll
 // so that reads keep the same pace as on Windows (100 ms of silence after a
 // byte ends a read, about one second when nothing comes).
-//
-// Every operation leaves errno as it found it: the driver keeps the run's
-// status there, and on Windows the port calls do not touch it either.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -33,13 +30,6 @@ static int64_t LastByteMs;  // see PortLastByteMs
 
 int64_t PortLastByteMs(void) { return LastByteMs; }
 
-// Restores errno when the operation returns.
-struct ErrnoKeeper {
-  int saved;
-  ErrnoKeeper() : saved(errno) {}
-  ~ErrnoKeeper() { errno = saved; }
-};
-
 static int OpenDescriptor(void) {
   PortHandleValue value = PortHandle.load();
   return value == InvalidPortHandle ? -1 : (int)value;
@@ -54,7 +44,6 @@ int64_t PortMonotonicMs(void) {
   static int64_t last = 0;    // the value returned last
   static int64_t offset = 0;  // carries readings past the seconds a failure added
   static int failed = 0;
-  int saved = errno;
   struct timespec now;
   memset(&now, 0, sizeof now);
   int64_t ms;
@@ -70,12 +59,10 @@ int64_t PortMonotonicMs(void) {
     failed = 0;
   }
   last = ms;
-  errno = saved;
   return ms;
 }
 
 PortHandleValue OpenPort(void) {
-  ErrnoKeeper keep;
   // Non-blocking: reads are paced by poll, and an open never waits for a
   // carrier. No controlling terminal is taken.
   int fd = PortCalls.OpenDevice(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -114,36 +101,33 @@ static int SpeedOf(int32_t baud, speed_t* speed) {
   return 0;
 }
 
-// Puts back the caller's errno, then logs the text for code (the log keeps
-// its own right to report a log file it cannot open). Always returns 0.
-static int ConfigureFailed(int code, int savedErrno) {
-  errno = savedErrno;
+// Logs the system's text for code. Always returns 0.
+static int ConfigureFailed(int code) {
   LogSystemError((uint32_t)code);
   return 0;
 }
 
 int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
-  const int saved = errno;
   int fd = OpenDescriptor();
-  if (fd < 0) return ConfigureFailed(EBADF, saved);
+  if (fd < 0) return ConfigureFailed(EBADF);
 
   struct termios line;
   memset(&line, 0, sizeof line);
-  if (PortCalls.GetAttributes(fd, &line) != 0) return ConfigureFailed(errno, saved);
+  if (PortCalls.GetAttributes(fd, &line) != 0) return ConfigureFailed(errno);
 
   speed_t speed;
-  if (!SpeedOf(baud, &speed)) return ConfigureFailed(EINVAL, saved);
+  if (!SpeedOf(baud, &speed)) return ConfigureFailed(EINVAL);
   tcflag_t size;
   switch (byteSize) {
     case 5: size = CS5; break;
     case 6: size = CS6; break;
     case 7: size = CS7; break;
     case 8: size = CS8; break;
-    default: return ConfigureFailed(EINVAL, saved);
+    default: return ConfigureFailed(EINVAL);
   }
   // Parity 0 none, 1 odd, 2 even; stop bits 0 one, 2 two (1.5 has no
   // equivalent here).
-  if (parity > 2 || stopBits == 1 || stopBits > 2) return ConfigureFailed(EINVAL, saved);
+  if (parity > 2 || stopBits == 1 || stopBits > 2) return ConfigureFailed(EINVAL);
 
   // Raw mode: the module's frames are binary, so no byte may be swallowed
   // or changed on the way in (no echo, no line editing, no CR/LF or
@@ -161,25 +145,23 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   line.c_cc[VMIN] = 0;
   line.c_cc[VTIME] = 0;
   if (cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) {
-    return ConfigureFailed(errno, saved);
+    return ConfigureFailed(errno);
   }
-  if (PortCalls.SetAttributes(fd, TCSANOW, &line) != 0) return ConfigureFailed(errno, saved);
+  if (PortCalls.SetAttributes(fd, TCSANOW, &line) != 0) return ConfigureFailed(errno);
 
   // tcsetattr succeeds when any of the settings took; check the rate did.
   struct termios applied;
   memset(&applied, 0, sizeof applied);
-  if (PortCalls.GetAttributes(fd, &applied) != 0) return ConfigureFailed(errno, saved);
+  if (PortCalls.GetAttributes(fd, &applied) != 0) return ConfigureFailed(errno);
   if (cfgetospeed(&applied) != speed || (applied.c_cflag & CSIZE) != size) {
-    return ConfigureFailed(EINVAL, saved);
+    return ConfigureFailed(EINVAL);
   }
-  errno = saved;
   return 1;
 }
 
 // Modem lines through the modem-control requests. Pseudo-terminals and some
 // adapters have no such lines; their refusal is ignored.
 static void SetModemLine(int bit, int on) {
-  ErrnoKeeper keep;
   int fd = OpenDescriptor();
   if (fd < 0) return;
   int bits = bit;
@@ -190,7 +172,6 @@ void SetRts(int on) { SetModemLine(TIOCM_RTS, on); }
 void SetDtr(int on) { SetModemLine(TIOCM_DTR, on); }
 
 int ReadPort(unsigned char* destination, int offset, int size) {
-  ErrnoKeeper keep;
   int fd = OpenDescriptor();
   if (fd < 0 || offset < 0 || size - offset <= 1) return 0;
   int request = size - offset - 1;
@@ -250,7 +231,6 @@ int ReadPort(unsigned char* destination, int offset, int size) {
 }
 
 int WriteCommand(const unsigned char* command) {
-  ErrnoKeeper keep;
   int fd = OpenDescriptor();
   if (fd < 0) return 0;
   // Both bytes go out before the call returns; a line that takes neither
@@ -277,7 +257,6 @@ int WriteCommand(const unsigned char* command) {
 }
 
 int ClosePort(void) {
-  ErrnoKeeper keep;
   PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
   if (value == InvalidPortHandle) return 1;
   int fd = (int)value;

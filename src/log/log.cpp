@@ -7,24 +7,58 @@
 #include <string.h>
 #include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "config/paths.h"
 #include "config/settings.h"
+#include "config/status.h"
 
 char MessageBuffer[MessageBufferSize];
 
 // Held while a line goes to the console and the files; taken for good by
-// HaltOutput.
+// HaltOutput. Halted stops the writers that get the lock all the same (after
+// a halt whose wait for it ran out).
 static std::timed_mutex OutputLock;
+static std::atomic<int> Halted(0);
 
-void HaltOutput(void) {
-  int saved = errno;
-  // A write that hangs (a log file on a stuck device) holds the end of the
-  // program up no longer than this; its line may then still come later.
+// A writer that comes after the halt goes no further: the flow that called
+// it stops here for good, so that it neither logs nor does anything else
+// (such as setting the clock) before the process ends.
+static void StopIfHalted(void) {
+  if (Halted.load() == 0) return;
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
+// Takes the output lock for one write. A writer that comes after the halt
+// stops for good, before the lock or after letting it go again, so that the
+// halt never waits for it.
+static std::unique_lock<std::timed_mutex> TakeOutput(void) {
+  StopIfHalted();
+  std::unique_lock<std::timed_mutex> hold(OutputLock);
+  if (Halted.load() != 0) {
+    hold.unlock();
+    StopIfHalted();
+  }
+  return hold;
+}
+
+void HaltOutput(const char* lastText) {
+  Halted.store(1);
+  // The line being written, if any, is finished first. A write that hangs
+  // (a log file on a stuck device) holds the end of the program up no
+  // longer than this; its line may then still come later.
   static_cast<void>(OutputLock.try_lock_for(std::chrono::seconds(1)));
-  errno = saved;
+  printf("%s", lastText);
+  fflush(stdout);
+}
+
+void ConsoleText(const char* text) {
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
+  printf("%s", text);
+  fflush(stdout);
 }
 
 void LogMessage(const char* format, ...) {
@@ -47,23 +81,23 @@ void FormatTimestamp(char* buffer, size_t size) {
            local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
-// Appends text to the file at path, opened for this one write. Returns 1, or
-// 0 with the failed open's error number in *code.
-static int AppendToFile(const char* text, const char* path, int* code) {
+// Appends text to the file at path, opened for this one write and closed
+// again. Returns 0, or the error number of the first call that failed: the
+// open (then *opened is 0), the write, the flush or the close.
+static int AppendToFile(const char* text, const char* path, int* opened) {
   FILE* file = fopen(path, "a+");
-  if (file == NULL) {
-    *code = errno;
-    return 0;
-  }
-  fputs(text, file);
-  fclose(file);
-  return 1;
+  *opened = file != NULL;
+  if (file == NULL) return errno != 0 ? errno : EIO;
+  int failed = 0;
+  if (fputs(text, file) == EOF) failed = errno != 0 ? errno : EIO;
+  // The data may still sit in the stream's buffer: a full disk shows only
+  // when it is flushed.
+  if (fflush(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
+  if (fclose(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
+  return failed;
 }
 
 void LogLine(const char* message) {
-  // Only a failed open of the log file may leave its code in the process
-  // error number; the console and the successful file calls must not.
-  int saved = errno;
   char line[LogLineSize];
   FormatTimestamp(line, sizeof line);
   size_t used = strlen(line);
@@ -75,26 +109,26 @@ void LogLine(const char* message) {
   line[used++] = '\n';
   line[used] = '\0';
 
-  std::lock_guard<std::timed_mutex> hold(OutputLock);
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
   printf("%s", line);
   fflush(stdout);
-  int code = 0;
-  if (Settings.WriteLog != 0 && !AppendToFile(line, LogPath, &code)) {
-    printf("Cannot open logfile, error %d\n", code);
+  if (Settings.WriteLog == 0) return;
+  int opened = 0;
+  int failed = AppendToFile(line, LogPath, &opened);
+  if (!opened) {
+    printf("Cannot open logfile, error %d\n", failed);
     fflush(stdout);
-    saved = code;
   }
-  errno = saved;
+  if (failed != 0) StatusFromFailedCall(failed);
 }
 
 void AppendLine(const char* text, const char* path) {
-  int saved = errno;
-  int code = 0;
-  std::lock_guard<std::timed_mutex> hold(OutputLock);
-  if (!AppendToFile(text, path, &code)) {
-    printf("Cannot open file %s, error %d\n", path, code);
+  std::unique_lock<std::timed_mutex> hold = TakeOutput();
+  int opened = 0;
+  int failed = AppendToFile(text, path, &opened);
+  if (!opened) {
+    printf("Cannot open file %s, error %d\n", path, failed);
     fflush(stdout);
-    saved = code;
   }
-  errno = saved;
+  if (failed != 0) StatusFromFailedCall(failed);
 }

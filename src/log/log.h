@@ -45,21 +45,28 @@ void FormatTimestamp(char* buffer, size_t size);
 // Shows prefix + message + newline on the console and, while WriteLog is on,
 // appends the same line to LogPath. A message longer than MaxMessageLength
 // characters is cut to that length. When the log file cannot be opened the
-// console also gets "Cannot open logfile, error %d\n" and the process error
-// number keeps the code of that failed open; otherwise the error number is
-// left as it was on entry.
+// console also gets "Cannot open logfile, error %d\n". A failed open, write,
+// flush or close of the log file stores its error number as the run's status
+// (config/status.h); console output never changes the status.
 void LogLine(const char* message);
 
 // Appends text unchanged to the file at path (opened for appending, created
-// when missing, closed at once). On failure the console gets
-// "Cannot open file %s, error %d\n".
+// when missing, closed at once). When the file cannot be opened the console
+// gets "Cannot open file %s, error %d\n". A failed open, write, flush or
+// close stores its error number as the run's status.
 void AppendLine(const char* text, const char* path);
 
-// Lets no line of LogLine or AppendLine through any more, for the rest of
-// the process, once the line being written (if any) is complete; waits for
-// that at most a second. The Ctrl-C handler calls it so that its own line is
-// the console's last: the flow it interrupts logs nothing after it.
-void HaltOutput(void);
+// Shows text as it stands on the console (no timestamp, never logged), in
+// turn with the lines of LogLine; nothing once output has been halted.
+void ConsoleText(const char* text);
+
+// Lets no line of LogLine, AppendLine or ConsoleText through any more, for
+// the rest of the process, once the line being written (if any) is complete
+// (waiting for that at most a second), then shows lastText on the console.
+// A thread that calls one of them after that stops in it for good. The
+// Ctrl-C handler calls it so that its own line is the console's last: the
+// flow it interrupts shows and logs nothing after it, and goes no further.
+void HaltOutput(const char* lastText);
 
 // Logs the system's own text for an error code (GetLastError on Windows,
 // errno on POSIX). Implemented once per platform.

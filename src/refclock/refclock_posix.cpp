@@ -69,9 +69,8 @@ void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
 }
 
 // Sends one datagram to chronyd's socket, never waiting for room in it.
-// Returns 0, or the error code; the process error number is left alone.
+// Returns 0, or the error code.
 static int SendToChrony(const ReferenceSample* sample) {
-  int saved = errno;
   int error = 0;
   if (Feed.chronySocket < 0) {
     Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -93,7 +92,6 @@ static int SendToChrony(const ReferenceSample* sample) {
       error = EMSGSIZE;
     }
   }
-  errno = saved;
   return error;
 }
 
@@ -105,10 +103,8 @@ static void DetachShm(void) {
 
 // Makes Feed.shm the segment that now bears the unit's key, created when
 // missing: a segment removed and made anew by a restarted daemon is
-// attached afresh. Returns 0, or the error code with nothing attached; the
-// process error number is left alone.
+// attached afresh. Returns 0, or the error code with nothing attached.
 static int AttachShm(void) {
-  int saved = errno;
   int error = 0;
   key_t key = (key_t)(NtpShmKeyBase + Feed.shmUnit);
   int id = shmget(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
@@ -126,7 +122,6 @@ static int AttachShm(void) {
       Feed.shmId = id;
     }
   }
-  errno = saved;
   return error;
 }
 
@@ -152,7 +147,6 @@ static void NoteShmOutcome(int error) {
 }
 
 void StopReferenceFeed(void) {
-  int saved = errno;
   if (Feed.chronySocket >= 0) close(Feed.chronySocket);
   Feed.chronySocket = -1;
   Feed.chronyPath[0] = '\0';
@@ -160,7 +154,6 @@ void StopReferenceFeed(void) {
   DetachShm();
   Feed.shmUnit = -1;
   Feed.shmFailing = 0;
-  errno = saved;
 }
 
 void StartReferenceFeed(void) {

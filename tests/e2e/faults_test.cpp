@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "support/golden.h"
 #include "support/programrun.h"
 #include "support/simulator.h"
 #include "support/testutil.h"
@@ -45,9 +46,7 @@ struct SimRun {
     run.Prepare(where, name);
     ASSERT_TRUE(FileExists(run.dir + "dcfsync"));
     args.push_back("--verbose");
-    std::unique_lock<std::mutex> hold(SpawnLock());
     ASSERT_TRUE(sim.Start(run.dir, args));
-    hold.unlock();
     port = sim.Line();
     ASSERT_FALSE(port.empty()) << SimErrors();
   }
@@ -64,15 +63,6 @@ struct SimRun {
   }
   std::string SimErrors() const { return ReadFile(run.dir + "stderr.txt"); }
 };
-
-// The messages of the console's time-stamped lines.
-std::vector<std::string> Messages(const std::string& output) {
-  std::vector<std::string> messages;
-  for (const std::string& line : ConsoleLines(output)) {
-    if (HasTimestampPrefix(line)) messages.push_back(line.substr(20));
-  }
-  return messages;
-}
 
 // What every run must show: nothing on standard error (where a sanitizer
 // would report), no line longer than a log line, the old file content kept
@@ -254,7 +244,7 @@ TEST(ProgramFaults, MisbehavingModuleNeverCrashesTheRunAndItsFilesOnlyGrow) {
         EXPECT_GE(r.run.Seconds(), 5.0);  // the final wait
       }
       CheckFilesAndLines(r);
-      std::vector<std::string> m = Messages(output);
+      std::vector<std::string> m = LogMessages(output);
       ASSERT_GE(m.size(), 1u) << output;
       EXPECT_EQ(r.port + " opened", m[0]);
       c.check(r, m);
@@ -333,8 +323,8 @@ TEST(ProgramFaults, FilesThatCannotBeOpenedEndTheRunWithTheirErrorNumber) {
           EXPECT_NE(0, stat((r.run.dir + "dcfsync.log").c_str(), &st));
         }
       } else {
-        m = Messages(output);
-        EXPECT_EQ(m, Messages(r.run.Log()));  // the log works
+        m = LogMessages(output);
+        EXPECT_EQ(m, LogMessages(r.run.Log()));  // the log works
       }
       std::string returned = "Return errno " + std::to_string(c.status);
       if (name == "settings-directory") {
@@ -381,10 +371,7 @@ TEST(ProgramFaults, FormatCharactersInNamesAreLoggedLiterally) {
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(254, run.Wait());
     EXPECT_EQ("", run.Errors());
-    std::vector<std::string> lines = SplitLines(run.Output());
-    ASSERT_EQ(3u, lines.size()) << run.Output();
-    EXPECT_EQ("%n%s%x not opened", Message(lines[1]));
-    EXPECT_EQ("Return errno 254", Message(lines[2]));
+    ExpectTranscript("not-opened", run.Output(), {{"PORT", "%n%s%x"}});
   });
   runs.emplace_back([&] {
     SCOPED_TRACE("directory");
@@ -414,7 +401,7 @@ TEST(ProgramFaults, FormatCharactersInNamesAreLoggedLiterally) {
     ASSERT_TRUE(r.run.Start());
     EXPECT_EQ(0, r.run.Wait());
     EXPECT_EQ("", r.run.Errors());
-    std::vector<std::string> m = Messages(r.run.Output());
+    std::vector<std::string> m = LogMessages(r.run.Output());
     ASSERT_EQ(7u, m.size()) << r.run.Output();
     EXPECT_EQ(link + " opened", m[0]);
     EXPECT_EQ(link + " closed", m[6]);

@@ -191,9 +191,7 @@ Outcome RunOnce(const std::string& where, int index, const Plan& plan) {
   Simulator sim;
   std::string port = "/nonexistent/dcf77";
   if (plan.target != AtFinalNoPort) {
-    std::unique_lock<std::mutex> hold(SpawnLock());
     bool started = sim.Start(run.dir, {"--verbose"});
-    hold.unlock();
     port = started ? sim.Line() : "";
     if (!check(!port.empty(), "no simulator: " + ReadFile(run.dir + "stderr.txt"))) return outcome;
   }

@@ -23,6 +23,9 @@
 
 namespace {
 
+// The exchanges' buffer, as the driver has its own.
+unsigned char Exchanged[AnswerBufferSize];
+
 bool Contains(const std::vector<std::string>& lines, const std::string& text) {
   for (const std::string& line : lines) {
     if (line.find(text) != std::string::npos) return true;
@@ -65,8 +68,8 @@ class LinkSimulatorTest : public testing::Test {
   }
 
   int Exchange(const unsigned char* command, int expected) {
-    memcpy(AnswerBuffer, command, 2);
-    return ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected);
+    memcpy(Exchanged, command, 2);
+    return ExchangeCommand(Exchanged, AnswerTimeLimit, expected);
   }
 
   Simulator sim_;
@@ -80,13 +83,13 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   Connect({"--offset", "30"});
 
   ASSERT_EQ(Exchange(IdentCommand, IdentFrameSize), IdentFrameSize);
-  DumpFrame(AnswerBuffer, IdentFrameSize, DumpText);
+  DumpFrame(Exchanged, IdentFrameSize, DumpText);
 
   ASSERT_EQ(Exchange(RawTelegramCommand, RawTelegramFrameSize), RawTelegramFrameSize);
-  DumpFrame(AnswerBuffer, RawTelegramFrameSize, DumpHex);
+  DumpFrame(Exchanged, RawTelegramFrameSize, DumpHex);
   PcTime before;
   ReadPcClock(&before);
-  DecodeRawTelegramFrame(AnswerBuffer);
+  DecodeRawTelegramFrame(Exchanged);
   ASSERT_EQ(FakeClock.calls, 1);
   // The clock is set 30 s ahead of itself, to the millisecond but for the
   // machine's own delays (the exchange's timing is taken out of the capture).
@@ -96,7 +99,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   EXPECT_LE(ahead, 30000 + 60);
 
   ASSERT_EQ(Exchange(DecodedTimeCommand, DecodedTimeFrameSize), DecodedTimeFrameSize);
-  DecodeDecodedTimeFrame(AnswerBuffer);
+  DecodeDecodedTimeFrame(Exchanged);
 
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_GE(logged.size(), 2u);
@@ -110,7 +113,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
 TEST_F(LinkSimulatorTest, FaultsSeenFromThisSide) {
   Connect({"--fault", "parity"});
   ASSERT_EQ(Exchange(RawTelegramCommand, RawTelegramFrameSize), RawTelegramFrameSize);
-  DecodeRawTelegramFrame(AnswerBuffer);
+  DecodeRawTelegramFrame(Exchanged);
   EXPECT_TRUE(Contains(LoggedMessages(), "Bad minute parity!"));
   ClosePort();
   EXPECT_EQ(sim_.Wait(SIGTERM), 0);

@@ -19,6 +19,9 @@
 
 namespace {
 
+// The exchanges' buffer, as the driver has its own.
+unsigned char Exchanged[AnswerBufferSize];
+
 typedef std::chrono::steady_clock Clock;
 
 long long MsSince(Clock::time_point start) {
@@ -179,14 +182,14 @@ TEST_F(LinkTest, ReadNeverStoresPastTheGivenSize) {
 TEST_F(LinkTest, IdentificationExchangeIsDumpedAsText) {
   const unsigned char ident[12] = {'D', 'C', 'F', 0, '1', '.', '0', ' ', 'x', 'y', 0x0D, 0x0A};
   Answer({std::vector<unsigned char>(ident, ident + 12)}, 0);
-  memcpy(AnswerBuffer, IdentCommand, 2);
-  ASSERT_EQ(ExchangeCommand(AnswerBuffer, AnswerTimeLimit, IdentFrameSize), 12);
+  memcpy(Exchanged, IdentCommand, 2);
+  ASSERT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, IdentFrameSize), 12);
   module_.join();
   ASSERT_EQ(commandCount_, 2);
   EXPECT_EQ(command_[0], 0x01);
   EXPECT_EQ(command_[1], 0x00);
-  EXPECT_EQ(AnswerBuffer[12], 0);
-  DumpFrame(AnswerBuffer, 12, DumpText);
+  EXPECT_EQ(Exchanged[12], 0);
+  DumpFrame(Exchanged, 12, DumpText);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0], "DCF1.0 xy<CR><LF>");
@@ -199,12 +202,12 @@ TEST_F(LinkTest, StaleInputIsFlushedAndSurplusCounted) {
   answer[3] = 0x00;
   answer[4] = 0xFF;
   Answer({answer}, 0);
-  memcpy(AnswerBuffer, RawTelegramCommand, 2);
-  ASSERT_EQ(ExchangeCommand(AnswerBuffer, AnswerTimeLimit, 26), 30);
+  memcpy(Exchanged, RawTelegramCommand, 2);
+  ASSERT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, 26), 30);
   module_.join();
   EXPECT_EQ(command_[0], 0x03);
-  EXPECT_EQ(0, memcmp(AnswerBuffer, answer.data(), 30));
-  DumpFrame(AnswerBuffer, 30, DumpHex);
+  EXPECT_EQ(0, memcmp(Exchanged, answer.data(), 30));
+  DumpFrame(Exchanged, 30, DumpHex);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0].size(), 90u);
@@ -221,23 +224,23 @@ TEST_F(LinkTest, TrickleSlowerThanTheLimitIsGatheredWhole) {
   }
   Answer(pieces, 750);  // four pieces: 2.25 s in all, each gap below a second
   Clock::time_point start = Clock::now();
-  memcpy(AnswerBuffer, RawTelegramCommand, 2);
-  EXPECT_EQ(ExchangeCommand(AnswerBuffer, AnswerTimeLimit, 26), 26);
+  memcpy(Exchanged, RawTelegramCommand, 2);
+  EXPECT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, 26), 26);
   long long took = MsSince(start);
-  EXPECT_EQ(0, memcmp(AnswerBuffer, answer.data(), 26));
+  EXPECT_EQ(0, memcmp(Exchanged, answer.data(), 26));
   printf("[timing] trickle of 4 pieces 750 ms apart gathered in %lld ms\n", took);
 }
 
 TEST_F(LinkTest, SilentModuleGivesZeroAfterAboutThreeSeconds) {
   Answer({}, 0);
   Clock::time_point start = Clock::now();
-  memcpy(AnswerBuffer, DecodedTimeCommand, 2);
-  EXPECT_EQ(ExchangeCommand(AnswerBuffer, AnswerTimeLimit, 10), 0);
+  memcpy(Exchanged, DecodedTimeCommand, 2);
+  EXPECT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, 10), 0);
   long long took = MsSince(start);
   module_.join();
   EXPECT_EQ(commandCount_, 2);
   EXPECT_EQ(command_[0], 0x04);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(AnswerBuffer[i], 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(Exchanged[i], 0);
   EXPECT_GE(took, 1900);
   EXPECT_LE(took, 7000);
   EXPECT_TRUE(LoggedMessages().empty());
@@ -250,14 +253,14 @@ TEST_F(LinkTest, FloodNeverOverrunsTheAnswerBuffer) {
   std::vector<unsigned char> first = Pattern(25, 5);
   std::vector<unsigned char> flood = Pattern(6000, 11);
   Answer({first, flood}, 300);
-  memcpy(AnswerBuffer, RawTelegramCommand, 2);
-  int count = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, 26);
+  memcpy(Exchanged, RawTelegramCommand, 2);
+  int count = ExchangeCommand(Exchanged, AnswerTimeLimit, 26);
   module_.join();
   EXPECT_GE(count, 26);
   EXPECT_LE(count, AnswerBufferSize - 1);
-  EXPECT_EQ(AnswerBuffer[count], 0);
-  EXPECT_EQ(0, memcmp(AnswerBuffer, first.data(), 25));
-  DumpFrame(AnswerBuffer, count, DumpHex);
+  EXPECT_EQ(Exchanged[count], 0);
+  EXPECT_EQ(0, memcmp(Exchanged, first.data(), 25));
+  DumpFrame(Exchanged, count, DumpHex);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_LE(logged[0].size(), 1002u);
@@ -273,8 +276,8 @@ TEST_F(LinkTest, AClosedPortDoesNothing) {
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ReadPort(area, 0, sizeof area), 0);
   EXPECT_EQ(WriteCommand(RawTelegramCommand), 0);
-  memcpy(AnswerBuffer, RawTelegramCommand, 2);
-  EXPECT_EQ(ExchangeCommand(AnswerBuffer, AnswerTimeLimit, 26), 0);
+  memcpy(Exchanged, RawTelegramCommand, 2);
+  EXPECT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, 26), 0);
   EXPECT_LE(MsSince(start), 500);
   EXPECT_EQ(area[0], 0x55);
   unsigned char got[4];
@@ -283,7 +286,7 @@ TEST_F(LinkTest, AClosedPortDoesNothing) {
 
 TEST(DumpFrameTest, EmptyAndOverlongDumps) {
   ResetProgramState();
-  DumpFrame(AnswerBuffer, 0, DumpHex);
+  DumpFrame(Exchanged, 0, DumpHex);
   std::vector<unsigned char> many(1200, 0xAB);
   DumpFrame(many.data(), (int)many.size(), DumpHex);
   std::vector<unsigned char> text(1200, 'z');

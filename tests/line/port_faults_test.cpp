@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "config/status.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "link/portcalls_posix.h"
@@ -32,6 +33,9 @@
 #include "support/testutil.h"
 
 namespace {
+
+// The exchanges' buffer, as the driver has its own.
+unsigned char Answer[AnswerBufferSize];
 
 enum Kind { KOpen, KLock, KIoctl, KGet, KSet, KPoll, KRead, KWrite, KClose, KClock, KindCount };
 const char* const KindName[KindCount] = {"open", "flock", "ioctl", "tcgetattr", "tcsetattr",
@@ -44,7 +48,7 @@ struct Plan {
   Mode mode;
 };
 
-const int Sentinel = 4321;        // errno before each port operation
+const int Sentinel = 4321;        // the run's status before each port operation
 const long RunawayCalls = 50000;  // calls in one run that count as a runaway loop
 const int LongestPortWaitMs = 1000;
 
@@ -176,13 +180,14 @@ int DescriptorCount() {
   return count;
 }
 
-// Runs one port operation with errno at the sentinel and checks it is kept.
+// Runs one port operation with the run's status at the sentinel and checks
+// it is kept: a failing port call is told by its result alone.
 template <typename Call>
 long long Step(const char* name, Call call) {
   inj.step = name;
-  errno = Sentinel;
+  RunStatus = Sentinel;
   long long result = (long long)call();
-  EXPECT_EQ(errno, Sentinel) << name << " changed errno";
+  EXPECT_EQ(RunStatus, Sentinel) << name << " changed the run's status";
   inj.step = "";
   return result;
 }
@@ -196,18 +201,18 @@ void ModemLines(int on) {
 // and a zero byte after them inside the buffer.
 int Exchange(const char* name, const unsigned char* command,
              const std::vector<unsigned char>& answer) {
-  memset(AnswerBuffer, 0x5A, sizeof AnswerBuffer);
-  memcpy(AnswerBuffer, command, CommandSize);
+  memset(Answer, 0x5A, sizeof Answer);
+  memcpy(Answer, command, CommandSize);
   int expected = (int)answer.size();
   int got =
-      (int)Step(name, [&] { return ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected); });
+      (int)Step(name, [&] { return ExchangeCommand(Answer, AnswerTimeLimit, expected); });
   EXPECT_GE(got, 0) << name;
   EXPECT_LE(got, expected) << name;
   if (got > 0 && got <= expected) {
-    EXPECT_EQ(0, memcmp(AnswerBuffer, answer.data(), (size_t)got)) << name;
-    EXPECT_EQ(AnswerBuffer[got], 0) << name;
+    EXPECT_EQ(0, memcmp(Answer, answer.data(), (size_t)got)) << name;
+    EXPECT_EQ(Answer[got], 0) << name;
   }
-  EXPECT_NE(memchr(AnswerBuffer, 0, AnswerBufferSize), nullptr) << name;
+  EXPECT_NE(memchr(Answer, 0, AnswerBufferSize), nullptr) << name;
   return got;
 }
 

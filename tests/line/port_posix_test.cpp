@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "config/status.h"
 #include "link/port.h"
 #include "link/portcalls_posix.h"
 #include "support/moduleline.h"
@@ -49,20 +50,20 @@ bool OpenedByAnotherProcess() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveErrnoAlone) {
+TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
   ASSERT_NE(OpenPort(), InvalidPortHandle);
   EXPECT_FALSE(OpenedByAnotherProcess());
   EXPECT_EQ(ClosePort(), 0);
   EXPECT_TRUE(OpenedByAnotherProcess());
 
   snprintf(PortName, PortNameSize, "/dev/no-such-port");
-  errno = 1234;
+  RunStatus = 1234;
   EXPECT_EQ(OpenPort(), InvalidPortHandle);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
   PortName[0] = '\0';
   EXPECT_EQ(OpenPort(), InvalidPortHandle);
   EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
-  EXPECT_EQ(errno, 1234);
+  EXPECT_EQ(RunStatus, 1234);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0], strerror(EBADF));
@@ -91,11 +92,11 @@ TEST_F(PortPosixTest, LineIsRawEightNoneOneAndKeepsHardwareFlowControl) {
 
 TEST_F(PortPosixTest, RefusedLineSettingsLogTheSystemText) {
   ASSERT_NE(OpenPort(), InvalidPortHandle);
-  errno = 4321;
+  RunStatus = 4321;
   EXPECT_EQ(ConfigurePort(12345, 8, NoParity, OneStopBit), 0);
   EXPECT_EQ(ConfigurePort(19200, 9, NoParity, OneStopBit), 0);
   EXPECT_EQ(ConfigurePort(19200, 8, NoParity, 1), 0);
-  EXPECT_EQ(errno, 4321);
+  EXPECT_EQ(RunStatus, 4321);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 3u);
   for (const std::string& line : logged) EXPECT_EQ(line, strerror(EINVAL));
@@ -157,9 +158,9 @@ TEST_F(PortPosixTest, FailingCallsAreReportedAsFailures) {
   EXPECT_LE(MsSince(start), 5000);
 
   PortCalls.CloseDevice = FailingClose;
-  errno = 99;
+  RunStatus = 99;
   EXPECT_EQ(ClosePort(), 1);
-  EXPECT_EQ(errno, 99);
+  EXPECT_EQ(RunStatus, 99);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
 }
 
@@ -171,12 +172,12 @@ TEST_F(PortPosixTest, FarEndHangingUpLooksLikeSilence) {
   ModuleLineClose();
   unsigned char area[32];
   memset(area, 0x11, sizeof area);
-  errno = 5;
+  RunStatus = 5;
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ReadPort(area, 0, sizeof area), 0);
   long long took = MsSince(start);
   EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
-  EXPECT_EQ(errno, 5);
+  EXPECT_EQ(RunStatus, 5);
   EXPECT_EQ(area[0], 0x11);
   // The read keeps its pace instead of returning at once to be retried.
   EXPECT_GE(took, 20);

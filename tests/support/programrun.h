@@ -11,20 +11,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/child.h"
 #include "support/simulator.h"
 #include "support/testutil.h"
 
@@ -35,34 +31,9 @@ const char GermanZone[] = "TZ=CET-1CEST,M3.5.0,M10.5.0/3";
 // The user an unprivileged run takes when the tests run as root.
 const int UnprivilegedId = 65534;
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// The console's lines, also split where the countdown returns the cursor.
-inline std::vector<std::string> ConsoleLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::string& line : SplitLines(text)) {
-    for (size_t from = 0;;) {
-      size_t cr = line.find('\r', from);
-      lines.push_back(line.substr(from, cr == std::string::npos ? cr : cr - from));
-      if (cr == std::string::npos) break;
-      from = cr + 1;
-    }
-  }
-  return lines;
-}
-
 // The line without its "dd.mm.yyyy hh:mm:ss " prefix; fails the test when the
 // prefix is missing.
-inline std::string Message(const std::string& line) {
-  EXPECT_TRUE(HasTimestampPrefix(line)) << "no timestamp: " << line;
-  return line.size() >= 20 ? line.substr(20) : line;
-}
+inline std::string Message(const std::string& line) { return StripTimestamp(line); }
 
 inline bool Matches(const std::string& text, const char* pattern) {
   return std::regex_match(text, std::regex(pattern));
@@ -74,23 +45,13 @@ inline int Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-// Copying the executable and starting a process exclude each other when
-// runs are prepared and started from several threads: a child started while
-// a copy is open for writing would hold it open until its exec and make the
-// copy's own start fail with "Text file busy". Simulators started beside
-// program runs take this lock too.
-inline std::mutex& SpawnLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 // One run of the program from its own directory.
-struct ProgramRun {
+struct ProgramRun : ChildProcess {
   std::string dir;  // holds dcfsync, dcfsync.ini, .log, .dat, out.txt, err.txt
-  pid_t pid = -1;
   int user = -1;  // run as this user and group when started as root; -1: as is
-  std::chrono::steady_clock::time_point started;
-
+  // Start the program with standard output and error closed (standard input
+  // on /dev/null), as some schedulers do; out.txt and err.txt stay empty.
+  bool closedStreams = false;
   // A fresh directory where + name with a copy of the executable (a link
   // would resolve to the build's directory, where the program would look
   // for its files). Runs at the same time need directories of their own.
@@ -144,43 +105,20 @@ struct ProgramRun {
     }
     args.push_back(bareName ? "dcfsync" : dir + "dcfsync");
 
-    std::vector<char*> argv, envp;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (bareName) posix_spawn_file_actions_addchdir_np(&actions, "/");
-    started = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> hold(SpawnLock());
-    int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    hold.unlock();
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed) pid = -1;
-    return failed == 0;
+    ChildStreams streams;
+    streams.output = closedStreams ? "" : dir + "out.txt";
+    streams.errors = closedStreams ? "" : dir + "err.txt";
+    if (closedStreams) {
+      WriteFile(dir + "out.txt", "");
+      WriteFile(dir + "err.txt", "");
+    }
+    if (bareName) streams.directory = "/";
+    return ChildProcess::Start(args, env, streams);
   }
 
   // Exit status (128 + signal when killed); -1 when the program has not
   // ended within limit seconds of its start.
-  int Wait(double limit = 30) {
-    auto end = started + std::chrono::milliseconds((long)(limit * 1000));
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(20000);
-    }
-    return -1;
-  }
+  int Wait(double limit = 30) { return ChildProcess::Wait(limit); }
   // Waits until the named file holds text at least times; false after limit s.
   bool AwaitText(const std::string& file, const std::string& text, int times, double limit) {
     for (double waited = 0; waited < limit; waited += 0.05) {
@@ -189,20 +127,10 @@ struct ProgramRun {
     }
     return false;
   }
-  double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  }
   std::string Output() const { return ReadFile(dir + "out.txt"); }
   std::string Errors() const { return ReadFile(dir + "err.txt"); }
   std::string Log() const { return ReadFile(dir + "dcfsync.log"); }
   std::string Data() const { return ReadFile(dir + "dcfsync.dat"); }
-
-  ~ProgramRun() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
 };
 
 #endif

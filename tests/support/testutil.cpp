@@ -11,6 +11,7 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "config/status.h"
 #include "log/log.h"
 #include "support/fake_clockset.h"
 
@@ -39,6 +40,7 @@ void ResetProgramState() {
   Settings = DefaultSettings;
   SettingsReport = LogText;  // as the program sets it
   PortName[0] = '\0';
+  RunStatus = 0;
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);
   ResetFakeClock();
@@ -62,22 +64,54 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> ConsoleLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (const std::string& line : SplitLines(text)) {
+    for (size_t from = 0;;) {
+      size_t cr = line.find('\r', from);
+      lines.push_back(line.substr(from, cr == std::string::npos ? cr : cr - from));
+      if (cr == std::string::npos) break;
+      from = cr + 1;
+    }
+  }
+  return lines;
+}
+
+std::string StripTimestamp(const std::string& line) {
+  EXPECT_TRUE(HasTimestampPrefix(line)) << "no timestamp: " << line;
+  return HasTimestampPrefix(line) ? line.substr(TimestampLength) : line;
+}
+
+std::vector<std::string> LogMessages(const std::string& text) {
+  std::vector<std::string> messages;
+  for (const std::string& line : ConsoleLines(text)) {
+    if (HasTimestampPrefix(line)) messages.push_back(line.substr(TimestampLength));
+  }
+  return messages;
+}
+
 std::vector<std::string> LoggedMessages() {
   std::vector<std::string> messages;
-  std::istringstream in(ReadFile(LogPath));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    EXPECT_TRUE(HasTimestampPrefix(line)) << line;
-    messages.push_back(line.size() >= 20 ? line.substr(20) : line);
+  for (std::string line : SplitLines(ReadFile(LogPath))) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
+    messages.push_back(StripTimestamp(line));
   }
   return messages;
 }
 
 bool HasTimestampPrefix(const std::string& line) {
   static const char pattern[] = "dd.dd.dddd dd:dd:dd ";
-  if (line.size() < 20) return false;
-  for (int i = 0; i < 20; ++i) {
+  static_assert(sizeof pattern - 1 == TimestampLength, "the log's timestamp");
+  if (line.size() < TimestampLength) return false;
+  for (size_t i = 0; i < TimestampLength; ++i) {
     char p = pattern[i];
     if (p == 'd' ? !(line[i] >= '0' && line[i] <= '9') : line[i] != p) return false;
   }

@@ -17,10 +17,27 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 
-// The lines of the log file with their 20-character timestamp removed.
-std::vector<std::string> LoggedMessages();
+// The lines of text, split at line feeds (carriage returns are kept).
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The console's lines, also split where the countdown returns the cursor
+// with a bare carriage return.
+std::vector<std::string> ConsoleLines(const std::string& text);
 
 // Returns true when line starts with a "dd.mm.yyyy hh:mm:ss " timestamp.
 bool HasTimestampPrefix(const std::string& line);
+
+// The message of a log line: the line without its timestamp (TimestampLength
+// characters, log/log.h). Fails the running test when the line has none and
+// then returns the line as it is.
+std::string StripTimestamp(const std::string& line);
+
+// The messages of the time-stamped lines of a console transcript or a log
+// file's text, in order; lines without a timestamp ("Ctrl-C to exit", the
+// countdown, "Cannot open logfile, ...") are left out.
+std::vector<std::string> LogMessages(const std::string& text);
+
+// The messages of the log file at LogPath; every line must carry a timestamp.
+std::vector<std::string> LoggedMessages();
 
 #endif

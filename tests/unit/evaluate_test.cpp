@@ -1,6 +1,5 @@
 // Telegram evaluation: the logged lines, the count of valid telegrams, the
 // difference to the PC clock and when the clock is set.
-#include <errno.h>
 #include <gtest/gtest.h>
 #include <time.h>
 
@@ -10,6 +9,7 @@
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "config/settings.h"
+#include "config/status.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 
@@ -302,15 +302,15 @@ TEST_F(SetClock, NeverSetsWhenSwitchedOffOrForInvalidTelegrams) {
   EXPECT_EQ(FakeClock.calls, 0);
 }
 
-TEST_F(SetClock, RefusalIsLoggedAndLeavesTheErrorNumberAlone) {
+TEST_F(SetClock, RefusalIsLoggedAndLeavesTheRunStatusAlone) {
   Settings.ValidDateTimeCount = 1;
   FakeClock.fail = 1;
   FakeClock.failCode = 1314;
-  errno = 0;
+  RunStatus = 0;
   EvaluateMinutes(1, 60000);
   EXPECT_EQ(FakeClock.calls, 1);
   EXPECT_EQ(LoggedMessages().back(), "Can't set time! errno 1314");
-  EXPECT_EQ(errno, 0);
+  EXPECT_EQ(RunStatus, 0);
 }
 
 // ---- The zones of telegram and PC around the changes of daylight-saving time.

@@ -13,6 +13,7 @@
 
 #include "config/paths.h"
 #include "config/settings.h"
+#include "config/status.h"
 #include "log/log.h"
 #include "support/testutil.h"
 
@@ -52,9 +53,9 @@ TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
   time_t after = time(nullptr);
   ASSERT_EQ(console.size(), 20u + 14u + 1u) << console;
   EXPECT_TRUE(HasTimestampPrefix(console)) << console;
-  std::string prefix = console.substr(0, 20);
+  std::string prefix = console.substr(0, TimestampLength);
   EXPECT_TRUE(prefix == Stamp(before) || prefix == Stamp(after)) << prefix;
-  EXPECT_EQ(console.substr(20), "Receive error!\n");
+  EXPECT_EQ(StripTimestamp(console), "Receive error!\n");
   EXPECT_EQ(Unix(ReadFile(LogPath)), console);
 
   // An empty message leaves the prefix with its blank and the newline.
@@ -78,11 +79,11 @@ TEST_F(Logging, LogFileIsCreatedThenExtendedNeverOverwritten) {
 
 TEST_F(Logging, LongMessagesAreCutTo1002Characters) {
   std::string fits(1002, 'a');
-  EXPECT_EQ(Logged(fits.c_str()).substr(20), fits + "\n");
+  EXPECT_EQ(StripTimestamp(Logged(fits.c_str())), fits + "\n");
 
   std::string tooLong = std::string(1002, 'b') + std::string(998, 'c');
   std::string console = Logged(tooLong.c_str());
-  EXPECT_EQ(console.substr(20), std::string(1002, 'b') + "\n");
+  EXPECT_EQ(StripTimestamp(console), std::string(1002, 'b') + "\n");
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{fits, std::string(1002, 'b')}));
 
   // LogMessage formats into the shared buffer without running past it.
@@ -93,18 +94,18 @@ TEST_F(Logging, LongMessagesAreCutTo1002Characters) {
   EXPECT_EQ(LoggedMessages().back(), std::string(1002, 'x'));
 }
 
-TEST_F(Logging, ErrorNumberIsKeptWhenNothingFails) {
-  errno = 12345;
+TEST_F(Logging, RunStatusIsKeptWhenNothingFails) {
+  RunStatus = 12345;
   Logged("written");
-  EXPECT_EQ(errno, 12345);
+  EXPECT_EQ(RunStatus, 12345);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"written"});
 
   // WriteLog off: the console only, and no file is created.
   ResetProgramState();
   Settings.WriteLog = 0;
-  errno = 0;
-  EXPECT_EQ(Logged("console only").substr(20), "console only\n");
-  EXPECT_EQ(errno, 0);
+  RunStatus = 0;
+  EXPECT_EQ(StripTimestamp(Logged("console only")), "console only\n");
+  EXPECT_EQ(RunStatus, 0);
   EXPECT_FALSE(FileExists(LogPath));
 }
 
@@ -112,33 +113,33 @@ TEST_F(Logging, LogFileThatCannotBeOpenedIsReportedOnTheConsole) {
   const std::string dir = ScratchDirectory() + "later";
   const std::string path = dir + (char)std::filesystem::path::preferred_separator + "t.log";
   snprintf(LogPath, PathTextSize, "%s", path.c_str());
-  errno = 0;
+  RunStatus = 0;
   std::string console = Logged("lost line");
-  int code = errno;
+  int code = RunStatus;
   EXPECT_NE(code, 0);
-  EXPECT_EQ(console.substr(20),
+  EXPECT_EQ(StripTimestamp(console),
             "lost line\nCannot open logfile, error " + std::to_string(code) + "\n");
   EXPECT_FALSE(FileExists(path));
 
   // The next line tries the file again.
   std::filesystem::create_directory(dir);
-  errno = 77;
+  RunStatus = 77;
   console = Logged("kept line");
-  EXPECT_EQ(console.substr(20), "kept line\n");
-  EXPECT_EQ(errno, 77);
+  EXPECT_EQ(StripTimestamp(console), "kept line\n");
+  EXPECT_EQ(RunStatus, 77);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"kept line"});
 }
 
 TEST_F(Logging, AppendLineAddsTheTextUnchanged) {
   const std::string path = ScratchDirectory() + "t.dat";
-  errno = 999;
+  RunStatus = 999;
   testing::internal::CaptureStdout();
   AppendLine("one ", path.c_str());
   AppendLine("two\n", path.c_str());
   AppendLine("", path.c_str());
   AppendLine("three\n", path.c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(errno, 999);
+  EXPECT_EQ(RunStatus, 999);
   EXPECT_EQ(Unix(ReadFile(path)), "one two\nthree\n");
   EXPECT_FALSE(FileExists(LogPath));
 }
@@ -147,11 +148,11 @@ TEST_F(Logging, AppendLineReportsAFileThatCannotBeOpened) {
   // A directory stands in for the file: it can never be opened for appending.
   const std::string path = ScratchDirectory() + "t.dat";
   std::filesystem::create_directory(path);
-  errno = 0;
+  RunStatus = 0;
   testing::internal::CaptureStdout();
   AppendLine("data\n", path.c_str());
   std::string console = Unix(testing::internal::GetCapturedStdout());
-  int code = errno;
+  int code = RunStatus;
   EXPECT_NE(code, 0);
   EXPECT_EQ(console, "Cannot open file " + path + ", error " + std::to_string(code) + "\n");
   EXPECT_TRUE(std::filesystem::is_directory(path));
@@ -188,6 +189,37 @@ TEST_F(Logging, SystemErrorTextIsLogged) {
   if (posix) {
     EXPECT_EQ(unknown, strerror(99999));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A disk that is full: the file opens, but what is written never gets out.
+// Where there is no such device (Windows without Wine's mapping of it), the
+// test is skipped.
+TEST_F(Logging, WriteThatFailsOnAFullDiskBecomesTheRunStatus) {
+  const char full[] = "/dev/full";
+  if (!std::filesystem::exists(full)) GTEST_SKIP() << "no " << full;
+  const std::string good = LogPath;
+  snprintf(LogPath, PathTextSize, "%s", full);
+  RunStatus = 0;
+  // The line reaches the console; the log opened, so no "Cannot open" line.
+  EXPECT_EQ(StripTimestamp(Logged("lost to a full disk")), "lost to a full disk\n");
+  EXPECT_EQ(RunStatus, ENOSPC);
+
+  // A later line that is written keeps the status as it is.
+  snprintf(LogPath, PathTextSize, "%s", good.c_str());
+  Logged("written");
+  EXPECT_EQ(RunStatus, ENOSPC);
+  EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"written"});
+
+  // The data file likewise, and silently: its open succeeded.
+  RunStatus = 0;
+  testing::internal::CaptureStdout();
+  AppendLine("data\n", full);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(RunStatus, ENOSPC);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "config/status.h"
 #include "refclock/refclock.h"
 #include "refclock/refclock_posix.h"
 #include "support/ntpshm.h"
@@ -266,11 +267,11 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   EXPECT_TRUE(LoggedMessages().empty()) << "nothing is sent before a sample";
 
   // Not there: logged at the first sample, silent at the next ones, and the
-  // run's status in errno left alone.
+  // run's status left alone.
   for (int minute = 1; minute <= 3; ++minute) {
-    errno = 1234;
+    RunStatus = 1234;
     EvaluateTelegram(Telegram(minute));
-    EXPECT_EQ(1234, errno);
+    EXPECT_EQ(1234, RunStatus);
   }
   std::vector<std::string> log = LoggedMessages();
   EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": error 2"))
@@ -377,9 +378,9 @@ TEST_F(Feed, SharedMemoryUnitIsCreatedWrittenAndFollowedToANewSegment) {
   EXPECT_EQ(0, seen.valid);
   EXPECT_EQ(0, seen.count);
 
-  errno = 4321;
+  RunStatus = 4321;
   EvaluateTelegram(Telegram(1));
-  EXPECT_EQ(4321, errno);
+  EXPECT_EQ(4321, RunStatus);
   ASSERT_TRUE(ReadShmUnit(unit, &seen));
   EXPECT_EQ(1, seen.mode);
   EXPECT_EQ(2, seen.count);
@@ -425,9 +426,9 @@ TEST_F(Feed, SegmentThatCannotBeAttachedIsLoggedOnceAndItsReturnOnce) {
   // Something else holds the key with a segment too small for the record.
   int small = shmget((key_t)(NtpShmKeyBase + unit), 16, IPC_CREAT | IPC_EXCL | 0600);
   ASSERT_GE(small, 0);
-  errno = 99;
+  RunStatus = 99;
   StartShm(unit);
-  EXPECT_EQ(99, errno);
+  EXPECT_EQ(99, RunStatus);
   const std::string failed = "NTP shared memory unit " + std::to_string(unit) + ": error 22";
   std::vector<std::string> log = LoggedMessages();
   ASSERT_EQ(1u, log.size());
