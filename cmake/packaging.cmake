@@ -198,9 +198,9 @@ dcfsync: no-manual-page [usr/bin/dcfreport]
       "opt/dcfsync/dcfsync.log=/var/log/dcfsync/dcfsync.log"
       "opt/dcfsync/dcfsync.dat=/var/lib/dcfsync/dcfsync.dat"
       "usr/bin/dcfsync=/opt/dcfsync/dcfsync")
-    string(REPLACE "=" ";" parts "${link}")
-    list(GET parts 0 name)
-    list(GET parts 1 target)
+    string(REPLACE "=" ";" pieces "${link}")
+    list(GET pieces 0 name)
+    list(GET pieces 1 target)
     install(CODE "
       set(dcf_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${name}\")
       get_filename_component(dcf_link_dir \"\${dcf_link}\" DIRECTORY)
