@@ -224,6 +224,7 @@ done
 stop_wine
 
 echo
-echo "builds passed: ${passed[*]:-none}"
-echo "builds failed: ${failed[*]:-none}"
+echo "suites passed: ${passed[*]:-none}"
+echo "suites failed: ${failed[*]:-none}"
+echo "suites: ${#passed[@]} passed, ${#failed[@]} failed"
 [ ${#failed[@]} -eq 0 ]
