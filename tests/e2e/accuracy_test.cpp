@@ -84,10 +84,7 @@ void RunScenario(const std::string& where, const Scenario& c, Outcome* out) {
   int64_t offsetMs = c.truthAtStartMs == 0 ? 0 : c.truthAtStartMs - RealMs();
   char offset[32];
   snprintf(offset, sizeof offset, "%.3f", (double)offsetMs / 1000.0);
-  {
-    std::lock_guard<std::mutex> hold(SpawnLock());
-    ASSERT_TRUE(sim.Start(run.dir, {"--offset", offset}));
-  }
+  ASSERT_TRUE(sim.Start(run.dir, {"--offset", offset}));  // takes the spawn lock itself
   std::string port = sim.Line();
   ASSERT_FALSE(port.empty()) << ReadFile(run.dir + "stderr.txt");
   run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\nValidDateTimeCount=1\n" +
