@@ -8,9 +8,9 @@
 #include "clock/pcclock.h"
 #include "config/settings.h"
 #include "log/log.h"
-#include "refclock/refclock.h"
 
 int32_t ContValidTime;
+TrustedTelegramHandler TrustedTelegramHook = NULL;
 LastTelegramRecord LastTelegram;
 
 const char WeekdayNames[8][WeekdayNameSize] = {
@@ -154,7 +154,9 @@ void EvaluateTelegram(TimeTelegram telegram) {
 
   // The time daemon gets every telegram the clock-setting rule would trust,
   // whether or not this program sets the clock itself.
-  if (ContValidTime >= Settings.ValidDateTimeCount) FeedReferenceClock(telegram);
+  if (ContValidTime >= Settings.ValidDateTimeCount && TrustedTelegramHook != NULL) {
+    TrustedTelegramHook(telegram);
+  }
 
   if (Settings.DCFSetTime == 0) return;
   if (ContValidTime < Settings.ValidDateTimeCount) return;

@@ -23,6 +23,14 @@ struct LastTelegramRecord {
 };
 extern LastTelegramRecord LastTelegram;
 
+// Where EvaluateTelegram hands every telegram the clock-setting rule trusts
+// (valid, ContValidTime at or above ValidDateTimeCount, whatever DCFSetTime
+// says), right after its "Time diff" line. The program points it at the
+// time daemon's feed (FeedReferenceClock, refclock/); NULL, the start value,
+// hands the telegram to nobody. So the evaluation needs nothing above it.
+typedef void (*TrustedTelegramHandler)(TimeTelegram telegram);
+extern TrustedTelegramHandler TrustedTelegramHook;
+
 enum { WeekdayNameSize = 10 };
 extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "Sunday"
 extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]
@@ -30,7 +38,7 @@ extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]
 // Logs the telegram's flags and its date and time; for a valid one counts it
 // when its minute is new and logs the difference to the PC clock. Once
 // ContValidTime has reached ValidDateTimeCount it hands the telegram to the
-// time daemon's feed (FeedReferenceClock) and, when DCFSetTime is on, the
+// time daemon's feed (TrustedTelegramHook) and, when DCFSetTime is on, the
 // difference lies within [SynchronizeDiff ms, SynchronizeMaxDiff h] and the
 // telegram's zone agrees with the PC's at capture (TelegramZoneAgrees), sets
 // the PC clock to the UTC instant the difference gives. A telegram whose

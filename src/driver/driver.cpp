@@ -10,9 +10,10 @@
 #include <chrono>
 #include <thread>
 
+#include "clock/evaluate.h"
+#include "config/paths.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
-#include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -128,6 +129,7 @@ int RunProgram(int argc, char** argv) {
   SettingsReport = LogText;
   LoadSettings();
   StartReferenceFeed();
+  TrustedTelegramHook = FeedReferenceClock;
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() == InvalidPortHandle) {

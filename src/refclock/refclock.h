@@ -63,9 +63,8 @@ int64_t DaysSince1970(int32_t year, int32_t month, int32_t day);
 // ("ChronySocket too long (N characters, at most M), feed off: PATH"); a unit
 // other than -1 (off, silently) outside 0..NtpShmUnitLimit likewise
 // ("NtpShmUnit N out of range 0..255, feed off"). The shared-memory segment
-// is attached at once; a failure is logged as by FeedReferenceClock. The
-// process error number is left as it was, but for the log file's own failure
-// (see LogLine).
+// is attached at once; a failure is logged as by FeedReferenceClock. A
+// failure of the feed leaves the run's status alone.
 void StartReferenceFeed(void);
 
 // Hands the sample of telegram (see MakeReferenceSample; nothing when it
@@ -75,8 +74,8 @@ void StartReferenceFeed(void);
 // "NTP shared memory unit U: error N"), retried silently at every later
 // sample, and logged once when it works again ("chrony socket PATH works
 // again", "NTP shared memory unit U works again"). Never waits for the
-// daemon. The process error number is left as it was, but for the log
-// file's own failure (see LogLine).
+// daemon. A failure of the feed leaves the run's status alone. The program
+// hands it every trusted telegram through TrustedTelegramHook.
 void FeedReferenceClock(TimeTelegram telegram);
 
 // Closes the socket and detaches the segment; every feed is off until the

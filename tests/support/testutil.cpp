@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "config/status.h"
 #include "log/log.h"
+#include "refclock/refclock.h"
 #include "support/fake_clockset.h"
 
 namespace fs = std::filesystem;
@@ -39,6 +40,7 @@ static void SetPath(char* target, const std::string& value) {
 void ResetProgramState() {
   Settings = DefaultSettings;
   SettingsReport = LogText;  // as the program sets it
+  TrustedTelegramHook = FeedReferenceClock;  // likewise
   PortName[0] = '\0';
   RunStatus = 0;
   ContValidTime = 0;

@@ -158,9 +158,10 @@ TEST(NtpShmProtocol, ValidClearedCountedFieldsCountedValidSetInThatOrder) {
 
   Observed = &segment;
   Snapshots.clear();
+  const NtpShmBarrierFunction barrier = NtpShmBarrier;
   NtpShmBarrier = Snapshot;
   WriteNtpShmSample(&segment, &s);
-  NtpShmBarrier = nullptr;
+  NtpShmBarrier = barrier;
   ASSERT_EQ(4u, Snapshots.size()) << "a barrier between each two steps";
   // 1: the old sample declared invalid before anything else changes.
   EXPECT_EQ(0, Snapshots[0].valid);
