@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "support/ntpshm.h"
+#include "support/socketdir.h"
 #include "support/programrun.h"
 #include "support/simulator.h"
 #include "support/testutil.h"
@@ -194,9 +195,8 @@ TEST_F(ChronyFeed, ChronydTakesBothFeedsAsReachableSourcesWithTheProgramsOffset)
                     "is not tried against the real daemon";
   }
   StartSimulator();
-  privateDir = testing::TempDir() + "dcfsync_chronyd_XXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(&privateDir[0]));
-  privateDir += "/";
+  privateDir = SocketDirectory();  // its sockets' paths must fit
+  ASSERT_FALSE(privateDir.empty());
   ASSERT_EQ(0, chmod(privateDir.c_str(), 0700));
   unit = FreeShmUnit();
   ASSERT_GE(unit, 2) << "no free shared-memory unit";
@@ -291,7 +291,9 @@ TEST_F(ChronyFeed, SettingsTheFeedRefusesAreLoggedOnceAtStartUp) {
 
 TEST_F(ChronyFeed, MissingDaemonIsLoggedOnceOverManyPolls) {
   StartSimulator();
-  const std::string sock = run.dir + "no-chronyd.sock";
+  privateDir = SocketDirectory();  // removed at the end, like chronyd's
+  ASSERT_FALSE(privateDir.empty());
+  const std::string sock = privateDir + "no-chronyd.sock";
   run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\nValidDateTimeCount=1\nChronySocket=" +
                sock + "\n");
   ASSERT_TRUE(run.Start());

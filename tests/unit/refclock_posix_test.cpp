@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "refclock/refclock.h"
 #include "refclock/refclock_posix.h"
 #include "support/ntpshm.h"
+#include "support/socketdir.h"
 #include "support/testutil.h"
 
 namespace {
@@ -100,12 +102,15 @@ class Feed : public testing::Test {
     StopReferenceFeed();
     ChronySocket[0] = '\0';
     Settings.NtpShmUnit = -1;
-    dir = ScratchDirectory();
+    dir = SocketDirectory();
+    ASSERT_FALSE(dir.empty());
   }
   void TearDown() override {
     StopReferenceFeed();
     ChronySocket[0] = '\0';
     RemoveShmUnit(unit);
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
   }
   void StartChrony(const std::string& path) {
     snprintf(ChronySocket, sizeof ChronySocket, "%s", path.c_str());
