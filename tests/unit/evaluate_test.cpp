@@ -15,8 +15,8 @@
 
 namespace {
 
-// A valid telegram of the given local (CET) date and time whose capture lies
-// diffMs after the telegram's time; the PC runs on CET, no daylight saving.
+// A valid CET telegram of the given local date and time; its capture keeps
+// the PC on CET, no daylight saving (the time itself is set by the caller).
 TimeTelegram Telegram(int year, int month, int day, int hour, int minute, int second = 0,
                       int millisecond = 0, int weekday = 0) {
   TimeTelegram t = {};
