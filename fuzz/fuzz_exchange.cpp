@@ -24,8 +24,8 @@
 #include "fuzzsupport.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/portcalls_posix.h"
 #include "log/log.h"
+#include "os/oscalls_posix.h"
 
 namespace {
 
@@ -154,10 +154,10 @@ std::string Piece(unsigned char byte, int mode) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FuzzQuietProgram();
-  PortCalls.Clock = FakeClock;
-  PortCalls.Poll = FakePoll;
-  PortCalls.Read = FakeRead;
-  PortCalls.Write = FakeWrite;
+  Os.Clock = FakeClock;
+  Os.Poll = FakePoll;
+  Os.Read = FakeRead;
+  Os.Write = FakeWrite;
   return 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "clock/clockread_posix.h"
 #include "clock/pcclock.h"
+#include "os/oscalls_posix.h"
 
 void DescribeLocalZone(int64_t when, int16_t* minutesWest, int16_t* dstflag) {
   tzset();
@@ -41,7 +42,7 @@ void DescribeLocalZone(int64_t when, int16_t* minutesWest, int16_t* dstflag) {
 void ReadPcClock(PcTime* reading) {
   struct timespec now;
   memset(&now, 0, sizeof now);
-  clock_gettime(CLOCK_REALTIME, &now);
+  Os.Clock(CLOCK_REALTIME, &now);
   reading->time = (int64_t)now.tv_sec;
   reading->millitm = (uint16_t)(now.tv_nsec / 1000000);
   DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);

@@ -6,17 +6,16 @@
 #include <time.h>
 
 #include "clock/pcclock.h"
+#include "os/oscalls_posix.h"
 
-int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
+uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || milliseconds < 0 || milliseconds > 999 ||
       (int64_t)(time_t)seconds != seconds) {
-    *errorCode = EINVAL;
-    return 0;
+    return EINVAL;
   }
   struct timespec value;
   value.tv_sec = (time_t)seconds;
   value.tv_nsec = (long)milliseconds * 1000000L;
-  if (clock_settime(CLOCK_REALTIME, &value) == 0) return 1;
-  *errorCode = (uint32_t)errno;
-  return 0;
+  if (Os.SetClock(CLOCK_REALTIME, &value) == 0) return 0;
+  return errno != 0 ? (uint32_t)errno : EIO;
 }

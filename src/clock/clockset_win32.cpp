@@ -4,10 +4,8 @@
 // force before the change it may cause.
 #include <windows.h>
 
-#include "clock/clockset_win32.h"
 #include "clock/pcclock.h"
-
-BOOL(WINAPI* SystemTimeSetter)(const SYSTEMTIME* utc) = ::SetSystemTime;
+#include "os/oscalls_win32.h"
 
 enum : int64_t {
   SecondsFrom1601To1970 = 11644473600LL,
@@ -16,10 +14,16 @@ enum : int64_t {
   LastSeconds = 910670515199LL        // 30827-12-31 23:59:59 UTC, the last of SYSTEMTIME
 };
 
-int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
+// The error number of the call that just failed; ERROR_GEN_FAILURE where it
+// left none.
+static uint32_t Failure(void) {
+  DWORD code = Os.GetLastError();
+  return code != 0 ? (uint32_t)code : ERROR_GEN_FAILURE;
+}
+
+uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || seconds > LastSeconds || milliseconds < 0 || milliseconds > 999) {
-    *errorCode = ERROR_INVALID_PARAMETER;
-    return 0;
+    return ERROR_INVALID_PARAMETER;
   }
   uint64_t ticks = (uint64_t)(seconds + SecondsFrom1601To1970) * FileTimeTicksPerSecond +
                    (uint64_t)milliseconds * FileTimeTicksPerMs;
@@ -27,11 +31,7 @@ int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
   file.dwLowDateTime = (DWORD)(ticks & 0xFFFFFFFFu);
   file.dwHighDateTime = (DWORD)(ticks >> 32);
   SYSTEMTIME value;
-  if (!FileTimeToSystemTime(&file, &value)) {
-    *errorCode = (uint32_t)GetLastError();
-    return 0;
-  }
-  if (SystemTimeSetter(&value)) return 1;
-  *errorCode = (uint32_t)GetLastError();
-  return 0;
+  if (!FileTimeToSystemTime(&file, &value)) return Failure();
+  if (Os.SetSystemTime(&value)) return 0;
+  return Failure();
 }

@@ -177,8 +177,8 @@ void EvaluateTelegram(TimeTelegram telegram) {
              breakdown.month, breakdown.year, breakdown.hour, breakdown.minute, breakdown.second,
              breakdown.millisecond);
 
-  uint32_t code = 0;
-  if (!SetPcUtcTime(breakdown.capture.time, breakdown.capture.millitm, &code)) {
+  uint32_t code = SetPcUtcTime(breakdown.capture.time, breakdown.capture.millitm);
+  if (code != 0) {
     LogMessage("Can't set time! errno %d", (int)code);
   }
 }

@@ -1,8 +1,9 @@
 // The PC clock: reading it with its time zone, and setting it.
 //
-// Each function has one implementation per platform. SetPcUtcTime is the
-// program's only way to change the clock; the tests link a recording fake in
-// its place.
+// Each function has one implementation per platform, which reaches the
+// system through its call table (os/oscalls_*.h). SetPcUtcTime is the
+// program's only way to change the clock; the tests put a recorder in the
+// table's place of the system call behind it.
 #ifndef DCFSYNC_CLOCK_PCCLOCK_H
 #define DCFSYNC_CLOCK_PCCLOCK_H
 
@@ -19,10 +20,10 @@ void ReadPcClock(PcTime* reading);
 // time-zone rules; the other fields stay.
 void DescribePcZone(PcTime* reading);
 
-// Sets the PC clock to seconds and milliseconds since 1970, UTC. Returns 1 on
-// success; 0 on failure with the system's error code in *errorCode, also for
-// an instant the system cannot take (milliseconds outside 0..999, a time
-// before 1970: EINVAL on POSIX, ERROR_INVALID_PARAMETER on Windows).
-int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode);
+// Sets the PC clock to seconds and milliseconds since 1970, UTC. Returns 0 on
+// success, else the system's error number, also for an instant the system
+// cannot take (milliseconds outside 0..999, a time before 1970: EINVAL on
+// POSIX, ERROR_INVALID_PARAMETER on Windows).
+uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds);
 
 #endif

@@ -132,7 +132,7 @@ int RunProgram(int argc, char** argv) {
   TrustedTelegramHook = FeedReferenceClock;
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
-  if (OpenPort() == InvalidPortHandle) {
+  if (OpenPort() != 0) {
     RunStatus = StatusOpenFailed;
     LogMessage("%s not opened", PortName);
     return Final();
@@ -147,7 +147,7 @@ int RunProgram(int argc, char** argv) {
   RunStatus = 0;
   LogMessage("%s opened", PortName);
 
-  if (!ConfigurePort(Settings.baud, 8, NoParity, OneStopBit)) {
+  if (ConfigurePort(Settings.baud, 8, NoParity, OneStopBit) != 0) {
     RunStatus = StatusConfigureFailed;
     LogMessage("Can't set %s", PortName);
     Shutdown();

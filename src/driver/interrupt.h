@@ -9,8 +9,8 @@
 //   POSIX: SIGINT is blocked in the calling thread (and so in every thread
 //   started after it) and a thread of its own waits for it with sigwait.
 // Call once, from the main thread, before any other thread is started.
-// Returns 1, or 0 when it could not be arranged (Ctrl-C then ends the
-// program in the system's default way).
+// Returns 0, or the error number when it could not be arranged (Ctrl-C then
+// ends the program in the system's default way).
 int InstallInterruptHandler(void (*handler)(int));
 
 #endif

@@ -35,8 +35,8 @@ int InstallInterruptHandler(void (*handler)(int)) {
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  int ok = pthread_create(&thread, &attributes, WaitForInterrupt, NULL) == 0;
+  int failed = pthread_create(&thread, &attributes, WaitForInterrupt, NULL);
   pthread_attr_destroy(&attributes);
-  if (!ok) pthread_sigmask(SIG_SETMASK, &previous, NULL);
-  return ok ? 1 : 0;
+  if (failed != 0) pthread_sigmask(SIG_SETMASK, &previous, NULL);
+  return failed;
 }

@@ -18,7 +18,7 @@ static long long NowSeconds(void) { return (long long)(PortMonotonicMs() / 1000)
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   unsigned char flush[PortReadScratchSize];
   ReadPort(flush, 0, (int)sizeof flush);  // stale input is dropped
-  if (WriteCommand(buffer) != CommandSize) return 0;
+  if (WriteCommand(buffer) != 0) return 0;
   return CollectAnswer(buffer, limitSeconds, expected);
 }
 

@@ -7,11 +7,14 @@
 // any moment, also while the main path is inside a read or a write.
 //
 // After ClosePort (and before any open, or after a failed one) the port counts
-// as not open: SetRts and SetDtr do nothing, ReadPort and WriteCommand return
-// 0 at once and ClosePort returns 1; no call ever acts on an old handle value.
+// as not open: SetRts and SetDtr do nothing, ReadPort returns 0 at once,
+// WriteCommand and ClosePort return the "bad handle" error number (EBADF,
+// ERROR_INVALID_HANDLE); no call ever acts on an old handle value.
 //
-// None of these operations touches the run's status (config/status.h): a
-// failing port call is reported by its result alone.
+// Every operation that can fail returns 0 on success or an error number: the
+// system's (errno on POSIX, GetLastError on Windows) or the one named in its
+// contract. None of them touches the run's status (config/status.h): the
+// driver turns the results it cares about into statuses.
 #ifndef DCFSYNC_LINK_PORT_H
 #define DCFSYNC_LINK_PORT_H
 
@@ -41,15 +44,17 @@ enum {
 enum { NoParity = 0, OneStopBit = 0 };
 
 // Opens the port named PortName for reading and writing, exclusively: a
-// port that another process holds cannot be opened. Stores the result in
-// PortHandle and returns it; InvalidPortHandle when the port cannot be
-// opened. Logs nothing.
-PortHandleValue OpenPort(void);
+// port that another process holds cannot be opened. Stores the handle in
+// PortHandle (InvalidPortHandle when the port cannot be opened) and returns
+// 0, or the error number of the failed open or lock. Logs nothing.
+int OpenPort(void);
 
 // Sets baud rate, byte size, parity and stop bits and the read time-outs
 // (100 ms between bytes, 1 ms per requested byte). Every other line setting
 // stays as the port had it. On failure logs the system's text for the error
-// of the failing call (one line) and returns 0; returns 1 on success.
+// of the failing call (one line) and returns that error number (EINVAL for a
+// rate, size, parity or stop-bit setting the platform has not); returns 0 on
+// success.
 int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
 
 // Raise (on non-zero) or lower (on zero) the RTS / DTR line. Failures are
@@ -67,7 +72,9 @@ void SetDtr(int on);
 // on a silent line).
 int ReadPort(unsigned char* destination, int offset, int size);
 
-// Writes the 2 command bytes; returns 2 when both went out, else 0.
+// Writes the 2 command bytes; returns 0 when both went out, else the error
+// number of the failed write (ETIMEDOUT on POSIX when the line took them not
+// within a second; ERROR_WRITE_FAULT on Windows when fewer went out).
 int WriteCommand(const unsigned char* command);
 
 // Milliseconds of a clock that only moves forward (not the PC clock, which
@@ -82,8 +89,9 @@ int64_t PortMonotonicMs(void);
 // brought all it asked for returned with its last byte. Main path only.
 int64_t PortLastByteMs(void);
 
-// Closes the port. Returns 0 when it was closed, 1 when closing failed or the
-// port was not open. From then on the port counts as not open.
+// Closes the port. Returns 0 when it was closed, else the error number of the
+// failed close, or the bad-handle error number when the port was not open.
+// From then on the port counts as not open.
 int ClosePort(void);
 
 #endif

@@ -7,22 +7,11 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "config/settings.h"
 #include "link/port.h"
-#include "link/portcalls_posix.h"
 #include "log/log.h"
-
-static int SystemOpen(const char* path, int flags) { return open(path, flags); }
-static int SystemControl(int fd, unsigned long request, void* arg) {
-  return ioctl(fd, request, arg);
-}
-
-const PortSystemCalls RealPortSystemCalls = {SystemOpen, close,     flock, SystemControl,
-                                             tcgetattr,  tcsetattr, poll,  read,
-                                             write,      clock_gettime};
-PortSystemCalls PortCalls = RealPortSystemCalls;
+#include "os/oscalls_posix.h"
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
 
@@ -47,7 +36,7 @@ int64_t PortMonotonicMs(void) {
   struct timespec now;
   memset(&now, 0, sizeof now);
   int64_t ms;
-  if (PortCalls.Clock(CLOCK_MONOTONIC, &now) != 0) {
+  if (Os.Clock(CLOCK_MONOTONIC, &now) != 0) {
     ms = last + 1000;
     failed = 1;
   } else {
@@ -62,24 +51,28 @@ int64_t PortMonotonicMs(void) {
   return ms;
 }
 
-PortHandleValue OpenPort(void) {
+// The error number a failed call left; EIO where it left none.
+static int Failure(void) { return errno != 0 ? errno : EIO; }
+
+int OpenPort(void) {
   // Non-blocking: reads are paced by poll, and an open never waits for a
   // carrier. No controlling terminal is taken.
-  int fd = PortCalls.OpenDevice(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = Os.OpenDevice(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int failed = fd < 0 ? Failure() : 0;
   if (fd >= 0) {
     // Exclusive use: a lock that a second opener (this program or any other
     // that locks the same way) cannot take, and the terminal's own exclusive
     // mode, which refuses further opens by unprivileged processes.
-    if (PortCalls.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
-      PortCalls.CloseDevice(fd);
+    if (Os.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
+      failed = Failure();
+      Os.CloseDevice(fd);
       fd = -1;
     } else {
-      PortCalls.Control(fd, TIOCEXCL, NULL);
+      Os.Control(fd, TIOCEXCL, NULL);
     }
   }
-  PortHandleValue value = fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle;
-  PortHandle.store(value);
-  return value;
+  PortHandle.store(fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle);
+  return failed;
 }
 
 static int SpeedOf(int32_t baud, speed_t* speed) {
@@ -101,10 +94,11 @@ static int SpeedOf(int32_t baud, speed_t* speed) {
   return 0;
 }
 
-// Logs the system's text for code. Always returns 0.
+// Logs the system's text for code and returns it (EIO for a failure that
+// left no code, so that it never reads as success).
 static int ConfigureFailed(int code) {
   LogSystemError((uint32_t)code);
-  return 0;
+  return code != 0 ? code : EIO;
 }
 
 int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
@@ -113,7 +107,7 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
 
   struct termios line;
   memset(&line, 0, sizeof line);
-  if (PortCalls.GetAttributes(fd, &line) != 0) return ConfigureFailed(errno);
+  if (Os.GetAttributes(fd, &line) != 0) return ConfigureFailed(errno);
 
   speed_t speed;
   if (!SpeedOf(baud, &speed)) return ConfigureFailed(EINVAL);
@@ -147,16 +141,16 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   if (cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) {
     return ConfigureFailed(errno);
   }
-  if (PortCalls.SetAttributes(fd, TCSANOW, &line) != 0) return ConfigureFailed(errno);
+  if (Os.SetAttributes(fd, TCSANOW, &line) != 0) return ConfigureFailed(errno);
 
   // tcsetattr succeeds when any of the settings took; check the rate did.
   struct termios applied;
   memset(&applied, 0, sizeof applied);
-  if (PortCalls.GetAttributes(fd, &applied) != 0) return ConfigureFailed(errno);
+  if (Os.GetAttributes(fd, &applied) != 0) return ConfigureFailed(errno);
   if (cfgetospeed(&applied) != speed || (applied.c_cflag & CSIZE) != size) {
     return ConfigureFailed(EINVAL);
   }
-  return 1;
+  return 0;
 }
 
 // Modem lines through the modem-control requests. Pseudo-terminals and some
@@ -165,7 +159,7 @@ static void SetModemLine(int bit, int on) {
   int fd = OpenDescriptor();
   if (fd < 0) return;
   int bits = bit;
-  PortCalls.Control(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+  Os.Control(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
 }
 
 void SetRts(int on) { SetModemLine(TIOCM_RTS, on); }
@@ -194,7 +188,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     ready.fd = fd;
     ready.events = POLLIN;
     ready.revents = 0;
-    int events = PortCalls.Poll(&ready, 1, (int)wait);
+    int events = Os.Poll(&ready, 1, (int)wait);
     if (OpenDescriptor() != fd) return 0;  // closed meanwhile (Ctrl-C)
     if (events < 0) {
       if (errno == EINTR) continue;
@@ -203,7 +197,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     }
     if (events == 0) continue;
     if (ready.revents & POLLIN) {
-      ssize_t got = PortCalls.Read(fd, scratch + count, (size_t)(request - count));
+      ssize_t got = Os.Read(fd, scratch + count, (size_t)(request - count));
       if (got > 0) {
         count += (int)got;
         lastByte = PortMonotonicMs();
@@ -220,7 +214,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     // its full time instead of returning at once and being retried in a
     // tight loop by the caller.
     int64_t rest = totalEnd - PortMonotonicMs();
-    if (rest > 0) PortCalls.Poll(NULL, 0, (int)rest);
+    if (rest > 0) Os.Poll(NULL, 0, (int)rest);
     return 0;
   }
   if (count == 0) return 0;
@@ -232,35 +226,35 @@ int ReadPort(unsigned char* destination, int offset, int size) {
 
 int WriteCommand(const unsigned char* command) {
   int fd = OpenDescriptor();
-  if (fd < 0) return 0;
+  if (fd < 0) return EBADF;
   // Both bytes go out before the call returns; a line that takes neither
   // within a second (output held back by flow control) counts as failed.
   const int64_t end = PortMonotonicMs() + 1000;
   size_t sent = 0;
   while (sent < CommandSize) {
-    ssize_t put = PortCalls.Write(fd, command + sent, CommandSize - sent);
+    ssize_t put = Os.Write(fd, command + sent, CommandSize - sent);
     if (put > 0) {
       sent += (size_t)put;
       continue;
     }
-    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Failure();
     int64_t rest = end - PortMonotonicMs();
-    if (rest <= 0) break;
+    if (rest <= 0) return ETIMEDOUT;
     struct pollfd ready;
     ready.fd = fd;
     ready.events = POLLOUT;
     ready.revents = 0;
-    if (PortCalls.Poll(&ready, 1, (int)rest) < 0 && errno != EINTR) break;
-    if (OpenDescriptor() != fd) return 0;
+    if (Os.Poll(&ready, 1, (int)rest) < 0 && errno != EINTR) return Failure();
+    if (OpenDescriptor() != fd) return EBADF;  // closed meanwhile
   }
-  return sent == CommandSize ? CommandSize : 0;
+  return 0;
 }
 
 int ClosePort(void) {
   PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
-  if (value == InvalidPortHandle) return 1;
+  if (value == InvalidPortHandle) return EBADF;
   int fd = (int)value;
-  PortCalls.Control(fd, TIOCNXCL, NULL);
+  Os.Control(fd, TIOCNXCL, NULL);
   // Closing also drops the lock taken at open.
-  return PortCalls.CloseDevice(fd) == 0 ? 0 : 1;
+  return Os.CloseDevice(fd) == 0 ? 0 : Failure();
 }

@@ -4,14 +4,8 @@
 
 #include "config/settings.h"
 #include "link/port.h"
-#include "link/portcalls_win32.h"
 #include "log/log.h"
-
-const PortSystemCalls RealPortSystemCalls = {
-    ::CreateFileA,     ::GetCommState, ::SetCommState, ::GetCommTimeouts,
-    ::SetCommTimeouts, ::EscapeCommFunction, ::ReadFile, ::WriteFile,
-    ::CloseHandle,     ::GetLastError};
-PortSystemCalls PortCalls = RealPortSystemCalls;
+#include "os/oscalls_win32.h"
 
 std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
 
@@ -27,7 +21,8 @@ static int64_t CounterFrequency(void) {
 int64_t PortMonotonicMs(void) {
   static const int64_t frequency = CounterFrequency();  // fixed while the system runs
   LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
+  now.QuadPart = 0;
+  Os.QueryPerformanceCounter(&now);
   int64_t count = (int64_t)now.QuadPart;
   return count / frequency * 1000 + count % frequency * 1000 / frequency;
 }
@@ -42,56 +37,63 @@ static HANDLE OpenHandle(void) {
   return value == InvalidPortHandle ? NULL : (HANDLE)value;
 }
 
-PortHandleValue OpenPort(void) {
-  // Share mode 0: a port another process holds cannot be opened.
-  HANDLE handle = PortCalls.CreateFileA(PortName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                        OPEN_EXISTING, 0, NULL);
-  PortHandle.store((PortHandleValue)handle);
-  return (PortHandleValue)handle;
+// The error number of the call that just failed; ERROR_GEN_FAILURE where it
+// left none.
+static int Failure(void) {
+  DWORD code = Os.GetLastError();
+  return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
-// Logs the error of the call that just failed; always returns 0.
+int OpenPort(void) {
+  // Share mode 0: a port another process holds cannot be opened.
+  HANDLE handle = Os.CreateFileA(PortName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                 OPEN_EXISTING, 0, NULL);
+  PortHandle.store((PortHandleValue)handle);
+  return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
+}
+
+// Logs the error of the call that just failed and returns it (as Failure).
 static int ConfigureFailed(void) {
-  DWORD code = PortCalls.GetLastError();
+  DWORD code = Os.GetLastError();
   LogSystemError((uint32_t)code);
-  return 0;
+  return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
 int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
   HANDLE handle = OpenHandle();
   if (handle == NULL) {
     LogSystemError(ERROR_INVALID_HANDLE);
-    return 0;
+    return ERROR_INVALID_HANDLE;
   }
   DCB dcb;
   memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
   // Whatever the port reports stays, flow control and line modes included;
   // should the query fail, the record keeps its zeros.
-  PortCalls.GetCommState(handle, &dcb);
+  Os.GetCommState(handle, &dcb);
   dcb.BaudRate = (DWORD)baud;
   dcb.ByteSize = byteSize;
   dcb.Parity = parity;
   dcb.StopBits = stopBits;
-  if (!PortCalls.SetCommState(handle, &dcb)) return ConfigureFailed();
+  if (!Os.SetCommState(handle, &dcb)) return ConfigureFailed();
 
   COMMTIMEOUTS timeouts;
   memset(&timeouts, 0, sizeof timeouts);
-  if (!PortCalls.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  if (!Os.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
   timeouts.ReadIntervalTimeout = PortReadIntervalMs;
   timeouts.ReadTotalTimeoutMultiplier = PortReadPerByteMs;
-  if (!PortCalls.SetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
-  return 1;
+  if (!Os.SetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  return 0;
 }
 
 void SetRts(int on) {
   HANDLE handle = OpenHandle();
-  if (handle != NULL) PortCalls.EscapeCommFunction(handle, on ? SETRTS : CLRRTS);
+  if (handle != NULL) Os.EscapeCommFunction(handle, on ? SETRTS : CLRRTS);
 }
 
 void SetDtr(int on) {
   HANDLE handle = OpenHandle();
-  if (handle != NULL) PortCalls.EscapeCommFunction(handle, on ? SETDTR : CLRDTR);
+  if (handle != NULL) Os.EscapeCommFunction(handle, on ? SETDTR : CLRDTR);
 }
 
 int ReadPort(unsigned char* destination, int offset, int size) {
@@ -103,7 +105,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   unsigned char scratch[PortReadScratchSize];
   memset(scratch, 0, sizeof scratch);
   DWORD count = 0;
-  if (!PortCalls.ReadFile(handle, scratch, request, &count, NULL)) return 0;
+  if (!Os.ReadFile(handle, scratch, request, &count, NULL)) return 0;
   int64_t returned = PortMonotonicMs();
   if (count == 0) return 0;  // a silent line leaves the destination as it was
   if (count > request) count = request;
@@ -118,14 +120,14 @@ int ReadPort(unsigned char* destination, int offset, int size) {
 
 int WriteCommand(const unsigned char* command) {
   HANDLE handle = OpenHandle();
-  if (handle == NULL) return 0;
+  if (handle == NULL) return ERROR_INVALID_HANDLE;
   DWORD written = 0;
-  if (!PortCalls.WriteFile(handle, command, CommandSize, &written, NULL)) return 0;
-  return written == CommandSize ? CommandSize : 0;
+  if (!Os.WriteFile(handle, command, CommandSize, &written, NULL)) return Failure();
+  return written == CommandSize ? 0 : ERROR_WRITE_FAULT;
 }
 
 int ClosePort(void) {
   PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
-  if (value == InvalidPortHandle) return 1;
-  return PortCalls.CloseHandle((HANDLE)value) ? 0 : 1;
+  if (value == InvalidPortHandle) return ERROR_INVALID_HANDLE;
+  return Os.CloseHandle((HANDLE)value) ? 0 : Failure();
 }

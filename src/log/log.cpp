@@ -15,6 +15,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "os/files.h"
 
 char MessageBuffer[MessageBufferSize];
 
@@ -85,15 +86,15 @@ void FormatTimestamp(char* buffer, size_t size) {
 // again. Returns 0, or the error number of the first call that failed: the
 // open (then *opened is 0), the write, the flush or the close.
 static int AppendToFile(const char* text, const char* path, int* opened) {
-  FILE* file = fopen(path, "a+");
+  FILE* file = OsOpenFile(path, "a+");
   *opened = file != NULL;
   if (file == NULL) return errno != 0 ? errno : EIO;
   int failed = 0;
-  if (fputs(text, file) == EOF) failed = errno != 0 ? errno : EIO;
+  if (OsPutText(text, file) == EOF) failed = errno != 0 ? errno : EIO;
   // The data may still sit in the stream's buffer: a full disk shows only
   // when it is flushed.
-  if (fflush(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
-  if (fclose(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
+  if (OsFlushFile(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
+  if (OsCloseFile(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
   return failed;
 }
 

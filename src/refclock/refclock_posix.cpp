@@ -12,10 +12,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "config/settings.h"
 #include "log/log.h"
+#include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
 
 enum { SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path) };
@@ -58,14 +57,11 @@ int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t sel
   return 1;
 }
 
-static void FullBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
-NtpShmBarrierFunction NtpShmBarrier = FullBarrier;
-
 void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
   segment->valid = 0;
-  NtpShmBarrier();
+  Os.Barrier();
   segment->count = segment->count + 1;
-  NtpShmBarrier();
+  Os.Barrier();
   segment->mode = 1;
   segment->clockTimeStampSec = (time_t)sample->referenceSeconds;
   segment->clockTimeStampUSec = sample->referenceNanoseconds / 1000;
@@ -76,9 +72,9 @@ void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
   segment->leap = sample->leap;
   segment->precision = NtpShmPrecision;
   segment->nsamples = 0;
-  NtpShmBarrier();
+  Os.Barrier();
   segment->count = segment->count + 1;
-  NtpShmBarrier();
+  Os.Barrier();
   segment->valid = 1;
 }
 

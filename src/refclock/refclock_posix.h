@@ -64,12 +64,8 @@ int NtpShmMode(int unit);
 // no write permission (mode & 022 is 0). Returns 1 when it may, else 0.
 int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t self);
 
-// Called between the steps of WriteNtpShmSample; a full memory barrier
-// (std::atomic_thread_fence) unless a test puts an observer in its place.
-typedef void (*NtpShmBarrierFunction)(void);
-extern NtpShmBarrierFunction NtpShmBarrier;
-
-// Writes sample into segment in mode 1, each step followed by NtpShmBarrier:
+// Writes sample into segment in mode 1, each step followed by Os.Barrier (a
+// full memory barrier; os/oscalls_posix.h):
 // valid = 0; count + 1; mode 1, both time stamps (ns and, truncated, µs),
 // leap, precision NtpShmPrecision, nsamples 0; count + 1; valid = 1 (no
 // barrier after the last step). dummy is left alone.

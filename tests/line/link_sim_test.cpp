@@ -61,8 +61,8 @@ class LinkSimulatorTest : public testing::Test {
     ASSERT_FALSE(port.empty());
     ASSERT_LT(port.size(), (size_t)PortNameSize);
     snprintf(PortName, PortNameSize, "%s", port.c_str());
-    ASSERT_NE(OpenPort(), InvalidPortHandle) << PortName;
-    ASSERT_EQ(ConfigurePort(Settings.baud, 8, NoParity, OneStopBit), 1);
+    ASSERT_EQ(OpenPort(), 0) << PortName;
+    ASSERT_EQ(ConfigurePort(Settings.baud, 8, NoParity, OneStopBit), 0);
     SetRts(1);
     SetDtr(1);
   }

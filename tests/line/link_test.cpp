@@ -42,8 +42,8 @@ class LinkTest : public testing::Test {
   void SetUp() override {
     ResetProgramState();
     ASSERT_TRUE(ModuleLineOpen());
-    ASSERT_NE(OpenPort(), InvalidPortHandle) << PortName;
-    ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 1);
+    ASSERT_EQ(OpenPort(), 0) << PortName;
+    ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
     ModuleDiscard();
   }
   void TearDown() override {
@@ -80,7 +80,7 @@ TEST_F(LinkTest, EveryByteValuePassesUnchangedBothWays) {
   EXPECT_EQ(0, memcmp(got, all.data(), 256));
   EXPECT_EQ(got[256], 0);
 
-  for (int i = 0; i < 256; i += 2) ASSERT_EQ(WriteCommand(&all[(size_t)i]), 2) << i;
+  for (int i = 0; i < 256; i += 2) ASSERT_EQ(WriteCommand(&all[(size_t)i]), 0) << i;
   unsigned char sent[300];
   ASSERT_EQ(ModuleRead(sent, sizeof sent, 2000), 256);
   EXPECT_EQ(0, memcmp(sent, all.data(), 256));
@@ -268,14 +268,14 @@ TEST_F(LinkTest, FloodNeverOverrunsTheAnswerBuffer) {
 
 TEST_F(LinkTest, AClosedPortDoesNothing) {
   EXPECT_EQ(ClosePort(), 0);
-  EXPECT_EQ(ClosePort(), 1);
+  EXPECT_NE(ClosePort(), 0);  // not open any more
   SetRts(0);
   SetDtr(0);
   unsigned char area[16];
   memset(area, 0x55, sizeof area);
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ReadPort(area, 0, sizeof area), 0);
-  EXPECT_EQ(WriteCommand(RawTelegramCommand), 0);
+  EXPECT_NE(WriteCommand(RawTelegramCommand), 0);
   memcpy(Exchanged, RawTelegramCommand, 2);
   EXPECT_EQ(ExchangeCommand(Exchanged, AnswerTimeLimit, 26), 0);
   EXPECT_LE(MsSince(start), 500);

@@ -28,7 +28,8 @@
 #include "config/status.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/portcalls_posix.h"
+#include "os/oscalls_posix.h"
+#include "support/fake_clockset.h"
 #include "support/moduleline.h"
 #include "support/testutil.h"
 
@@ -69,7 +70,7 @@ Injector inj;
 long long skippedMs = 0;  // waits not waited out; never reset, so time never goes back
 long long readings = 0;   // each clock reading finds a millisecond gone by
 
-const PortSystemCalls& Real = RealPortSystemCalls;
+const OsCalls& Real = RealOsCalls;
 
 bool Hit(Kind kind) {
   int n = ++inj.calls[kind];
@@ -168,8 +169,20 @@ int FaultyClock(clockid_t, struct timespec* now) {
   now->tv_nsec = (long)(ms % 1000) * 1000000;
   return 0;
 }
-const PortSystemCalls FaultyCalls = {FaultyOpen, FaultyClose, FaultyLock, FaultyIoctl, FaultyGet,
-                                     FaultySet,  FaultyPoll,  FaultyRead, FaultyWrite, FaultyClock};
+// The port's calls in the system-call table replaced by the faulty ones.
+void InstallFaultyCalls() {
+  ResetTestOsCalls();
+  Os.OpenDevice = FaultyOpen;
+  Os.CloseDevice = FaultyClose;
+  Os.Lock = FaultyLock;
+  Os.Control = FaultyIoctl;
+  Os.GetAttributes = FaultyGet;
+  Os.SetAttributes = FaultySet;
+  Os.Poll = FaultyPoll;
+  Os.Read = FaultyRead;
+  Os.Write = FaultyWrite;
+  Os.Clock = FaultyClock;
+}
 
 int DescriptorCount() {
   int count = 0;
@@ -226,6 +239,7 @@ struct Outcome {
 Outcome RunLifeCycle(const Plan* plan) {
   Outcome o;
   ResetProgramState();
+  InstallFaultyCalls();
   EXPECT_TRUE(ModuleLineOpen());
   inj = Injector();
   if (plan != nullptr) inj.plan = *plan;
@@ -234,10 +248,10 @@ Outcome RunLifeCycle(const Plan* plan) {
   const long long virtualStart = VirtualMs();
   const auto wallStart = std::chrono::steady_clock::now();
 
-  o.opened = Step("OpenPort", OpenPort) != InvalidPortHandle;
+  o.opened = Step("OpenPort", OpenPort) == 0;
   if (o.opened) {
     o.configured =
-        (int)Step("ConfigurePort", [] { return ConfigurePort(19200, 8, NoParity, OneStopBit); });
+        Step("ConfigurePort", [] { return ConfigurePort(19200, 8, NoParity, OneStopBit); }) == 0;
     if (o.configured == 1) {
       ModemLines(1);
       o.ident = Exchange("identification exchange", IdentCommand, IdentAnswer);
@@ -246,7 +260,7 @@ Outcome RunLifeCycle(const Plan* plan) {
       }
     }
     ModemLines(0);
-    o.closed = (int)Step("ClosePort", ClosePort);
+    o.closed = Step("ClosePort", ClosePort) != 0;
   }
 
   // From now on the port is not open: nothing reaches the system any more.
@@ -256,9 +270,9 @@ Outcome RunLifeCycle(const Plan* plan) {
   memset(area, 0x77, sizeof area);
   EXPECT_EQ(Step("ReadPort when closed", [&] { return ReadPort(area, 0, (int)sizeof area); }), 0);
   EXPECT_EQ(area[0], 0x77);
-  EXPECT_EQ(Step("WriteCommand when closed", [] { return WriteCommand(IdentCommand); }), 0);
+  EXPECT_EQ(Step("WriteCommand when closed", [] { return WriteCommand(IdentCommand); }), EBADF);
   Step("SetDtr when closed", [] { return SetDtr(1), 0; });
-  EXPECT_EQ(Step("ClosePort when closed", ClosePort), 1);
+  EXPECT_EQ(Step("ClosePort when closed", ClosePort), EBADF);
   EXPECT_EQ(inj.total, callsAtClose) << "a call reached the system after the port was closed";
   EXPECT_EQ(DescriptorCount(), descriptors) << "descriptor leaked";
 
@@ -314,9 +328,9 @@ std::string ClassOf(const Outcome& o) {
 
 class PortFaults : public testing::Test {
  protected:
-  void SetUp() override { PortCalls = FaultyCalls; }
+  void SetUp() override { InstallFaultyCalls(); }
   void TearDown() override {
-    PortCalls = RealPortSystemCalls;
+    ResetTestOsCalls();
     ClosePort();
     ModuleLineClose();
   }

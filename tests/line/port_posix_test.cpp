@@ -14,7 +14,8 @@
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/port.h"
-#include "link/portcalls_posix.h"
+#include "os/oscalls_posix.h"
+#include "support/fake_clockset.h"
 #include "support/moduleline.h"
 #include "support/testutil.h"
 
@@ -31,11 +32,10 @@ class PortPosixTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetProgramState();
-    PortCalls = RealPortSystemCalls;
     ASSERT_TRUE(ModuleLineOpen());
   }
   void TearDown() override {
-    PortCalls = RealPortSystemCalls;
+    ResetTestOsCalls();
     ClosePort();
     ModuleLineClose();
   }
@@ -44,25 +44,25 @@ class PortPosixTest : public testing::Test {
 // Opens the port in a child process; true when the child could open it.
 bool OpenedByAnotherProcess() {
   pid_t child = fork();
-  if (child == 0) _exit(OpenPort() != InvalidPortHandle ? 0 : 1);
+  if (child == 0) _exit(OpenPort() == 0 ? 0 : 1);
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
-  ASSERT_NE(OpenPort(), InvalidPortHandle);
+  ASSERT_EQ(OpenPort(), 0);
   EXPECT_FALSE(OpenedByAnotherProcess());
   EXPECT_EQ(ClosePort(), 0);
   EXPECT_TRUE(OpenedByAnotherProcess());
 
   snprintf(PortName, PortNameSize, "/dev/no-such-port");
   RunStatus = 1234;
-  EXPECT_EQ(OpenPort(), InvalidPortHandle);
+  EXPECT_EQ(OpenPort(), ENOENT);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
   PortName[0] = '\0';
-  EXPECT_EQ(OpenPort(), InvalidPortHandle);
-  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
+  EXPECT_EQ(OpenPort(), ENOENT);
+  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), EBADF);
   EXPECT_EQ(RunStatus, 1234);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
@@ -70,7 +70,7 @@ TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
 }
 
 TEST_F(PortPosixTest, LineIsRawEightNoneOneAndKeepsHardwareFlowControl) {
-  ASSERT_NE(OpenPort(), InvalidPortHandle);
+  ASSERT_EQ(OpenPort(), 0);
   int fd = (int)PortHandle.load();
   struct termios before;
   ASSERT_EQ(tcgetattr(fd, &before), 0);
@@ -78,7 +78,7 @@ TEST_F(PortPosixTest, LineIsRawEightNoneOneAndKeepsHardwareFlowControl) {
   before.c_iflag |= IXON | IXOFF | ICRNL;
   ASSERT_EQ(tcsetattr(fd, TCSANOW, &before), 0);
 
-  ASSERT_EQ(ConfigurePort(9600, 8, NoParity, OneStopBit), 1);
+  ASSERT_EQ(ConfigurePort(9600, 8, NoParity, OneStopBit), 0);
   struct termios line;
   ASSERT_EQ(tcgetattr(fd, &line), 0);
   EXPECT_EQ(cfgetospeed(&line), (speed_t)B9600);
@@ -91,11 +91,11 @@ TEST_F(PortPosixTest, LineIsRawEightNoneOneAndKeepsHardwareFlowControl) {
 }
 
 TEST_F(PortPosixTest, RefusedLineSettingsLogTheSystemText) {
-  ASSERT_NE(OpenPort(), InvalidPortHandle);
+  ASSERT_EQ(OpenPort(), 0);
   RunStatus = 4321;
-  EXPECT_EQ(ConfigurePort(12345, 8, NoParity, OneStopBit), 0);
-  EXPECT_EQ(ConfigurePort(19200, 9, NoParity, OneStopBit), 0);
-  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, 1), 0);
+  EXPECT_EQ(ConfigurePort(12345, 8, NoParity, OneStopBit), EINVAL);
+  EXPECT_EQ(ConfigurePort(19200, 9, NoParity, OneStopBit), EINVAL);
+  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, 1), EINVAL);
   EXPECT_EQ(RunStatus, 4321);
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 3u);
@@ -134,39 +134,39 @@ int FailingClose(int fd) {
 }
 
 TEST_F(PortPosixTest, FailingCallsAreReportedAsFailures) {
-  ASSERT_NE(OpenPort(), InvalidPortHandle);
+  ASSERT_EQ(OpenPort(), 0);
   getCalls = 0;
-  PortCalls.GetAttributes = CountingGet;
-  PortCalls.SetAttributes = FailingSet;
-  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
+  Os.GetAttributes = CountingGet;
+  Os.SetAttributes = FailingSet;
+  EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), EIO);
   EXPECT_EQ(getCalls, 1);  // nothing is asked after the failing call
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0], strerror(EIO));
 
-  PortCalls = RealPortSystemCalls;
-  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 1);
+  ResetTestOsCalls();
+  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
   writeCalls = 0;
-  PortCalls.Write = OneByteWrite;
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
+  Os.Write = OneByteWrite;
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), EIO);
   EXPECT_EQ(writeCalls, 2);
-  PortCalls.Write = FailingWrite;
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
-  PortCalls.Write = FullWrite;  // output held back: gives up after about a second
+  Os.Write = FailingWrite;
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), EIO);
+  Os.Write = FullWrite;  // output held back: gives up after about a second
   Clock::time_point start = Clock::now();
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), ETIMEDOUT);
   EXPECT_LE(MsSince(start), 5000);
 
-  PortCalls.CloseDevice = FailingClose;
+  Os.CloseDevice = FailingClose;
   RunStatus = 99;
-  EXPECT_EQ(ClosePort(), 1);
+  EXPECT_EQ(ClosePort(), EIO);
   EXPECT_EQ(RunStatus, 99);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
 }
 
 TEST_F(PortPosixTest, FarEndHangingUpLooksLikeSilence) {
-  ASSERT_NE(OpenPort(), InvalidPortHandle);
-  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 1);
+  ASSERT_EQ(OpenPort(), 0);
+  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
   SetRts(1);  // no modem lines on a pseudo-terminal: ignored
   SetDtr(1);
   ModuleLineClose();
@@ -176,7 +176,7 @@ TEST_F(PortPosixTest, FarEndHangingUpLooksLikeSilence) {
   Clock::time_point start = Clock::now();
   EXPECT_EQ(ReadPort(area, 0, sizeof area), 0);
   long long took = MsSince(start);
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
+  EXPECT_NE(WriteCommand((const unsigned char*)"\x03"), 0);
   EXPECT_EQ(RunStatus, 5);
   EXPECT_EQ(area[0], 0x11);
   // The read keeps its pace instead of returning at once to be retried.

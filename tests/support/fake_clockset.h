@@ -1,4 +1,6 @@
-// Recording stand-in for the call that sets the PC clock.
+// Recording stand-in for the system call that sets the PC clock
+// (clock_settime, SetSystemTime), put in its place in the system-call table
+// (os/oscalls_*.h); the program's own SetPcUtcTime runs as it is.
 #ifndef DCFSYNC_TESTS_FAKE_CLOCKSET_H
 #define DCFSYNC_TESTS_FAKE_CLOCKSET_H
 
@@ -15,6 +17,11 @@ struct FakeClockSet {
 };
 extern FakeClockSet FakeClock;
 
+// Clears the record and puts the recorder in the table.
 void ResetFakeClock(void);
+
+// The system's own calls in the table, but the recorder for the clock
+// setting: what a test puts back after replacing calls of its own.
+void ResetTestOsCalls(void);
 
 #endif

@@ -37,7 +37,19 @@ static void SetPath(char* target, const std::string& value) {
   snprintf(target, PathTextSize, "%s", value.c_str());
 }
 
+// Before the first test of every test program: the clock-setting call's
+// recorder in the system-call table, so that no test can reach the real one.
+namespace {
+class FakeClockEnvironment : public testing::Environment {
+ public:
+  void SetUp() override { ResetFakeClock(); }
+};
+testing::Environment* const InstalledFakeClock =
+    testing::AddGlobalTestEnvironment(new FakeClockEnvironment);
+}  // namespace
+
 void ResetProgramState() {
+  ResetTestOsCalls();
   Settings = DefaultSettings;
   SettingsReport = LogText;  // as the program sets it
   TrustedTelegramHook = FeedReferenceClock;  // likewise

@@ -9,7 +9,9 @@
 // A fresh, empty directory for the running test, ending in a separator.
 std::string ScratchDirectory();
 
-// Settings at their defaults, counters cleared, fake clock reset, and the
+// The system's calls back in the system-call table (the clock setting's
+// recorder among them), settings at their defaults, counters cleared, fake
+// clock reset, and the
 // program's files pointed into a fresh scratch directory (base name "t").
 void ResetProgramState();
 

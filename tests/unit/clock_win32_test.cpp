@@ -1,11 +1,11 @@
 // Setting the clock on Windows: the UTC instant becomes the system time
-// handed to SetSystemTime, whose place a recorder takes here, so the clock is
-// never set (and under Wine never could be).
+// handed to SetSystemTime, whose place in the system-call table a recorder
+// takes here, so the clock is never set (and under Wine never could be).
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "clock/clockset_win32.h"
 #include "clock/pcclock.h"
+#include "os/oscalls_win32.h"
 
 namespace {
 
@@ -29,13 +29,9 @@ class SetSystemTimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Recorder = Recorded();
-    saved_ = SystemTimeSetter;
-    SystemTimeSetter = RecordSystemTime;
+    Os.SetSystemTime = RecordSystemTime;
   }
-  void TearDown() override { SystemTimeSetter = saved_; }
-
- private:
-  BOOL(WINAPI* saved_)(const SYSTEMTIME*) = nullptr;
+  void TearDown() override { ResetOsCalls(); }
 };
 
 TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
@@ -49,8 +45,7 @@ TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
       {0, 1, 1970, 1, 4, 1, 0, 0, 0},
   };
   for (const auto& c : cases) {
-    uint32_t code = 0;
-    ASSERT_EQ(SetPcUtcTime(c.seconds, c.ms, &code), 1) << c.seconds;
+    ASSERT_EQ(SetPcUtcTime(c.seconds, c.ms), 0u) << c.seconds;
     const SYSTEMTIME& v = Recorder.value;
     EXPECT_EQ(v.wYear, c.y) << c.seconds;
     EXPECT_EQ(v.wMonth, c.mo) << c.seconds;
@@ -66,22 +61,19 @@ TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
 
 TEST_F(SetSystemTimeTest, RefusalsGiveTheSystemCode) {
   Recorder.failWith = ERROR_PRIVILEGE_NOT_HELD;  // 1314, as without the right
-  uint32_t code = 0;
-  EXPECT_EQ(SetPcUtcTime(1796736917, 500, &code), 0);
-  EXPECT_EQ(code, 1314u);
+  EXPECT_EQ(SetPcUtcTime(1796736917, 500), 1314u);
 
   // What no clock can take never reaches the system.
   Recorder = Recorded();
   const struct { int64_t seconds; int32_t ms; } impossible[] = {
       {-1, 0}, {1796736917, 1000}, {1796736917, -1}, {910670515200LL, 0}, {INT64_MAX, 0}};
   for (const auto& i : impossible) {
-    code = 0;
-    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms, &code), 0) << i.seconds << " " << i.ms;
-    EXPECT_EQ(code, (uint32_t)ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms), (uint32_t)ERROR_INVALID_PARAMETER)
+        << i.seconds << " " << i.ms;
   }
   EXPECT_EQ(Recorder.calls, 0);
   // The last second SYSTEMTIME holds is still taken.
-  EXPECT_EQ(SetPcUtcTime(910670515199LL, 999, &code), 1);
+  EXPECT_EQ(SetPcUtcTime(910670515199LL, 999), 0u);
   EXPECT_EQ(Recorder.value.wYear, 30827);
 }
 

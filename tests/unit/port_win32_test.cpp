@@ -2,7 +2,7 @@
 // stand-in for each Win32 call in the port's call table.
 // The call table first: it includes windows.h and takes back the name
 // ConfigurePort from the spooler's macro before port.h declares it.
-#include "link/portcalls_win32.h"
+#include "os/oscalls_win32.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "support/fake_clockset.h"
 #include "support/testutil.h"
 
 namespace {
@@ -104,6 +105,20 @@ BOOL WINAPI FakeCloseHandle(HANDLE h) {
 }
 DWORD WINAPI FakeGetLastError(void) { return rec.lastError; }
 
+// The port's calls in the system-call table replaced by the recording ones.
+void InstallFakes() {
+  Os.CreateFileA = FakeCreateFileA;
+  Os.GetCommState = FakeGetCommState;
+  Os.SetCommState = FakeSetCommState;
+  Os.GetCommTimeouts = FakeGetCommTimeouts;
+  Os.SetCommTimeouts = FakeSetCommTimeouts;
+  Os.EscapeCommFunction = FakeEscapeCommFunction;
+  Os.ReadFile = FakeReadFile;
+  Os.WriteFile = FakeWriteFile;
+  Os.CloseHandle = FakeCloseHandle;
+  Os.GetLastError = FakeGetLastError;
+}
+
 class PortWin32Test : public testing::Test {
  protected:
   void SetUp() override {
@@ -132,20 +147,17 @@ class PortWin32Test : public testing::Test {
     rec.reported.XoffChar = 0x13;
     rec.reported.EvtChar = 'e';
     rec.reportedTimeouts = {5, 6, 7, 8, 9};
-    PortCalls = {FakeCreateFileA,     FakeGetCommState,       FakeSetCommState,
-                 FakeGetCommTimeouts, FakeSetCommTimeouts,    FakeEscapeCommFunction,
-                 FakeReadFile,        FakeWriteFile,          FakeCloseHandle,
-                 FakeGetLastError};
+    InstallFakes();
     snprintf(PortName, PortNameSize, "\\\\.\\com12");
   }
   void TearDown() override {
     PortHandle.store(InvalidPortHandle);
-    PortCalls = RealPortSystemCalls;
+    ResetTestOsCalls();
   }
 };
 
 TEST_F(PortWin32Test, OpenUsesTheNameUnchangedWithoutSharing) {
-  EXPECT_EQ(OpenPort(), (PortHandleValue)FakeHandle);
+  EXPECT_EQ(OpenPort(), 0);
   EXPECT_EQ(PortHandle.load(), (PortHandleValue)FakeHandle);
   EXPECT_EQ(rec.openedName, "\\\\.\\com12");
   EXPECT_EQ(rec.access, (DWORD)(GENERIC_READ | GENERIC_WRITE));
@@ -160,7 +172,7 @@ TEST_F(PortWin32Test, OpenUsesTheNameUnchangedWithoutSharing) {
 TEST_F(PortWin32Test, ConfigurationChangesOnlyTheLineAndReadTimeouts) {
   ASSERT_EQ(sizeof(DCB), 28u);
   OpenPort();
-  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 1);
+  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
   DCB expected = rec.reported;
   expected.BaudRate = 19200;
   expected.ByteSize = 8;
@@ -177,7 +189,7 @@ TEST_F(PortWin32Test, ConfigurationChangesOnlyTheLineAndReadTimeouts) {
 
   // A state that cannot be read leaves zeros beside the four line fields.
   rec.getStateOk = FALSE;
-  ASSERT_EQ(ConfigurePort(4800, 8, NoParity, OneStopBit), 1);
+  ASSERT_EQ(ConfigurePort(4800, 8, NoParity, OneStopBit), 0);
   DCB zeros;
   memset(&zeros, 0, sizeof zeros);
   zeros.DCBlength = 28;
@@ -191,11 +203,13 @@ TEST_F(PortWin32Test, EachFailingStepLogsOneLineAndStops) {
   const char* const stages[] = {"SetCommState", "GetCommTimeouts", "SetCommTimeouts"};
   for (int failing = 0; failing < 3; ++failing) {
     ResetProgramState();
+    InstallFakes();
     rec.calls.clear();
     rec.setStateOk = failing != 0;
     rec.getTimeoutsOk = failing != 1;
     rec.setTimeoutsOk = failing != 2;
-    EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0) << stages[failing];
+    EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), ERROR_ACCESS_DENIED)
+        << stages[failing];
     ASSERT_FALSE(rec.calls.empty());
     EXPECT_EQ(rec.calls.back(), stages[failing]);
     // The system's text keeps its own line end, so the log is compared
@@ -234,34 +248,34 @@ TEST_F(PortWin32Test, ModemLinesReadsAndWrites) {
   EXPECT_EQ(ReadPort(area, 3, 1000), 0);
   EXPECT_EQ(area[3], 0xEE);
 
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), 2);
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), 0);
   EXPECT_EQ(rec.writeSize, 2u);
   EXPECT_EQ(rec.written[0], 0x04);
   EXPECT_EQ(rec.written[1], 0x00);
   rec.writeCount = 1;
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), 0);
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), ERROR_WRITE_FAULT);
   rec.writeCount = 2;
   rec.writeOk = FALSE;
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), 0);
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x04"), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(PortWin32Test, CloseOnceAndNeverTouchTheOldHandle) {
-  EXPECT_EQ(ClosePort(), 1);  // never opened
+  EXPECT_EQ(ClosePort(), ERROR_INVALID_HANDLE);  // never opened
   OpenPort();
   rec.calls.clear();
   EXPECT_EQ(ClosePort(), 0);
-  EXPECT_EQ(ClosePort(), 1);
+  EXPECT_EQ(ClosePort(), ERROR_INVALID_HANDLE);
   SetRts(0);
   SetDtr(0);
   unsigned char area[8];
   EXPECT_EQ(ReadPort(area, 0, sizeof area), 0);
-  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), 0);
+  EXPECT_EQ(WriteCommand((const unsigned char*)"\x03"), ERROR_INVALID_HANDLE);
   EXPECT_EQ(rec.calls, (std::vector<std::string>{"CloseHandle"}));
   EXPECT_TRUE(rec.escapes.empty());
 
   OpenPort();
   rec.closeOk = FALSE;
-  EXPECT_EQ(ClosePort(), 1);
+  EXPECT_EQ(ClosePort(), ERROR_ACCESS_DENIED);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
 }
 

@@ -23,6 +23,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
 #include "refclock/refclock_posix.h"
 #include "support/ntpshm.h"
@@ -163,10 +164,9 @@ TEST(NtpShmProtocol, ValidClearedCountedFieldsCountedValidSetInThatOrder) {
 
   Observed = &segment;
   Snapshots.clear();
-  const NtpShmBarrierFunction barrier = NtpShmBarrier;
-  NtpShmBarrier = Snapshot;
+  Os.Barrier = Snapshot;
   WriteNtpShmSample(&segment, &s);
-  NtpShmBarrier = barrier;
+  ResetOsCalls();
   ASSERT_EQ(4u, Snapshots.size()) << "a barrier between each two steps";
   // 1: the old sample declared invalid before anything else changes.
   EXPECT_EQ(0, Snapshots[0].valid);

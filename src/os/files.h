@@ -1,0 +1,15 @@
+// The log's file calls, portable: each goes through the platform's system-call
+// table (Os in oscalls_posix.h / oscalls_win32.h), so a test can fail them
+// like any other system call. Same contracts as fopen, fputs, fflush and
+// fclose.
+#ifndef DCFSYNC_OS_FILES_H
+#define DCFSYNC_OS_FILES_H
+
+#include <stdio.h>
+
+FILE* OsOpenFile(const char* path, const char* mode);
+int OsPutText(const char* text, FILE* file);
+int OsFlushFile(FILE* file);
+int OsCloseFile(FILE* file);
+
+#endif

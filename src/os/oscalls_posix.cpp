@@ -1,0 +1,30 @@
+// The POSIX system-call table with the system's own calls.
+#include "os/oscalls_posix.h"
+
+#include "os/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+static int SystemOpen(const char* path, int flags) { return open(path, flags); }
+static int SystemControl(int fd, unsigned long request, void* arg) {
+  return ioctl(fd, request, arg);
+}
+static void SystemBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
+
+const OsCalls RealOsCalls = {SystemOpen,    close,         flock,  SystemControl, tcgetattr,
+                             tcsetattr,     poll,          read,   write,         clock_gettime,
+                             clock_settime, fopen,         fputs,  fflush,        fclose,
+                             SystemBarrier};
+OsCalls Os = RealOsCalls;
+
+void ResetOsCalls(void) { Os = RealOsCalls; }
+
+FILE* OsOpenFile(const char* path, const char* mode) { return Os.OpenFile(path, mode); }
+int OsPutText(const char* text, FILE* file) { return Os.PutText(text, file); }
+int OsFlushFile(FILE* file) { return Os.FlushFile(file); }
+int OsCloseFile(FILE* file) { return Os.CloseFile(file); }

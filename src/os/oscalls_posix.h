@@ -1,0 +1,47 @@
+// The system calls of the POSIX program, reached through one table: the
+// port's, the clocks' (read, set, monotonic), the log's files and the
+// shared-memory feed's barrier. The program calls them only through Os, so
+// that a test or a stand-in can put a failing, short or recording call in
+// place of the real one; it is the one seam between the program and the
+// system. Included by the POSIX platform files only.
+#ifndef DCFSYNC_OS_OSCALLS_POSIX_H
+#define DCFSYNC_OS_OSCALLS_POSIX_H
+
+#include <poll.h>
+#include <stdio.h>
+#include <sys/types.h>
+#include <termios.h>
+#include <time.h>
+
+struct OsCalls {
+  // The port.
+  int (*OpenDevice)(const char* path, int flags);           // open
+  int (*CloseDevice)(int fd);                               // close
+  int (*Lock)(int fd, int operation);                       // flock
+  int (*Control)(int fd, unsigned long request, void* arg);  // ioctl
+  int (*GetAttributes)(int fd, struct termios* attributes);
+  int (*SetAttributes)(int fd, int when, const struct termios* attributes);
+  int (*Poll)(struct pollfd* fds, nfds_t count, int timeoutMs);
+  ssize_t (*Read)(int fd, void* buffer, size_t size);
+  ssize_t (*Write)(int fd, const void* buffer, size_t size);
+  // The clocks: CLOCK_MONOTONIC paces the port, CLOCK_REALTIME is the PC
+  // clock, read and set.
+  int (*Clock)(clockid_t clock, struct timespec* now);          // clock_gettime
+  int (*SetClock)(clockid_t clock, const struct timespec* value);  // clock_settime
+  // The log's and the data file's appends.
+  FILE* (*OpenFile)(const char* path, const char* mode);  // fopen
+  int (*PutText)(const char* text, FILE* file);          // fputs
+  int (*FlushFile)(FILE* file);                          // fflush
+  int (*CloseFile)(FILE* file);                          // fclose
+  // The full memory barrier between the steps of a shared-memory sample.
+  void (*Barrier)(void);
+};
+
+// The calls in use; RealOsCalls holds the system's own.
+extern OsCalls Os;
+extern const OsCalls RealOsCalls;
+
+// Puts the system's own calls back into Os.
+void ResetOsCalls(void);
+
+#endif
