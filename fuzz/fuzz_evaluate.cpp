@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  Settings = DefaultSettings;
+  ResetSettings();
   Settings.century = input.ConsumeIntegral<int32_t>();
   Settings.SynchronizeDiff = input.ConsumeIntegral<int32_t>();
   Settings.SynchronizeMaxDiff = input.ConsumeIntegral<int32_t>();

@@ -22,11 +22,6 @@
 
 namespace {
 
-const char* const Keys[] = {"port",       "tz",         "baud",     "timer",
-                            "TimerEnable", "century",   "WriteLog", "WriteData",
-                            "DCFSetTime",  "SynchronizeDiff", "SynchronizeMaxDiff",
-                            "ValidDateTimeCount", "TimerGetDecodedTime"};
-const size_t KeyCount = sizeof Keys / sizeof Keys[0];
 
 bool Blank(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 
@@ -93,7 +88,7 @@ void CheckLookup(const std::string& file, const std::string& section, const std:
                  size_t size, const char* defaultValue) {
   std::vector<char> destination(size, '\x55');
   int found = ReadSettingString(section.c_str(), key.c_str(), destination.data(), size,
-                                defaultValue);
+                                defaultValue, NULL);
   FUZZ_CHECK(memchr(destination.data(), '\0', size) != nullptr);
   std::string expected;
   bool modelFound = ModelLookup(file, section, key, size, &expected);
@@ -107,7 +102,7 @@ void CheckLookup(const std::string& file, const std::string& section, const std:
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FuzzQuietProgram();
   const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  snprintf(SettingsPath, sizeof SettingsPath, "%s/dcfsync-fuzz-%d.ini", dir, (int)getpid());
+  snprintf(Paths.settings, sizeof Paths.settings, "%s/dcfsync-fuzz-%d.ini", dir, (int)getpid());
   return 0;
 }
 
@@ -116,56 +111,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Taken from the end of the input; the file text is what is left.
   uint8_t choice = input.ConsumeIntegral<uint8_t>();
   size_t destinationSize = input.ConsumeIntegralInRange<size_t>(1, 300);
-  std::string section = "[init]", key = Keys[choice % KeyCount];
+  std::string section = "[init]", key = SettingDefinitions[choice % SettingCount].key;
   if (choice >= 0xF0) {
     section = input.ConsumeRandomLengthString(300);
     key = input.ConsumeRandomLengthString(300);
   }
   std::string file = input.ConsumeRemainingBytesAsString();
 
-  FILE* out = fopen(SettingsPath, "wb");
+  FILE* out = fopen(Paths.settings, "wb");
   if (out == NULL) abort();
   fwrite(file.data(), 1, file.size(), out);
   fclose(out);
 
   if (choice & 1) {
-    // Every key as the program reads them at start-up.
-    Settings = DefaultSettings;
-    memset(PortName, 0x55, sizeof PortName);
-    memset(ChronySocket, 0x55, sizeof ChronySocket);
-    LoadSettings();
-    FUZZ_CHECK(memchr(PortName, '\0', sizeof PortName) != nullptr);
-    std::string port;
-    if (!ModelLookup(file, "[init]", "port", sizeof PortName, &port)) port.clear();
-    FUZZ_CHECK(port == PortName);
-    // The integer settings in the order of Keys[2..].
-    static int32_t SettingsRecord::*const fields[] = {
-        &SettingsRecord::baud,       &SettingsRecord::timer,
-        &SettingsRecord::TimerEnable, &SettingsRecord::century,
-        &SettingsRecord::WriteLog,   &SettingsRecord::WriteData,
-        &SettingsRecord::DCFSetTime, &SettingsRecord::SynchronizeDiff,
-        &SettingsRecord::SynchronizeMaxDiff, &SettingsRecord::ValidDateTimeCount,
-        &SettingsRecord::TimerGetDecodedTime};
-    for (size_t k = 2; k < KeyCount; ++k) {
+    // Every key as the program reads them at start-up: each row of the
+    // table against the model, the added ones looked up only because the
+    // file opened.
+    memset(&Settings, 0x55, sizeof Settings);
+    LoadSettings(NULL);
+    for (size_t k = 0; k < SettingCount; ++k) {
+      const SettingDefinition& row = SettingDefinitions[k];
+      const char* field = (const char*)&Settings + row.offset;
       std::string value;
-      int32_t expected = ModelLookup(file, "[init]", Keys[k], SettingTextSize, &value)
-                             ? ModelInteger(value)
-                             : DefaultSettings.*fields[k - 2];
-      FUZZ_CHECK(Settings.*fields[k - 2] == expected);
+      bool found = ModelLookup(file, "[init]", row.key,
+                               row.type == SettingText ? row.size : (size_t)SettingTextSize, &value);
+      if (row.type == SettingText) {
+        FUZZ_CHECK(memchr(field, '\0', row.size) != nullptr);
+        FUZZ_CHECK((found ? value : std::string(row.textDefault)) == field);
+      } else {
+        int32_t actual;
+        memcpy(&actual, field, sizeof actual);
+        FUZZ_CHECK(actual == (found ? ModelInteger(value) : row.integerDefault));
+      }
     }
-    // The feed's two keys, looked up after the thirteen in the file, which
-    // opened.
-    FUZZ_CHECK(memchr(ChronySocket, '\0', sizeof ChronySocket) != nullptr);
-    std::string socketPath;
-    if (!ModelLookup(file, "[init]", "ChronySocket", sizeof ChronySocket, &socketPath)) {
-      socketPath.clear();
-    }
-    FUZZ_CHECK(socketPath == ChronySocket);
-    std::string unitText;
-    int32_t unit = ModelLookup(file, "[init]", "NtpShmUnit", SettingTextSize, &unitText)
-                       ? ModelInteger(unitText)
-                       : -1;
-    FUZZ_CHECK(Settings.NtpShmUnit == unit);
     return 0;
   }
 

@@ -11,7 +11,7 @@ void FuzzQuietProgram(void) {
   if (freopen("/dev/null", "w", stdout) == NULL) abort();
   setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
   tzset();
-  snprintf(LogPath, sizeof LogPath, "/dev/null");
-  snprintf(DataPath, sizeof DataPath, "/dev/null");
-  Settings = DefaultSettings;
+  snprintf(Paths.log, sizeof Paths.log, "/dev/null");
+  snprintf(Paths.data, sizeof Paths.data, "/dev/null");
+  ResetSettings();
 }

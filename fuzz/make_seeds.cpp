@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "clock/telegram.h"
+#include "config/settings.h"
 
 namespace {
 
@@ -73,11 +74,24 @@ std::string Hex(const char* text) {
   return bytes;
 }
 
+// A settings file with every key of the table at its default (a text key
+// with a sample value), in the table's order.
+std::string EveryKey() {
+  std::string text = "[init]\n";
+  for (size_t i = 0; i < SettingCount; ++i) {
+    const SettingDefinition& row = SettingDefinitions[i];
+    text += std::string(row.key) + "=" +
+            (row.type == SettingText ? (i == 0 ? std::string("COM1") : std::string("text"))
+                                     : std::to_string(row.integerDefault)) +
+            "\n";
+  }
+  return text;
+}
+
 void SettingsSeeds() {
+  const std::string everyKey = EveryKey();
   const char* files[] = {
-      ("[init]\nport=COM1\nbaud=19200\ntimer=1\nTimerEnable=0\ncentury=2000\nWriteLog=1\n"
-       "WriteData=0\nDCFSetTime=0\nSynchronizeDiff=100\nSynchronizeMaxDiff=12\n"
-       "ValidDateTimeCount=3\nTimerGetDecodedTime=0\n"),
+      everyKey.c_str(),
       ("; comment\r\n[init]\r\nport = /dev/ttyUSB0 \r\ntimer=5min\r\nTimerEnable=1\r\n"
        "baud=0x10\r\ncentury=fast\r\nSynchronizeDiff=-2\r\n"),
       "[other]\nport=COM9\n[INIT]\nPORT=COM2\ntimer\nTIMER=99999999999999999999\n",

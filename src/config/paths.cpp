@@ -4,46 +4,44 @@
 #include <stdio.h>
 #include <string.h>
 
-char ExeDirectory[PathTextSize];
-char ExeBaseName[PathTextSize];
-char SettingsPath[PathTextSize];
-char LogPath[PathTextSize];
-char DataPath[PathTextSize];
+FilePaths Paths;
+
+void ResetPaths(void) { memset(&Paths, 0, sizeof Paths); }
 
 // Formats directory + separator + base + extension into path; 0 when it does
 // not fit.
 static int FormatPath(char* path, char separator, const char* extension) {
-  int length = snprintf(path, PathTextSize, "%s%c%s%s", ExeDirectory, separator,
-                        ExeBaseName, extension);
+  int length = snprintf(path, PathTextSize, "%s%c%s%s", Paths.directory, separator,
+                        Paths.baseName, extension);
   return length >= 0 && length < PathTextSize;
 }
 
 static int FormatAllPaths(char separator) {
-  int fits = FormatPath(SettingsPath, separator, ".ini");
-  fits &= FormatPath(LogPath, separator, ".log");
-  fits &= FormatPath(DataPath, separator, ".dat");
+  int fits = FormatPath(Paths.settings, separator, ".ini");
+  fits &= FormatPath(Paths.log, separator, ".log");
+  fits &= FormatPath(Paths.data, separator, ".dat");
   return fits;
 }
 
 void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase) {
-  ExeDirectory[0] = '\0';
-  ExeBaseName[0] = '\0';
+  Paths.directory[0] = '\0';
+  Paths.baseName[0] = '\0';
   size_t length = strlen(exePath);
   const char* slash = strrchr(exePath, separator);
   int complete = slash != NULL && length < PathTextSize;
 
   if (complete) {
     size_t directoryLength = (size_t)(slash - exePath);
-    memcpy(ExeDirectory, exePath, directoryLength);
-    ExeDirectory[directoryLength] = '\0';
+    memcpy(Paths.directory, exePath, directoryLength);
+    Paths.directory[directoryLength] = '\0';
 
     const char* name = slash + 1;
     const char* dot = strrchr(exePath, '.');
     if (dot != NULL && dot > slash) {
-      memcpy(ExeBaseName, name, (size_t)(dot - name));
-      ExeBaseName[dot - name] = '\0';
+      memcpy(Paths.baseName, name, (size_t)(dot - name));
+      Paths.baseName[dot - name] = '\0';
     } else if (bareNameIsBase) {
-      memcpy(ExeBaseName, name, length - directoryLength);  // terminator included
+      memcpy(Paths.baseName, name, length - directoryLength);  // terminator included
     } else {
       complete = 0;  // base name stays empty
     }
@@ -51,8 +49,8 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
   if (!FormatAllPaths(separator)) {
     // The derived names would be cut: use none of them.
     complete = 0;
-    ExeDirectory[0] = '\0';
-    ExeBaseName[0] = '\0';
+    Paths.directory[0] = '\0';
+    Paths.baseName[0] = '\0';
     FormatAllPaths(separator);
   }
   if (!complete) printf("Error argv[]!\n");

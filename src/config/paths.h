@@ -10,14 +10,21 @@
 
 enum { PathTextSize = 255 };  // 254 characters and the terminator
 
-extern char ExeDirectory[PathTextSize];
-extern char ExeBaseName[PathTextSize];
-extern char SettingsPath[PathTextSize];
-extern char LogPath[PathTextSize];
-extern char DataPath[PathTextSize];
+// The program's file names, owned by the driver: derived once at start-up,
+// read-only after that.
+struct FilePaths {
+  char directory[PathTextSize];  // the executable's directory
+  char baseName[PathTextSize];   // its name without the extension
+  char settings[PathTextSize];   // directory + separator + baseName + ".ini"
+  char log[PathTextSize];        // ... ".log"
+  char data[PathTextSize];       // ... ".dat"
+};
+extern FilePaths Paths;
 
-// Fills the five path texts from the executable's path with the given
-// directory separator.
+// Empties every path text.
+void ResetPaths(void);
+
+// Fills Paths from the executable's path with the given directory separator.
 //
 // The directory is everything before the last separator, the base name what
 // lies between that separator and the last "." after it. Where that cannot be

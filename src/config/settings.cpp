@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -15,42 +16,60 @@ static void ReportToConsole(const char* message) {
   fflush(stdout);
 }
 
-SettingsReporter SettingsReport = ReportToConsole;
-
-// Formats one problem line and hands it to SettingsReport.
-static void ReportProblem(const char* format, ...)
+// Formats one problem line and hands it to report (the console when NULL).
+static void ReportProblem(SettingsReporter report, const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+    __attribute__((format(printf, 2, 3)))
 #endif
     ;
-static void ReportProblem(const char* format, ...) {
+static void ReportProblem(SettingsReporter report, const char* format, ...) {
   char message[SettingTextSize + PathTextSize + 32];
   va_list args;
   va_start(args, format);
   vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  SettingsReport(message);
+  (report != NULL ? report : ReportToConsole)(message);
 }
 
-const SettingsRecord DefaultSettings = {
-    19200,  // baud
-    1,      // timer
-    0,      // TimerEnable
-    2000,   // century
-    1,      // WriteLog
-    0,      // WriteData
-    0,      // DCFSetTime
-    100,    // SynchronizeDiff
-    12,     // SynchronizeMaxDiff
-    3,      // ValidDateTimeCount
-    0,      // TimerGetDecodedTime
-    -1,     // NtpShmUnit
-};
+#define TEXT_SETTING(key, field, help) \
+  {#key, SettingText, offsetof(SettingsRecord, field), sizeof(SettingsRecord::field), 0, "", 0, help}
+#define INTEGER_SETTING(key, value, added, help) \
+  {#key, SettingInteger, offsetof(SettingsRecord, key), 0, value, "", added, help}
 
-SettingsRecord Settings = DefaultSettings;
-char PortName[PortNameSize];
-char ChronySocket[SettingTextSize];
-int SettingsFileRead;
+// The keys in the order they are looked up: the thirteen first, then the
+// added ones.
+const SettingDefinition SettingDefinitions[] = {
+    TEXT_SETTING(port, port, "serial device of the receiver, e.g. COM1 or /dev/ttyUSB0"),
+    TEXT_SETTING(tz, tz, "read but not used (the PC's own time zone applies)"),
+    INTEGER_SETTING(baud, 19200, 0, "bit rate of the serial port"),
+    INTEGER_SETTING(timer, 1, 0, "minutes from one poll to the next"),
+    INTEGER_SETTING(TimerEnable, 0, 0, "non-zero: poll every timer minutes until Ctrl-C"),
+    INTEGER_SETTING(century, 2000, 0, "added to the telegram's two-digit year"),
+    INTEGER_SETTING(WriteLog, 1, 0, "non-zero: append every message to the log file"),
+    INTEGER_SETTING(WriteData, 0, 0, "non-zero: append every raw telegram to the data file"),
+    INTEGER_SETTING(DCFSetTime, 0, 0, "non-zero: set the PC clock from the telegrams"),
+    INTEGER_SETTING(SynchronizeDiff, 100, 0, "least difference in ms that is corrected"),
+    INTEGER_SETTING(SynchronizeMaxDiff, 12, 0, "greatest difference in hours still corrected"),
+    INTEGER_SETTING(ValidDateTimeCount, 3, 0, "valid telegrams of new minutes before a set"),
+    INTEGER_SETTING(TimerGetDecodedTime, 0, 0, "non-zero: ask for the module's decoded time"),
+    {"ChronySocket", SettingText, offsetof(SettingsRecord, ChronySocket),
+     sizeof(SettingsRecord::ChronySocket), 0, "", 1, "path of chronyd's SOCK socket; empty: off"},
+    INTEGER_SETTING(NtpShmUnit, -1, 1, "NTP shared-memory unit 0 to 255; -1: off"),
+};
+const size_t SettingCount = sizeof SettingDefinitions / sizeof SettingDefinitions[0];
+
+#undef TEXT_SETTING
+#undef INTEGER_SETTING
+
+SettingsRecord Settings;
+
+// The field a row fills in record.
+static char* TextField(SettingsRecord* record, const SettingDefinition& row) {
+  return (char*)record + row.offset;
+}
+static int32_t* IntegerField(SettingsRecord* record, const SettingDefinition& row) {
+  return (int32_t*)(void*)((char*)record + row.offset);
+}
 
 static int IsWhiteSpace(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 
@@ -61,6 +80,18 @@ static void CopyText(char* destination, size_t size, const char* source) {
   if (length >= size) length = size - 1;
   memmove(destination, source, length);
   destination[length] = '\0';
+}
+
+void ResetSettings(void) {
+  memset(&Settings, 0, sizeof Settings);
+  for (size_t i = 0; i < SettingCount; ++i) {
+    const SettingDefinition& row = SettingDefinitions[i];
+    if (row.type == SettingText) {
+      CopyText(TextField(&Settings, row), row.size, row.textDefault);
+    } else {
+      *IntegerField(&Settings, row) = row.integerDefault;
+    }
+  }
 }
 
 char* UpperCase(char* text) {
@@ -85,14 +116,16 @@ char* TrimLeft(char* text) {
 
 char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
 
-int ReadSettingString(const char* section, const char* key, char* destination, size_t size,
-                      const char* defaultValue) {
+// ReadSettingString, also telling in *fileRead whether the file could be
+// opened and read (up to the key or to its end).
+static int LookUp(const char* section, const char* key, char* destination, size_t size,
+                  const char* defaultValue, SettingsReporter report, int* fileRead) {
   CopyText(destination, size, defaultValue);
-  FILE* file = fopen(SettingsPath, "rb");
-  SettingsFileRead = file != NULL ? 1 : 0;
+  FILE* file = fopen(Paths.settings, "rb");
+  *fileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
     StatusFromFailedCall(errno);
-    ReportProblem("Can't open file %s", SettingsPath);
+    ReportProblem(report, "Can't open file %s", Paths.settings);
     return 0;
   }
 
@@ -111,10 +144,10 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   for (;;) {
     if (fgets(line, sizeof line, file) == NULL) {
       if (!feof(file)) {
-        SettingsFileRead = 0;
+        *fileRead = 0;
         int code = errno;
         StatusFromFailedCall(code);
-        ReportProblem("Read error %d on %s", code, SettingsPath);
+        ReportProblem(report, "Read error %d on %s", code, Paths.settings);
       }
       fclose(file);
       return 0;
@@ -138,6 +171,12 @@ int ReadSettingString(const char* section, const char* key, char* destination, s
   }
 }
 
+int ReadSettingString(const char* section, const char* key, char* destination, size_t size,
+                      const char* defaultValue, SettingsReporter report) {
+  int fileRead = 0;
+  return LookUp(section, key, destination, size, defaultValue, report, &fileRead);
+}
+
 // Decimal conversion: blanks, optional sign, digits up to the first other
 // byte, clamped to the 32-bit range.
 static int32_t TextToInt(const char* text) {
@@ -156,40 +195,40 @@ static int32_t TextToInt(const char* text) {
 }
 
 int ReadSettingInt(const char* section, const char* key, int32_t* destination,
-                   int32_t defaultValue) {
+                   int32_t defaultValue, SettingsReporter report) {
   *destination = defaultValue;
   char text[SettingTextSize];
-  if (!ReadSettingString(section, key, text, sizeof text, "")) return 0;
+  if (!ReadSettingString(section, key, text, sizeof text, "", report)) return 0;
   *destination = TextToInt(text);
   return 1;
 }
 
-void LoadSettings(void) {
+void LoadSettings(SettingsReporter report) {
   static const char section[] = "[init]";
-  char tz[SettingTextSize];  // looked up for compatibility, not used
-  const SettingsRecord& d = DefaultSettings;
-  ReadSettingString(section, "port", PortName, sizeof PortName, "");
-  ReadSettingString(section, "tz", tz, sizeof tz, "");
-  ReadSettingInt(section, "baud", &Settings.baud, d.baud);
-  ReadSettingInt(section, "timer", &Settings.timer, d.timer);
-  ReadSettingInt(section, "TimerEnable", &Settings.TimerEnable, d.TimerEnable);
-  ReadSettingInt(section, "century", &Settings.century, d.century);
-  ReadSettingInt(section, "WriteLog", &Settings.WriteLog, d.WriteLog);
-  ReadSettingInt(section, "WriteData", &Settings.WriteData, d.WriteData);
-  ReadSettingInt(section, "DCFSetTime", &Settings.DCFSetTime, d.DCFSetTime);
-  ReadSettingInt(section, "SynchronizeDiff", &Settings.SynchronizeDiff, d.SynchronizeDiff);
-  ReadSettingInt(section, "SynchronizeMaxDiff", &Settings.SynchronizeMaxDiff,
-                 d.SynchronizeMaxDiff);
-  ReadSettingInt(section, "ValidDateTimeCount", &Settings.ValidDateTimeCount,
-                 d.ValidDateTimeCount);
-  ReadSettingInt(section, "TimerGetDecodedTime", &Settings.TimerGetDecodedTime,
-                 d.TimerGetDecodedTime);
-
-  // The feed to the time daemon: looked up after the thirteen, and only in
-  // a file that could be opened and read.
-  ChronySocket[0] = '\0';
-  Settings.NtpShmUnit = d.NtpShmUnit;
-  if (SettingsFileRead == 0) return;
-  ReadSettingString(section, "ChronySocket", ChronySocket, sizeof ChronySocket, "");
-  ReadSettingInt(section, "NtpShmUnit", &Settings.NtpShmUnit, d.NtpShmUnit);
+  int fileRead = 0;     // what the last of the thirteen found
+  int addedRead = 0;    // what an added key's lookup found: not asked
+  for (size_t i = 0; i < SettingCount; ++i) {
+    const SettingDefinition& row = SettingDefinitions[i];
+    if (row.added && !fileRead) {
+      // Not looked up: the default stands.
+      if (row.type == SettingText) {
+        CopyText(TextField(&Settings, row), row.size, row.textDefault);
+      } else {
+        *IntegerField(&Settings, row) = row.integerDefault;
+      }
+      continue;
+    }
+    if (row.type == SettingText) {
+      LookUp(section, row.key, TextField(&Settings, row), row.size, row.textDefault, report,
+             row.added ? &addedRead : &fileRead);
+    } else {
+      char text[SettingTextSize];
+      if (LookUp(section, row.key, text, sizeof text, "", report,
+                 row.added ? &addedRead : &fileRead)) {
+        *IntegerField(&Settings, row) = TextToInt(text);
+      } else {
+        *IntegerField(&Settings, row) = row.integerDefault;
+      }
+    }
+  }
 }

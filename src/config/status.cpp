@@ -5,4 +5,6 @@
 
 int RunStatus = 0;
 
+void ResetRunStatus(void) { RunStatus = 0; }
+
 void StatusFromFailedCall(int code) { RunStatus = code != 0 ? code : EIO; }

@@ -18,6 +18,9 @@
 // ends the process with its own status and never looks at it).
 extern int RunStatus;
 
+// Puts the status back to 0, as at start.
+void ResetRunStatus(void);
+
 // Stores code, the error number a failed library call left (errno, or
 // the system's code where errno has none), as the run's status. A code of 0
 // (a failure that left no code) is stored as EIO, so that a failure never

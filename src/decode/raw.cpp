@@ -82,7 +82,7 @@ void DecodeRawTelegramFrame(const unsigned char* frame) {
   if (complete && Settings.WriteData != 0) {
     char line[DataLineSize];
     BuildDataLine(frame, line, sizeof line);
-    AppendLine(line, DataPath);
+    AppendLine(line, Paths.data);
   }
   if (!complete) {
     ContValidTime = 0;

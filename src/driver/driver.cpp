@@ -64,9 +64,9 @@ static void Shutdown(void) {
   SetRts(0);
   SetDtr(0);
   if (ClosePort() != 0) {
-    LogMessage("Can't close %s", PortName);
+    LogMessage("Can't close %s", Settings.port);
   } else {
-    LogMessage("%s closed", PortName);
+    LogMessage("%s closed", Settings.port);
   }
 }
 
@@ -126,15 +126,14 @@ int RunProgram(int argc, char** argv) {
   static char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
-  SettingsReport = LogText;
-  LoadSettings();
+  LoadSettings(LogText);
   StartReferenceFeed();
   TrustedTelegramHook = FeedReferenceClock;
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() != 0) {
     RunStatus = StatusOpenFailed;
-    LogMessage("%s not opened", PortName);
+    LogMessage("%s not opened", Settings.port);
     return Final();
   }
   if (EndClaimed.load() != 0) {
@@ -145,11 +144,11 @@ int RunProgram(int argc, char** argv) {
     HaltIfInterrupted();
   }
   RunStatus = 0;
-  LogMessage("%s opened", PortName);
+  LogMessage("%s opened", Settings.port);
 
   if (ConfigurePort(Settings.baud, 8, NoParity, OneStopBit) != 0) {
     RunStatus = StatusConfigureFailed;
-    LogMessage("Can't set %s", PortName);
+    LogMessage("Can't set %s", Settings.port);
     Shutdown();
     return Final();
   }

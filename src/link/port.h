@@ -1,7 +1,7 @@
 // Serial port access: the one port on which the receiver module hangs.
 //
 // All operations act on the one process-wide PortHandle; none takes a handle.
-// The driver opens the port by PortName, configures it, raises RTS and DTR to
+// The driver opens the port by Settings.port, configures it, raises RTS and DTR to
 // power the module, exchanges commands (ReadPort, WriteCommand), lowers the
 // lines and closes. The Ctrl-C path may lower the lines and close the port at
 // any moment, also while the main path is inside a read or a write.
@@ -43,7 +43,7 @@ enum {
 // one stop bit (the Windows DCB values).
 enum { NoParity = 0, OneStopBit = 0 };
 
-// Opens the port named PortName for reading and writing, exclusively: a
+// Opens the port named Settings.port for reading and writing, exclusively: a
 // port that another process holds cannot be opened. Stores the handle in
 // PortHandle (InvalidPortHandle when the port cannot be opened) and returns
 // 0, or the error number of the failed open or lock. Logs nothing.

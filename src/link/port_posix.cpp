@@ -57,7 +57,7 @@ static int Failure(void) { return errno != 0 ? errno : EIO; }
 int OpenPort(void) {
   // Non-blocking: reads are paced by poll, and an open never waits for a
   // carrier. No controlling terminal is taken.
-  int fd = Os.OpenDevice(PortName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = Os.OpenDevice(Settings.port, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   int failed = fd < 0 ? Failure() : 0;
   if (fd >= 0) {
     // Exclusive use: a lock that a second opener (this program or any other

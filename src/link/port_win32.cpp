@@ -46,7 +46,7 @@ static int Failure(void) {
 
 int OpenPort(void) {
   // Share mode 0: a port another process holds cannot be opened.
-  HANDLE handle = Os.CreateFileA(PortName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+  HANDLE handle = Os.CreateFileA(Settings.port, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                  OPEN_EXISTING, 0, NULL);
   PortHandle.store((PortHandleValue)handle);
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;

@@ -115,7 +115,7 @@ void LogLine(const char* message) {
   fflush(stdout);
   if (Settings.WriteLog == 0) return;
   int opened = 0;
-  int failed = AppendToFile(line, LogPath, &opened);
+  int failed = AppendToFile(line, Paths.log, &opened);
   if (!opened) {
     printf("Cannot open logfile, error %d\n", failed);
     fflush(stdout);

@@ -4,7 +4,7 @@
 // Every message is formatted into MessageBuffer first and then handed to
 // LogLine, which puts the local date and time in front of it, shows it on
 // the console and, while the WriteLog setting is on, appends it to the log
-// file at LogPath. Files are opened for one line and closed again at once;
+// file at Paths.log. Files are opened for one line and closed again at once;
 // nothing here is ever truncated.
 #ifndef DCFSYNC_LOG_LOG_H
 #define DCFSYNC_LOG_LOG_H
@@ -43,7 +43,7 @@ void LogText(const char* text);
 void FormatTimestamp(char* buffer, size_t size);
 
 // Shows prefix + message + newline on the console and, while WriteLog is on,
-// appends the same line to LogPath. A message longer than MaxMessageLength
+// appends the same line to Paths.log. A message longer than MaxMessageLength
 // characters is cut to that length. When the log file cannot be opened the
 // console also gets "Cannot open logfile, error %d\n". A failed open, write,
 // flush or close of the log file stores its error number as the run's status

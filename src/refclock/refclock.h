@@ -1,7 +1,7 @@
 // The feed to the system's time daemon: every telegram the clock-setting
 // rule would trust (valid, ContValidTime at or above ValidDateTimeCount)
 // becomes one sample of reference time against system time, handed to
-// chronyd through its SOCK reference-clock socket (ChronySocket) and to any
+// chronyd through its SOCK reference-clock socket (Settings.ChronySocket) and to any
 // NTP daemon through the NTP shared-memory segment (NtpShmUnit). The daemon
 // filters the samples and steers the clock; DCFSetTime does not matter here.
 //
@@ -57,7 +57,7 @@ int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample);
 // (negative before 1970); month 1..12 and day 1..31 expected.
 int64_t DaysSince1970(int32_t year, int32_t month, int32_t day);
 
-// Starts the feed from the settings (ChronySocket, Settings.NtpShmUnit),
+// Starts the feed from the settings (Settings.ChronySocket, Settings.NtpShmUnit),
 // after LoadSettings, stopping a feed that runs. A socket path that does not
 // fit a socket address whole is refused with one log line
 // ("ChronySocket too long (N characters, at most M), feed off: PATH"); a unit

@@ -192,12 +192,12 @@ void StopReferenceFeed(void) {
 
 void StartReferenceFeed(void) {
   StopReferenceFeed();
-  size_t length = strlen(ChronySocket);
+  size_t length = strlen(Settings.ChronySocket);
   if (length >= (size_t)SocketPathSize) {
     LogMessage("ChronySocket too long (%d characters, at most %d), feed off: %s", (int)length,
-               (int)SocketPathSize - 1, ChronySocket);
+               (int)SocketPathSize - 1, Settings.ChronySocket);
   } else {
-    memcpy(Feed.chronyPath, ChronySocket, length + 1);
+    memcpy(Feed.chronyPath, Settings.ChronySocket, length + 1);
   }
 
   int32_t unit = Settings.NtpShmUnit;

@@ -60,8 +60,8 @@ class LinkSimulatorTest : public testing::Test {
     std::string port = sim_.Line();
     ASSERT_FALSE(port.empty());
     ASSERT_LT(port.size(), (size_t)PortNameSize);
-    snprintf(PortName, PortNameSize, "%s", port.c_str());
-    ASSERT_EQ(OpenPort(), 0) << PortName;
+    snprintf(Settings.port, PortNameSize, "%s", port.c_str());
+    ASSERT_EQ(OpenPort(), 0) << Settings.port;
     ASSERT_EQ(ConfigurePort(Settings.baud, 8, NoParity, OneStopBit), 0);
     SetRts(1);
     SetDtr(1);

@@ -42,7 +42,7 @@ class LinkTest : public testing::Test {
   void SetUp() override {
     ResetProgramState();
     ASSERT_TRUE(ModuleLineOpen());
-    ASSERT_EQ(OpenPort(), 0) << PortName;
+    ASSERT_EQ(OpenPort(), 0) << Settings.port;
     ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
     ModuleDiscard();
   }

@@ -56,11 +56,11 @@ TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
   EXPECT_EQ(ClosePort(), 0);
   EXPECT_TRUE(OpenedByAnotherProcess());
 
-  snprintf(PortName, PortNameSize, "/dev/no-such-port");
+  snprintf(Settings.port, PortNameSize, "/dev/no-such-port");
   RunStatus = 1234;
   EXPECT_EQ(OpenPort(), ENOENT);
   EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
-  PortName[0] = '\0';
+  Settings.port[0] = '\0';
   EXPECT_EQ(OpenPort(), ENOENT);
   EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), EBADF);
   EXPECT_EQ(RunStatus, 1234);

@@ -6,7 +6,7 @@
 #include <stddef.h>
 
 // Opens the module side and puts the name of the port under test into
-// PortName. Returns false (with a reason on stderr) when no line is available.
+// Settings.port. Returns false (with a reason on stderr) when no line is available.
 bool ModuleLineOpen();
 void ModuleLineClose();
 

@@ -21,7 +21,7 @@ bool ModuleLineOpen() {
   }
   char name[64];
   if (ptsname_r(master, name, sizeof name) != 0 || strlen(name) >= PortNameSize) return false;
-  memcpy(PortName, name, strlen(name) + 1);
+  memcpy(Settings.port, name, strlen(name) + 1);
   return true;
 }
 

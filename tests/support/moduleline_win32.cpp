@@ -10,7 +10,7 @@
 static HANDLE module = INVALID_HANDLE_VALUE;
 
 bool ModuleLineOpen() {
-  snprintf(PortName, PortNameSize, "COM1");
+  snprintf(Settings.port, PortNameSize, "COM1");
   module = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   if (module == INVALID_HANDLE_VALUE) {
     fprintf(stderr, "cannot open COM2 (error %lu): run through the serial test runner\n",

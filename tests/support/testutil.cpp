@@ -50,18 +50,17 @@ testing::Environment* const InstalledFakeClock =
 
 void ResetProgramState() {
   ResetTestOsCalls();
-  Settings = DefaultSettings;
-  SettingsReport = LogText;  // as the program sets it
-  TrustedTelegramHook = FeedReferenceClock;  // likewise
-  PortName[0] = '\0';
-  RunStatus = 0;
+  ResetSettings();
+  ResetPaths();
+  ResetRunStatus();
+  TrustedTelegramHook = FeedReferenceClock;  // as the program sets it
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);
   ResetFakeClock();
   std::string dir = ScratchDirectory();
-  SetPath(SettingsPath, dir + "t.ini");
-  SetPath(LogPath, dir + "t.log");
-  SetPath(DataPath, dir + "t.dat");
+  SetPath(Paths.settings, dir + "t.ini");
+  SetPath(Paths.log, dir + "t.log");
+  SetPath(Paths.data, dir + "t.dat");
 }
 
 std::string ReadFile(const std::string& path) {
@@ -114,7 +113,7 @@ std::vector<std::string> LogMessages(const std::string& text) {
 
 std::vector<std::string> LoggedMessages() {
   std::vector<std::string> messages;
-  for (std::string line : SplitLines(ReadFile(LogPath))) {
+  for (std::string line : SplitLines(ReadFile(Paths.log))) {
     if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
     messages.push_back(StripTimestamp(line));
   }

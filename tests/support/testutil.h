@@ -39,7 +39,7 @@ std::string StripTimestamp(const std::string& line);
 // countdown, "Cannot open logfile, ...") are left out.
 std::vector<std::string> LogMessages(const std::string& text);
 
-// The messages of the log file at LogPath; every line must carry a timestamp.
+// The messages of the log file at Paths.log; every line must carry a timestamp.
 std::vector<std::string> LoggedMessages();
 
 #endif

@@ -60,7 +60,7 @@ TEST(ReceivedTelegrams, DecodeToTheirListedTimeWithTheListedParityProblems) {
     for (int n = 0; n < 59; ++n) {
       if (r.bits[n] == '1') frame[15 + n / 8] |= (unsigned char)(1u << (n % 8));
     }
-    remove(LogPath);
+    remove(Paths.log);
     testing::internal::CaptureStdout();  // the console copy of the log lines
     DecodeRawTelegramFrame(frame);
     testing::internal::GetCapturedStdout();

@@ -69,7 +69,7 @@ TEST_F(RawDecoder, CleanFrameIsEvaluatedAndWrittenToTheDataFile) {
   EXPECT_EQ(LastTelegram.month, 12);
   EXPECT_EQ(LastTelegram.weekday, 2);
 
-  std::string data = ReadFile(DataPath);
+  std::string data = ReadFile(Paths.data);
   if (data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0)
     data.erase(data.size() - 2, 1);  // Windows writes the line end in text mode
   ASSERT_EQ(data.size(), 138u) << data;
@@ -92,7 +92,7 @@ TEST_F(RawDecoder, IncompleteFrameIsRejectedWithOneMessage) {
     DecodeRawTelegramFrame(frame.bytes);
     EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"Bad data!"});
     EXPECT_EQ(ContValidTime, 0);
-    EXPECT_FALSE(FileExists(DataPath));
+    EXPECT_FALSE(FileExists(Paths.data));
   }
 }
 
@@ -145,7 +145,7 @@ TEST_F(RawDecoder, FieldValuesAtTheirEdges) {
 
 TEST_F(RawDecoder, NoDataLineWhileWriteDataIsOff) {
   DecodeRawTelegramFrame(CleanRawFrame);
-  EXPECT_FALSE(FileExists(DataPath));
+  EXPECT_FALSE(FileExists(Paths.data));
 }
 
 TEST(RawHelpers, BcdParityAndBitText) {
@@ -203,7 +203,7 @@ TEST_F(DecodedDecoder, ValuesAndFlagsAreTakenAsSent) {
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:0 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.12.2026 Tuesday");
   EXPECT_EQ(ContValidTime, 1);
-  EXPECT_FALSE(FileExists(DataPath));  // this frame never goes to the data file
+  EXPECT_FALSE(FileExists(Paths.data));  // this frame never goes to the data file
 
   ResetProgramState();
   DecodeDecodedTimeFrame(DecodedFrame().Byte(4, 0xAC).Byte(0, 0x84).Byte(8, 99).bytes);

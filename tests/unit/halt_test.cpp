@@ -31,7 +31,7 @@ TEST(HaltOutput, NothingComesAfterTheHaltingLine) {
   std::thread polls([&] {
     for (;;) {
       LogLine("a log line");
-      AppendLine("a data line\n", DataPath);
+      AppendLine("a data line\n", Paths.data);
       ++written;
     }
   });
@@ -39,8 +39,8 @@ TEST(HaltOutput, NothingComesAfterTheHaltingLine) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   HaltOutput("\nCtrl-C\n");
-  std::string logAtHalt = ReadFile(LogPath);
-  std::string dataAtHalt = ReadFile(DataPath);
+  std::string logAtHalt = ReadFile(Paths.log);
+  std::string dataAtHalt = ReadFile(Paths.data);
   // Each stops at its next write and goes no further.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   long shownAtStop = shown.load(), writtenAtStop = written.load();
@@ -62,8 +62,8 @@ TEST(HaltOutput, NothingComesAfterTheHaltingLine) {
   EXPECT_EQ(console.size() - last.size(), console.find(last)) << "the halting line came early";
   // The files were left as they were at the halt (the line being written
   // then was finished first).
-  EXPECT_EQ(logAtHalt, ReadFile(LogPath));
-  EXPECT_EQ(dataAtHalt, ReadFile(DataPath));
+  EXPECT_EQ(logAtHalt, ReadFile(Paths.log));
+  EXPECT_EQ(dataAtHalt, ReadFile(Paths.data));
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
   std::string prefix = console.substr(0, TimestampLength);
   EXPECT_TRUE(prefix == Stamp(before) || prefix == Stamp(after)) << prefix;
   EXPECT_EQ(StripTimestamp(console), "Receive error!\n");
-  EXPECT_EQ(Unix(ReadFile(LogPath)), console);
+  EXPECT_EQ(Unix(ReadFile(Paths.log)), console);
 
   // An empty message leaves the prefix with its blank and the newline.
   console = Logged("");
@@ -66,13 +66,13 @@ TEST_F(Logging, LineGoesToConsoleAndLogFileWithLocalTimePrefix) {
 }
 
 TEST_F(Logging, LogFileIsCreatedThenExtendedNeverOverwritten) {
-  ASSERT_FALSE(FileExists(LogPath));
+  ASSERT_FALSE(FileExists(Paths.log));
   Logged("first");
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"first"});
   Logged("second");
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"first", "second"}));
 
-  WriteFile(LogPath, "01.01.2020 00:00:00 earlier run\n");
+  WriteFile(Paths.log, "01.01.2020 00:00:00 earlier run\n");
   Logged("third");
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"earlier run", "third"}));
 }
@@ -106,13 +106,13 @@ TEST_F(Logging, RunStatusIsKeptWhenNothingFails) {
   RunStatus = 0;
   EXPECT_EQ(StripTimestamp(Logged("console only")), "console only\n");
   EXPECT_EQ(RunStatus, 0);
-  EXPECT_FALSE(FileExists(LogPath));
+  EXPECT_FALSE(FileExists(Paths.log));
 }
 
 TEST_F(Logging, LogFileThatCannotBeOpenedIsReportedOnTheConsole) {
   const std::string dir = ScratchDirectory() + "later";
   const std::string path = dir + (char)std::filesystem::path::preferred_separator + "t.log";
-  snprintf(LogPath, PathTextSize, "%s", path.c_str());
+  snprintf(Paths.log, PathTextSize, "%s", path.c_str());
   RunStatus = 0;
   std::string console = Logged("lost line");
   int code = RunStatus;
@@ -141,7 +141,7 @@ TEST_F(Logging, AppendLineAddsTheTextUnchanged) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(RunStatus, 999);
   EXPECT_EQ(Unix(ReadFile(path)), "one two\nthree\n");
-  EXPECT_FALSE(FileExists(LogPath));
+  EXPECT_FALSE(FileExists(Paths.log));
 }
 
 TEST_F(Logging, AppendLineReportsAFileThatCannotBeOpened) {
@@ -156,7 +156,7 @@ TEST_F(Logging, AppendLineReportsAFileThatCannotBeOpened) {
   EXPECT_NE(code, 0);
   EXPECT_EQ(console, "Cannot open file " + path + ", error " + std::to_string(code) + "\n");
   EXPECT_TRUE(std::filesystem::is_directory(path));
-  EXPECT_FALSE(FileExists(LogPath));
+  EXPECT_FALSE(FileExists(Paths.log));
 }
 
 // The message of the single line LogSystemError logged, its line ends removed.
@@ -164,14 +164,14 @@ std::string SystemErrorMessage(uint32_t code) {
   testing::internal::CaptureStdout();
   LogSystemError(code);
   testing::internal::GetCapturedStdout();
-  std::string line = ReadFile(LogPath);
+  std::string line = ReadFile(Paths.log);
   EXPECT_TRUE(HasTimestampPrefix(line)) << line;
   std::string message = line.substr(std::min<size_t>(20, line.size()));
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
     message.pop_back();
   }
   EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-  std::filesystem::remove(LogPath);
+  std::filesystem::remove(Paths.log);
   return message;
 }
 
@@ -201,15 +201,15 @@ namespace {
 TEST_F(Logging, WriteThatFailsOnAFullDiskBecomesTheRunStatus) {
   const char full[] = "/dev/full";
   if (!std::filesystem::exists(full)) GTEST_SKIP() << "no " << full;
-  const std::string good = LogPath;
-  snprintf(LogPath, PathTextSize, "%s", full);
+  const std::string good = Paths.log;
+  snprintf(Paths.log, PathTextSize, "%s", full);
   RunStatus = 0;
   // The line reaches the console; the log opened, so no "Cannot open" line.
   EXPECT_EQ(StripTimestamp(Logged("lost to a full disk")), "lost to a full disk\n");
   EXPECT_EQ(RunStatus, ENOSPC);
 
   // A later line that is written keeps the status as it is.
-  snprintf(LogPath, PathTextSize, "%s", good.c_str());
+  snprintf(Paths.log, PathTextSize, "%s", good.c_str());
   Logged("written");
   EXPECT_EQ(RunStatus, ENOSPC);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"written"});

@@ -8,6 +8,7 @@
 
 #include "config/paths.h"
 #include "config/settings.h"
+#include "log/log.h"
 #include "support/testutil.h"
 
 namespace {
@@ -15,13 +16,13 @@ namespace {
 // Runs DeriveFilePathsWith over stale path texts and describes the result as
 // "console output | directory | base name | settings | log | data".
 std::string Derive(const std::string& exePath, char separator, int bareNameIsBase) {
-  for (char* text : {ExeDirectory, ExeBaseName, SettingsPath, LogPath, DataPath}) {
+  for (char* text : {Paths.directory, Paths.baseName, Paths.settings, Paths.log, Paths.data}) {
     snprintf(text, PathTextSize, "stale");
   }
   testing::internal::CaptureStdout();
   DeriveFilePathsWith(exePath.c_str(), separator, bareNameIsBase);
   std::string result = testing::internal::GetCapturedStdout();
-  for (const char* text : {ExeDirectory, ExeBaseName, SettingsPath, LogPath, DataPath}) {
+  for (const char* text : {Paths.directory, Paths.baseName, Paths.settings, Paths.log, Paths.data}) {
     result += std::string(" | ") + text;
   }
   return result;
@@ -97,18 +98,18 @@ TEST(FilePaths, SettingsAreFoundBesideTheExecutable) {
   testing::internal::CaptureStdout();
   DeriveFilePaths((dir + "rx.exe").c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(std::string(LogPath), dir + "rx.log");
-  EXPECT_EQ(std::string(DataPath), dir + "rx.dat");
+  EXPECT_EQ(std::string(Paths.log), dir + "rx.log");
+  EXPECT_EQ(std::string(Paths.data), dir + "rx.dat");
   WriteFile(dir + "rx.ini", "[init]\nport=COM2\n");
-  LoadSettings();
-  EXPECT_STREQ(PortName, "COM2");
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.port, "COM2");
 
   // A bare file name names the files on POSIX only.
   const bool posix = std::filesystem::path::preferred_separator == '/';
   testing::internal::CaptureStdout();
   DeriveFilePaths((dir + "dcfsync").c_str());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), posix ? "" : "Error argv[]!\n");
-  EXPECT_EQ(std::string(SettingsPath), dir + (posix ? "dcfsync.ini" : ".ini"));
+  EXPECT_EQ(std::string(Paths.settings), dir + (posix ? "dcfsync.ini" : ".ini"));
 }
 
 TEST(ExecutablePath, ComesFromTheSystemNotFromTheFirstArgument) {

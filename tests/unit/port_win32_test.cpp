@@ -148,7 +148,7 @@ class PortWin32Test : public testing::Test {
     rec.reported.EvtChar = 'e';
     rec.reportedTimeouts = {5, 6, 7, 8, 9};
     InstallFakes();
-    snprintf(PortName, PortNameSize, "\\\\.\\com12");
+    snprintf(Settings.port, PortNameSize, "\\\\.\\com12");
   }
   void TearDown() override {
     PortHandle.store(InvalidPortHandle);
@@ -214,9 +214,9 @@ TEST_F(PortWin32Test, EachFailingStepLogsOneLineAndStops) {
     EXPECT_EQ(rec.calls.back(), stages[failing]);
     // The system's text keeps its own line end, so the log is compared
     // whole: one time-stamped line, the same text a direct call logs.
-    std::string logged = ReadFile(LogPath);
+    std::string logged = ReadFile(Paths.log);
     LogSystemError(ERROR_ACCESS_DENIED);
-    std::string both = ReadFile(LogPath);
+    std::string both = ReadFile(Paths.log);
     ASSERT_GT(logged.size(), 20u);
     ASSERT_EQ(both.size(), 2 * logged.size()) << stages[failing];
     EXPECT_TRUE(HasTimestampPrefix(logged));

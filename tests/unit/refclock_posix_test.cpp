@@ -101,20 +101,20 @@ class Feed : public testing::Test {
   void SetUp() override {
     ResetProgramState();
     StopReferenceFeed();
-    ChronySocket[0] = '\0';
+    Settings.ChronySocket[0] = '\0';
     Settings.NtpShmUnit = -1;
     dir = SocketDirectory();
     ASSERT_FALSE(dir.empty());
   }
   void TearDown() override {
     StopReferenceFeed();
-    ChronySocket[0] = '\0';
+    Settings.ChronySocket[0] = '\0';
     RemoveShmUnit(unit);
     std::error_code ignored;
     if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
   }
   void StartChrony(const std::string& path) {
-    snprintf(ChronySocket, sizeof ChronySocket, "%s", path.c_str());
+    snprintf(Settings.ChronySocket, sizeof Settings.ChronySocket, "%s", path.c_str());
     StartReferenceFeed();
   }
   void StartShm(int32_t u) {
@@ -328,7 +328,7 @@ TEST_F(Feed, SocketPathMustFitASocketAddressWhole) {
 
   // 108 characters are refused, not cut to the 107 of a socket that exists.
   std::string tooLong = fits + "k";
-  WriteFile(LogPath, "");
+  WriteFile(Paths.log, "");
   StartChrony(tooLong);
   std::vector<std::string> log = LoggedMessages();
   ASSERT_EQ(1u, log.size());
@@ -340,7 +340,7 @@ TEST_F(Feed, SocketPathMustFitASocketAddressWhole) {
   // The longest value a settings line can hold is refused whole as well.
   std::string longest(250, 'p');
   longest[0] = '/';
-  WriteFile(LogPath, "");
+  WriteFile(Paths.log, "");
   StartChrony(longest);
   log = LoggedMessages();
   ASSERT_EQ(1u, log.size());
@@ -353,7 +353,7 @@ TEST_F(Feed, UnitOutsideTheRangeTurnsTheSharedMemoryFeedOff) {
   EXPECT_TRUE(LoggedMessages().empty()) << "-1 is off, silently";
   const int32_t bad[] = {-2, 256, INT32_MAX, INT32_MIN};
   for (int32_t u : bad) {
-    WriteFile(LogPath, "");
+    WriteFile(Paths.log, "");
     StartShm(u);
     EvaluateTelegram(Telegram(1));
     std::vector<std::string> log = LoggedMessages();
@@ -460,7 +460,7 @@ TEST_F(Feed, BothFeedsTakeTheSameSample) {
   ASSERT_GE(unit, 2) << "no free shared-memory unit";
   DaemonSocket daemon;
   ASSERT_TRUE(daemon.Bind(dir + "dcf.sock"));
-  snprintf(ChronySocket, sizeof ChronySocket, "%s", daemon.path.c_str());
+  snprintf(Settings.ChronySocket, sizeof Settings.ChronySocket, "%s", daemon.path.c_str());
   Settings.NtpShmUnit = unit;
   StartReferenceFeed();
   // 01.01.2027 00:30:00.500 CET with A2: half an hour before the leap
@@ -558,7 +558,7 @@ TEST_F(Feed, PathThatIsNoSocketIsRefused) {
   const std::string refused = "chrony socket " + path + " refused: not a socket";
   for (bool link : {false, true}) {
     SCOPED_TRACE(link ? "link" : "file");
-    WriteFile(LogPath, "");
+    WriteFile(Paths.log, "");
     if (link) {
       ASSERT_EQ(0, symlink(daemon.path.c_str(), path.c_str()));
     } else {

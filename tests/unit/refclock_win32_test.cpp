@@ -11,6 +11,7 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "log/log.h"
 #include "refclock/refclock.h"
 #include "support/testutil.h"
 
@@ -19,9 +20,9 @@ namespace {
 TEST(ReferenceFeedOnWindows, KeysAreReadAndIgnored) {
   ResetProgramState();
   const std::string tooLong = "C:\\" + std::string(200, 's');
-  WriteFile(SettingsPath, "[init]\nChronySocket=" + tooLong + "\nNtpShmUnit=300\n");
-  LoadSettings();
-  EXPECT_EQ(tooLong, std::string(ChronySocket));
+  WriteFile(Paths.settings, "[init]\nChronySocket=" + tooLong + "\nNtpShmUnit=300\n");
+  LoadSettings(LogText);
+  EXPECT_EQ(tooLong, std::string(Settings.ChronySocket));
   EXPECT_EQ(300, Settings.NtpShmUnit);
   StartReferenceFeed();
 

@@ -10,6 +10,7 @@
 
 #include "config/paths.h"
 #include "config/settings.h"
+#include "log/log.h"
 #include "support/testutil.h"
 
 namespace {
@@ -22,16 +23,16 @@ class SettingsReader : public ::testing::Test {
 // Looks key up in "[init]" of a settings file holding content; gives the
 // result and the value as "1:value" (default "none").
 std::string Lookup(const std::string& content, const char* key) {
-  WriteFile(SettingsPath, content);
+  WriteFile(Paths.settings, content);
   char value[SettingTextSize];
-  int found = ReadSettingString("[init]", key, value, sizeof value, "none");
+  int found = ReadSettingString("[init]", key, value, sizeof value, "none", LogText);
   return std::to_string(found) + ":" + value;
 }
 
 std::string LookupInt(const std::string& content, const char* key) {
-  WriteFile(SettingsPath, content);
+  WriteFile(Paths.settings, content);
   int32_t value = 0;
-  int found = ReadSettingInt("[init]", key, &value, -77);
+  int found = ReadSettingInt("[init]", key, &value, -77, LogText);
   return std::to_string(found) + ":" + std::to_string(value);
 }
 
@@ -78,28 +79,28 @@ TEST_F(SettingsReader, LongLinesAreReadInPiecesOf253Characters) {
 }
 
 TEST_F(SettingsReader, ValueIsCutToTheDestination) {
-  WriteFile(SettingsPath, "[init]\nport=COM12345\n");
+  WriteFile(Paths.settings, "[init]\nport=COM12345\n");
   char small[5];
-  EXPECT_EQ(ReadSettingString("[init]", "port", small, sizeof small, ""), 1);
+  EXPECT_EQ(ReadSettingString("[init]", "port", small, sizeof small, "", LogText), 1);
   EXPECT_STREQ(small, "COM1");
 
   // A default that does not fit is cut as well.
-  EXPECT_EQ(ReadSettingString("[init]", "baud", small, sizeof small, "defaultvalue"), 0);
+  EXPECT_EQ(ReadSettingString("[init]", "baud", small, sizeof small, "defaultvalue", LogText), 0);
   EXPECT_STREQ(small, "defa");
 
   const std::string name29 = "/dev/serial/by-id/usb-rx-0123";
-  WriteFile(SettingsPath, "[init]\nport=" + name29 + "XYZ\n");
-  LoadSettings();
-  EXPECT_EQ(std::string(PortName), name29);
+  WriteFile(Paths.settings, "[init]\nport=" + name29 + "XYZ\n");
+  LoadSettings(LogText);
+  EXPECT_EQ(std::string(Settings.port), name29);
 }
 
 TEST_F(SettingsReader, PortValueOf29CharactersIsKeptWholeAfterTrimming) {
   // The blanks around the value are not part of it and must not use up room.
   const std::string name29 = "/dev/serial/by-id/usb-rx-0123";
   ASSERT_EQ(name29.size(), (size_t)PortNameSize - 1);
-  WriteFile(SettingsPath, "[init]\nport =   " + name29 + "  \n");
-  EXPECT_EQ(ReadSettingString("[init]", "port", PortName, sizeof PortName, ""), 1);
-  EXPECT_EQ(std::string(PortName), name29);
+  WriteFile(Paths.settings, "[init]\nport =   " + name29 + "  \n");
+  EXPECT_EQ(ReadSettingString("[init]", "port", Settings.port, sizeof Settings.port, "", LogText), 1);
+  EXPECT_EQ(std::string(Settings.port), name29);
 }
 
 TEST_F(SettingsReader, IntegerConversion) {
@@ -118,6 +119,15 @@ TEST_F(SettingsReader, IntegerConversion) {
   EXPECT_EQ(LookupInt("[init]\nport=COM1\n", "baud"), "0:-77");
 }
 
+// The settings as ResetSettings gives them.
+SettingsRecord Defaults() {
+  SettingsRecord saved = Settings;
+  ResetSettings();
+  SettingsRecord defaults = Settings;
+  Settings = saved;
+  return defaults;
+}
+
 // The settings in declaration order, for readable comparisons.
 std::vector<int32_t> Values(const SettingsRecord& s) {
   return {s.baud, s.timer, s.TimerEnable, s.century, s.WriteLog, s.WriteData, s.DCFSetTime,
@@ -125,34 +135,34 @@ std::vector<int32_t> Values(const SettingsRecord& s) {
 }
 
 TEST_F(SettingsReader, MissingFileGivesDefaultsAndOneMessagePerLookup) {
-  strcpy(PortName, "stale");
-  strcpy(ChronySocket, "/stale.sock");
+  strcpy(Settings.port, "stale");
+  strcpy(Settings.ChronySocket, "/stale.sock");
   Settings.baud = 1;
   Settings.NtpShmUnit = 4;
-  LoadSettings();
-  EXPECT_STREQ(PortName, "");
-  EXPECT_EQ(Values(Settings), Values(DefaultSettings));
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.port, "");
+  EXPECT_EQ(Values(Settings), Values(Defaults()));
   // The feed's keys are not looked up in a file that cannot be opened: they
   // take their defaults, and the thirteen lines stay thirteen.
-  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_STREQ(Settings.ChronySocket, "");
   EXPECT_EQ(Settings.NtpShmUnit, -1);
   EXPECT_EQ(LoggedMessages(),
-            std::vector<std::string>(13, std::string("Can't open file ") + SettingsPath));
-  EXPECT_FALSE(FileExists(SettingsPath));
+            std::vector<std::string>(13, std::string("Can't open file ") + Paths.settings));
+  EXPECT_FALSE(FileExists(Paths.settings));
 }
 
 TEST_F(SettingsReader, UnreadableFileGivesTheDefault) {
   // A directory in place of the file either cannot be opened or cannot be
   // read, depending on the system; either is reported and gives the default.
-  std::filesystem::create_directory(SettingsPath);
+  std::filesystem::create_directory(Paths.settings);
   char value[SettingTextSize] = "garbage";
-  EXPECT_EQ(ReadSettingString("[init]", "port", value, sizeof value, "COM1"), 0);
+  EXPECT_EQ(ReadSettingString("[init]", "port", value, sizeof value, "COM1", LogText), 0);
   EXPECT_STREQ(value, "COM1");
   std::vector<std::string> messages = LoggedMessages();
   ASSERT_EQ(messages.size(), 1u);
   const std::string& m = messages[0];
-  const std::string readError = std::string(" on ") + SettingsPath;
-  EXPECT_TRUE(m == std::string("Can't open file ") + SettingsPath ||
+  const std::string readError = std::string(" on ") + Paths.settings;
+  EXPECT_TRUE(m == std::string("Can't open file ") + Paths.settings ||
               (m.rfind("Read error ", 0) == 0 && m.size() > readError.size() &&
                m.substr(m.size() - readError.size()) == readError))
       << m;
@@ -161,12 +171,12 @@ TEST_F(SettingsReader, UnreadableFileGivesTheDefault) {
 TEST_F(SettingsReader, UnreadableFileGivesThirteenLinesAndNoFeed) {
   // A directory in place of the file: it cannot be opened or cannot be read,
   // depending on the system. Either way the feed's keys are not looked up.
-  std::filesystem::create_directory(SettingsPath);
-  strcpy(ChronySocket, "/stale.sock");
+  std::filesystem::create_directory(Paths.settings);
+  strcpy(Settings.ChronySocket, "/stale.sock");
   Settings.NtpShmUnit = 4;
-  LoadSettings();
+  LoadSettings(LogText);
   EXPECT_EQ(13u, LoggedMessages().size());
-  EXPECT_STREQ(ChronySocket, "");
+  EXPECT_STREQ(Settings.ChronySocket, "");
   EXPECT_EQ(Settings.NtpShmUnit, -1);
 }
 
@@ -176,12 +186,12 @@ TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
       "TimerEnable=1\r\ncentury=1900\r\nWriteLog=0\r\nWriteData=1\r\nDCFSetTime=1\r\n"
       "SynchronizeDiff=250\r\nSynchronizeMaxDiff=2\r\nValidDateTimeCount=4\r\n"
       "TimerGetDecodedTime=1\r\n";
-  WriteFile(SettingsPath, content);
-  LoadSettings();
-  EXPECT_STREQ(PortName, "COM3");
+  WriteFile(Paths.settings, content);
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.port, "COM3");
   EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
-  EXPECT_EQ(ReadFile(SettingsPath), content);
-  EXPECT_FALSE(FileExists(LogPath));
+  EXPECT_EQ(ReadFile(Paths.settings), content);
+  EXPECT_FALSE(FileExists(Paths.log));
 }
 
 TEST_F(SettingsReader, FeedKeysAreReadAfterTheThirteenAndMatchNoOtherKeysLine) {
@@ -193,33 +203,33 @@ TEST_F(SettingsReader, FeedKeysAreReadAfterTheThirteenAndMatchNoOtherKeysLine) {
       " \r\nport=COM3\ntz=CET\nbaud=9600\ntimer=5\nTimerEnable=1\ncentury=1900\n"
       "WriteLog=0\nWriteData=1\nDCFSetTime=1\nSynchronizeDiff=250\nSynchronizeMaxDiff=2\n"
       "ValidDateTimeCount=4\nTimerGetDecodedTime=1\n";
-  WriteFile(SettingsPath, content);
-  LoadSettings();
-  EXPECT_STREQ(PortName, "COM3");
+  WriteFile(Paths.settings, content);
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.port, "COM3");
   EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
-  EXPECT_EQ(std::string(ChronySocket), socketPath) << "kept whole, not cut to a socket address";
+  EXPECT_EQ(std::string(Settings.ChronySocket), socketPath) << "kept whole, not cut to a socket address";
   EXPECT_EQ(Settings.NtpShmUnit, 7);
 
   // The thirteen first, the feed keys below them.
-  WriteFile(SettingsPath,
+  WriteFile(Paths.settings,
             "[init]\nport=COM4\ntimer=2\nTimerEnable=1\nTimerGetDecodedTime=0\n"
             "ChronySocket=/run/dcf.sock\nNtpShmUnit=-1\n");
-  LoadSettings();
-  EXPECT_STREQ(PortName, "COM4");
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.port, "COM4");
   EXPECT_EQ(Settings.timer, 2);
-  EXPECT_STREQ(ChronySocket, "/run/dcf.sock");
+  EXPECT_STREQ(Settings.ChronySocket, "/run/dcf.sock");
   EXPECT_EQ(Settings.NtpShmUnit, -1);
 
   // Absent: off. An empty value: an empty path, and unit 0 (as any integer).
-  WriteFile(SettingsPath, "[init]\nport=COM5\n");
-  LoadSettings();
-  EXPECT_STREQ(ChronySocket, "");
+  WriteFile(Paths.settings, "[init]\nport=COM5\n");
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.ChronySocket, "");
   EXPECT_EQ(Settings.NtpShmUnit, -1);
-  WriteFile(SettingsPath, "[init]\nChronySocket=\nNtpShmUnit=\n");
-  LoadSettings();
-  EXPECT_STREQ(ChronySocket, "");
+  WriteFile(Paths.settings, "[init]\nChronySocket=\nNtpShmUnit=\n");
+  LoadSettings(LogText);
+  EXPECT_STREQ(Settings.ChronySocket, "");
   EXPECT_EQ(Settings.NtpShmUnit, 0);
-  EXPECT_FALSE(FileExists(LogPath));
+  EXPECT_FALSE(FileExists(Paths.log));
 }
 
 TEST(SettingsText, TrimAndUpperCase) {
