@@ -184,12 +184,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static const unsigned char* const commands[] = {IdentCommand, RawTelegramCommand,
                                                   DecodedTimeCommand};
-  PortHandle.store(1000);  // the fake calls take any descriptor
+  Port.handle = 1000;  // the fake calls take any descriptor
   memset(Answer, 0x55, sizeof Answer);
   memcpy(Answer, commands[commandIndex], CommandSize);
   const int count = ExchangeCommand(Answer, limitSeconds, expected);
   const int64_t endedMs = M.nowMs;
-  PortHandle.store(InvalidPortHandle);
+  Port.handle = InvalidPortHandle;
 
   FUZZ_CHECK(count >= 0 && count <= AnswerBufferSize - 1);
   if (!M.commandWritten) FUZZ_CHECK(count == 0);

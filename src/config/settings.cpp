@@ -207,6 +207,10 @@ void LoadSettings(SettingsReporter report) {
   static const char section[] = "[init]";
   int fileRead = 0;     // what the last of the thirteen found
   int addedRead = 0;    // what an added key's lookup found: not asked
+  // Every field at its default while the file is read (the log, which the
+  // reader's reports go to, is written by WriteLog's default until its line
+  // has been read).
+  ResetSettings();
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
     if (row.added && !fileRead) {

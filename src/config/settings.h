@@ -107,9 +107,10 @@ int ReadSettingString(const char* section, const char* key, char* destination,
 int ReadSettingInt(const char* section, const char* key, int32_t* destination,
                    int32_t defaultValue, SettingsReporter report);
 
-// Reads every row of SettingDefinitions from section "[init]" into Settings,
-// in the table's order, by the rules above; problems go to report. Results
-// are not examined: a missing key keeps its default.
+// Puts Settings to its defaults, then reads every row of SettingDefinitions
+// from section "[init]" into it, in the table's order, by the rules above;
+// problems go to report. Results are not examined: a missing key keeps its
+// default.
 void LoadSettings(SettingsReporter report);
 
 // In-place text helpers; each returns its argument. White space is the bytes

@@ -1,4 +1,4 @@
-// The program's main flow and its Ctrl-C handler.
+// The program's main flow and its end by Ctrl-C.
 #include "driver/driver.h"
 
 #include <limits.h>
@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -19,44 +18,29 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/wake.h"
 #include "refclock/refclock.h"
 
-// Carries each command out (its first 2 bytes) and the answer back (from its
-// first byte, followed by a zero byte), where the dump and the decoders read
-// it.
-static unsigned char AnswerBuffer[AnswerBufferSize];
-
-// Taken by the Ctrl-C handler when it starts, or by the main flow once its
-// final wait is over, whichever comes first: that side ends the process and
-// the other never races it through exit.
-static std::atomic<int> EndClaimed(0);
-
-// The main flow stops here for good once Ctrl-C has been taken: the handler
-// closes the port under it, and polling on would only fill the log with
-// "Receive error!" lines (thousands a second with timer 0) until the handler
-// ends the process.
-static void HaltIfInterrupted(void) {
-  if (EndClaimed.load() == 0) return;
-  for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
-}
+// Waits the given whole seconds, or less when Ctrl-C comes. Returns 1 when
+// Ctrl-C cut it short.
+static int WaitSeconds(int seconds) { return seconds > 0 ? WaitForWake(seconds * 1000) : 0; }
 
 void SleepSeconds(int seconds) {
   if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
 
-void InterruptHandler(int) {
-  // The main flow has finished its final wait and is ending the process.
-  if (EndClaimed.exchange(1) != 0) return;
-  // The flow goes on beside the handler until its next halt: it may be
-  // logging a telegram, or about to log the port it finds closed as not
-  // closable. None of that may come after the Ctrl-C line.
+// The end of a run by Ctrl-C, once the flow has seen the request: the Ctrl-C
+// line last on the console (no line of the flow comes after it), the module
+// switched off and the port closed, and the end a second after the request.
+static int EndByInterrupt(void) {
   HaltOutput("\nCtrl-C\n");
   // Does nothing when the port is not open, never was, or is closed already.
   SetRts(0);
   SetDtr(0);
   ClosePort();
-  SleepSeconds(1);
-  exit(StatusInterrupted);
+  int64_t rest = InterruptEndMs - MsSinceWake();
+  if (rest > 0) std::this_thread::sleep_for(std::chrono::milliseconds(rest));
+  return StatusInterrupted;
 }
 
 // Lines off and port closed; the status is left as it is.
@@ -70,49 +54,47 @@ static void Shutdown(void) {
   }
 }
 
-// Reports a non-zero status, waits, and returns the status for the exit.
+// Reports a non-zero status, waits, and returns the status for the exit
+// (3 when Ctrl-C comes before the wait is over).
 static int Final(void) {
+  if (WakeRequested()) return EndByInterrupt();
   if (RunStatus != 0) LogMessage("Return errno %d", RunStatus);
-  SleepSeconds(FinalWaitSeconds);
-  int status = RunStatus;
-  // Ctrl-C has come: its handler ends the process with its own status.
-  if (EndClaimed.exchange(1) != 0) HaltIfInterrupted();
-  return status;
+  if (WaitSeconds(FinalWaitSeconds)) return EndByInterrupt();
+  return RunStatus;
 }
 
 // One poll: the telegram command, its answer dumped and decoded. A short
-// answer is logged and leaves the status alone.
-static void Poll(void) {
+// answer is logged and leaves the status alone; an exchange cut short by
+// Ctrl-C is neither logged nor decoded.
+static void Poll(unsigned char* answer) {
   int decoded = Settings.TimerGetDecodedTime != 0;
   const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
   int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
-  memcpy(AnswerBuffer, command, CommandSize);
-  int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, expected);
-  HaltIfInterrupted();
+  memcpy(answer, command, CommandSize);
+  int received = ExchangeCommand(answer, AnswerTimeLimit, expected);
+  if (WakeRequested()) return;
   if (received < expected) {
     LogMessage("Receive error!");
     return;
   }
-  DumpFrame(AnswerBuffer, received, DumpHex);
+  DumpFrame(answer, received, DumpHex);
   if (decoded) {
-    DecodeDecodedTimeFrame(AnswerBuffer);
+    DecodeDecodedTimeFrame(answer);
   } else {
-    DecodeRawTelegramFrame(AnswerBuffer);
+    DecodeRawTelegramFrame(answer);
   }
 }
 
 // The wait between polls, shown as a countdown that overwrites itself:
-// timer x 60 - 1 seconds, nothing at all for timer 0 or below.
+// timer x 60 - 1 seconds, nothing at all for timer 0 or below. Ends early
+// when Ctrl-C comes.
 static void Countdown(void) {
   // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
   // instead of overflowing into a negative or short wait.
   long long total = (long long)Settings.timer * 60;
   if (total > INT_MAX) total = INT_MAX;
   for (long long counter = 1; counter < total; ++counter) {
-    SleepSeconds(1);
-    HaltIfInterrupted();
-    // Through the log's output lock, which the Ctrl-C handler takes: a
-    // countdown line cannot come after its line.
+    if (WaitSeconds(1)) return;
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -120,29 +102,29 @@ static void Countdown(void) {
 }
 
 int RunProgram(int argc, char** argv) {
-  InstallInterruptHandler(InterruptHandler);
+  InstallInterruptHandler();
   ConsoleText("Ctrl-C to exit\n");
 
-  static char executable[ExecutablePathSize];
+  // Carries each command out (its first 2 bytes) and the answer back (from
+  // its first byte, followed by a zero byte), where the dump and the
+  // decoders read it.
+  unsigned char answer[AnswerBufferSize];
+  char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
   LoadSettings(LogText);
   StartReferenceFeed();
   TrustedTelegramHook = FeedReferenceClock;
 
-  HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
+  if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
     RunStatus = StatusOpenFailed;
     LogMessage("%s not opened", Settings.port);
     return Final();
   }
-  if (EndClaimed.load() != 0) {
-    // Ctrl-C came while the port was being opened: the handler may have
-    // found it not open yet, so it is closed here, before the module could
-    // be powered.
-    ClosePort();
-    HaltIfInterrupted();
-  }
+  // Ctrl-C while the port was being opened: it is closed again before the
+  // module could be powered.
+  if (WakeRequested()) return EndByInterrupt();
   RunStatus = 0;
   LogMessage("%s opened", Settings.port);
 
@@ -156,24 +138,25 @@ int RunProgram(int argc, char** argv) {
   // The module draws its power from RTS and DTR.
   SetRts(1);
   SetDtr(1);
-  SleepSeconds(1);
+  if (WaitSeconds(1)) return EndByInterrupt();
 
-  memcpy(AnswerBuffer, IdentCommand, CommandSize);
-  int received = ExchangeCommand(AnswerBuffer, AnswerTimeLimit, IdentFrameSize);
-  HaltIfInterrupted();
+  memcpy(answer, IdentCommand, CommandSize);
+  int received = ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
+  if (WakeRequested()) return EndByInterrupt();
   if (received < IdentFrameSize) {
     RunStatus = StatusNoIdentification;
     LogMessage("Receive error!");
     Shutdown();
     return Final();
   }
-  DumpFrame(AnswerBuffer, received, DumpText);
+  DumpFrame(answer, received, DumpText);
 
   for (;;) {
-    HaltIfInterrupted();
-    Poll();
+    Poll(answer);
+    if (WakeRequested()) return EndByInterrupt();
     if (Settings.TimerEnable == 0) break;
     Countdown();
+    if (WakeRequested()) return EndByInterrupt();
   }
   Shutdown();
   return Final();

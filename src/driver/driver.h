@@ -1,5 +1,5 @@
 // The program's main flow: start-up, identification of the receiver, the
-// polling loop with its countdown, shutdown, and the Ctrl-C handler.
+// polling loop with its countdown, shutdown, and the end by Ctrl-C.
 //
 // The run's status is kept in RunStatus (config/status.h): the flow sets it at
 // fixed points, a failing call of the log after that (such as the opening of
@@ -19,20 +19,19 @@ enum {
   StatusConfigureFailed = 253,
   StatusNoIdentification = 250,
   StatusInterrupted = 3,
-  FinalWaitSeconds = 5
+  FinalWaitSeconds = 5,
+  InterruptEndMs = 1000  // from Ctrl-C to the end of the process
 };
 
 // Runs the whole program: uses only its own path (argv[0] where the system
-// cannot tell it) and returns the exit status. Does not return while
-// TimerEnable is on; Ctrl-C ends the process from inside InterruptHandler.
+// cannot tell it) and returns the exit status. Polls until Ctrl-C while
+// TimerEnable is on. Ctrl-C is carried out by this flow itself, at its next
+// step (every wait returns early): "\nCtrl-C\n" last on the console, RTS and
+// DTR off, the port closed (when open), and status 3 returned a second after
+// the request.
 int RunProgram(int argc, char** argv);
 
-// Ctrl-C: "\nCtrl-C\n" on the console, RTS and DTR off, port closed (when
-// open), a 1-second wait, then the process ends with status 3. Runs beside
-// the main flow, which it never returns to.
-void InterruptHandler(int signal);
-
-// Waits the given whole seconds.
+// Waits the given whole seconds, whatever comes.
 void SleepSeconds(int seconds);
 
 // Makes sure standard input, output and error are usable before anything

@@ -1,16 +1,17 @@
-// Ctrl-C: how the interrupt handler comes to run, once per platform.
+// Ctrl-C: how the request reaches the main flow, once per platform.
 #ifndef DCFSYNC_DRIVER_INTERRUPT_H
 #define DCFSYNC_DRIVER_INTERRUPT_H
 
-// Arranges for handler(SIGINT) to run on a thread other than the main flow
-// when the user presses Ctrl-C, so the handler may write to the console,
-// close the port, sleep and end the process.
-//   Windows: the C runtime runs SIGINT handlers on the console's own thread.
-//   POSIX: SIGINT is blocked in the calling thread (and so in every thread
-//   started after it) and a thread of its own waits for it with sigwait.
-// Call once, from the main thread, before any other thread is started.
-// Returns 0, or the error number when it could not be arranged (Ctrl-C then
-// ends the program in the system's default way).
-int InstallInterruptHandler(void (*handler)(int));
+// Arranges for Ctrl-C to record the request and wake the main flow
+// (RequestWake, os/wake.h), and nothing else: the flow ends the run itself.
+//   POSIX: a SIGINT handler that runs RequestWake (async-signal-safe: a flag
+//   and a byte into the self-pipe); system calls it interrupts are restarted
+//   or looked at again by their loops.
+//   Windows: the C runtime runs the SIGINT handler on the console's own
+//   control thread; it runs RequestWake (a flag and an event) and returns.
+// Call once, from the main thread, before anything waits. Returns 0, or the
+// error number when it could not be arranged (Ctrl-C then ends the program
+// in the system's default way).
+int InstallInterruptHandler(void);
 
 #endif

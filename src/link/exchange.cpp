@@ -5,6 +5,7 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/wake.h"
 
 const unsigned char IdentCommand[2] = {0x01, 0x00};
 const unsigned char RawTelegramCommand[2] = {0x03, 0x00};
@@ -18,7 +19,7 @@ static long long NowSeconds(void) { return (long long)(PortMonotonicMs() / 1000)
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   unsigned char flush[PortReadScratchSize];
   ReadPort(flush, 0, (int)sizeof flush);  // stale input is dropped
-  if (WriteCommand(buffer) != 0) return 0;
+  if (WakeRequested() || WriteCommand(buffer) != 0) return 0;
   return CollectAnswer(buffer, limitSeconds, expected);
 }
 
@@ -27,7 +28,7 @@ int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected) {
   int total = 0;
   long long deadline = NowSeconds() + limitSeconds;
   for (;;) {
-    if (NowSeconds() >= deadline) return total;
+    if (NowSeconds() >= deadline || WakeRequested()) return total;
     if (total >= expected) return total;
     int got = ReadPort(buffer, total, AnswerBufferSize);
     total += got;

@@ -3,7 +3,8 @@
 // A command is 2 bytes, the code and a zero byte; the module answers with a
 // frame of fixed length, recognised by its length alone. An exchange
 // discards stale input, sends the command and gathers the answer until the
-// expected count has arrived or the module has been silent for the limit.
+// expected count has arrived or the module has been silent for the limit, or
+// Ctrl-C has been requested (os/wake.h), which ends it at once.
 #ifndef DCFSYNC_LINK_EXCHANGE_H
 #define DCFSYNC_LINK_EXCHANGE_H
 

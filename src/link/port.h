@@ -1,10 +1,11 @@
 // Serial port access: the one port on which the receiver module hangs.
 //
-// All operations act on the one process-wide PortHandle; none takes a handle.
-// The driver opens the port by Settings.port, configures it, raises RTS and DTR to
-// power the module, exchanges commands (ReadPort, WriteCommand), lowers the
-// lines and closes. The Ctrl-C path may lower the lines and close the port at
-// any moment, also while the main path is inside a read or a write.
+// All operations act on the one port of Port (below); none takes a handle.
+// The driver opens the port by Settings.port, configures it, raises RTS and
+// DTR to power the module, exchanges commands (ReadPort, WriteCommand), lowers
+// the lines and closes, all on the main flow. Once Ctrl-C has been requested
+// (os/wake.h), a read returns with what it has and a write gives up (EINTR):
+// on POSIX at once, on Windows when the read's own time-outs end it.
 //
 // After ClosePort (and before any open, or after a failed one) the port counts
 // as not open: SetRts and SetDtr do nothing, ReadPort returns 0 at once,
@@ -20,16 +21,26 @@
 
 #include <stdint.h>
 
-#include <atomic>
-
 // A platform handle widened to an integer: the Windows HANDLE or the POSIX
 // file descriptor. InvalidPortHandle is INVALID_HANDLE_VALUE and -1 alike.
 typedef intptr_t PortHandleValue;
 const PortHandleValue InvalidPortHandle = -1;
 
-// The open port, or InvalidPortHandle. Atomic because the Ctrl-C path closes
-// the port from another thread (Windows) or from a signal handler (POSIX).
-extern std::atomic<PortHandleValue> PortHandle;
+// The port's state, owned by the link: the open port (or InvalidPortHandle),
+// when the last byte came (PortLastByteMs), and on POSIX what
+// PortMonotonicMs carries past failed clock readings. Main flow only.
+struct PortState {
+  PortHandleValue handle;
+  int64_t lastByteMs;
+  int64_t monotonicLastMs;    // the value PortMonotonicMs returned last
+  int64_t monotonicOffsetMs;  // carries readings past the seconds a failure added
+  int monotonicFailed;        // the last reading failed
+};
+extern PortState Port;
+
+// Forgets the port without closing it and clears the times: the state at
+// start.
+void ResetPort(void);
 
 enum {
   PortReadScratchSize = 1000,
@@ -45,7 +56,7 @@ enum { NoParity = 0, OneStopBit = 0 };
 
 // Opens the port named Settings.port for reading and writing, exclusively: a
 // port that another process holds cannot be opened. Stores the handle in
-// PortHandle (InvalidPortHandle when the port cannot be opened) and returns
+// Port.handle (InvalidPortHandle when the port cannot be opened) and returns
 // 0, or the error number of the failed open or lock. Logs nothing.
 int OpenPort(void);
 

@@ -12,15 +12,22 @@
 #include "link/port.h"
 #include "log/log.h"
 #include "os/oscalls_posix.h"
+#include "os/wake.h"
 
-std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
+PortState Port = {InvalidPortHandle, 0, 0, 0, 0};
 
-static int64_t LastByteMs;  // see PortLastByteMs
+void ResetPort(void) {
+  Port.handle = InvalidPortHandle;
+  Port.lastByteMs = 0;
+  Port.monotonicLastMs = 0;
+  Port.monotonicOffsetMs = 0;
+  Port.monotonicFailed = 0;
+}
 
-int64_t PortLastByteMs(void) { return LastByteMs; }
+int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 
 static int OpenDescriptor(void) {
-  PortHandleValue value = PortHandle.load();
+  PortHandleValue value = Port.handle;
   return value == InvalidPortHandle ? -1 : (int)value;
 }
 
@@ -30,9 +37,9 @@ static int OpenDescriptor(void) {
 // after a few readings even when the clock keeps failing. The next good
 // reading goes on from there, never back. Called from the main path only.
 int64_t PortMonotonicMs(void) {
-  static int64_t last = 0;    // the value returned last
-  static int64_t offset = 0;  // carries readings past the seconds a failure added
-  static int failed = 0;
+  int64_t& last = Port.monotonicLastMs;
+  int64_t& offset = Port.monotonicOffsetMs;
+  int& failed = Port.monotonicFailed;
   struct timespec now;
   memset(&now, 0, sizeof now);
   int64_t ms;
@@ -71,7 +78,7 @@ int OpenPort(void) {
       Os.Control(fd, TIOCEXCL, NULL);
     }
   }
-  PortHandle.store(fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle);
+  Port.handle = fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle;
   return failed;
 }
 
@@ -183,20 +190,23 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     if (count > 0 && lastByte + PortReadIntervalMs - now < wait) {
       wait = lastByte + PortReadIntervalMs - now;
     }
-    if (wait <= 0) break;
-    struct pollfd ready;
-    ready.fd = fd;
-    ready.events = POLLIN;
-    ready.revents = 0;
-    int events = Os.Poll(&ready, 1, (int)wait);
-    if (OpenDescriptor() != fd) return 0;  // closed meanwhile (Ctrl-C)
+    if (wait <= 0 || WakeRequested()) break;
+    // The line, and beside it the Ctrl-C wake-up when there is one.
+    struct pollfd ready[2];
+    ready[0].fd = fd;
+    ready[0].events = POLLIN;
+    ready[0].revents = 0;
+    ready[1].fd = (int)WakeHandle();
+    ready[1].events = POLLIN;
+    ready[1].revents = 0;
+    int events = Os.Poll(ready, ready[1].fd >= 0 ? 2 : 1, (int)wait);
     if (events < 0) {
       if (errno == EINTR) continue;
       hungUp = 1;
       break;
     }
-    if (events == 0) continue;
-    if (ready.revents & POLLIN) {
+    if (events == 0 || (ready[0].revents == 0 && ready[1].revents != 0)) continue;
+    if (ready[0].revents & POLLIN) {
       ssize_t got = Os.Read(fd, scratch + count, (size_t)(request - count));
       if (got > 0) {
         count += (int)got;
@@ -214,11 +224,17 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     // its full time instead of returning at once and being retried in a
     // tight loop by the caller.
     int64_t rest = totalEnd - PortMonotonicMs();
-    if (rest > 0) Os.Poll(NULL, 0, (int)rest);
+    struct pollfd wake;  // Ctrl-C still cuts the wait short
+    wake.fd = (int)WakeHandle();
+    wake.events = POLLIN;
+    wake.revents = 0;
+    if (rest > 0 && !WakeRequested()) {
+      Os.Poll(wake.fd >= 0 ? &wake : NULL, wake.fd >= 0 ? 1 : 0, (int)rest);
+    }
     return 0;
   }
   if (count == 0) return 0;
-  LastByteMs = lastByte;
+  Port.lastByteMs = lastByte;
   memcpy(destination + offset, scratch, (size_t)count);
   destination[offset + count] = 0;
   return count;
@@ -238,20 +254,26 @@ int WriteCommand(const unsigned char* command) {
       continue;
     }
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Failure();
+    if (WakeRequested()) return EINTR;
     int64_t rest = end - PortMonotonicMs();
     if (rest <= 0) return ETIMEDOUT;
-    struct pollfd ready;
-    ready.fd = fd;
-    ready.events = POLLOUT;
-    ready.revents = 0;
-    if (Os.Poll(&ready, 1, (int)rest) < 0 && errno != EINTR) return Failure();
-    if (OpenDescriptor() != fd) return EBADF;  // closed meanwhile
+    struct pollfd ready[2];
+    ready[0].fd = fd;
+    ready[0].events = POLLOUT;
+    ready[0].revents = 0;
+    ready[1].fd = (int)WakeHandle();
+    ready[1].events = POLLIN;
+    ready[1].revents = 0;
+    if (Os.Poll(ready, ready[1].fd >= 0 ? 2 : 1, (int)rest) < 0 && errno != EINTR) {
+      return Failure();
+    }
   }
   return 0;
 }
 
 int ClosePort(void) {
-  PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
+  PortHandleValue value = Port.handle;
+  Port.handle = InvalidPortHandle;
   if (value == InvalidPortHandle) return EBADF;
   int fd = (int)value;
   Os.Control(fd, TIOCNXCL, NULL);

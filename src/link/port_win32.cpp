@@ -6,8 +6,17 @@
 #include "link/port.h"
 #include "log/log.h"
 #include "os/oscalls_win32.h"
+#include "os/wake.h"
 
-std::atomic<PortHandleValue> PortHandle(InvalidPortHandle);
+PortState Port = {InvalidPortHandle, 0, 0, 0, 0};
+
+void ResetPort(void) {
+  Port.handle = InvalidPortHandle;
+  Port.lastByteMs = 0;
+  Port.monotonicLastMs = 0;
+  Port.monotonicOffsetMs = 0;
+  Port.monotonicFailed = 0;
+}
 
 // The performance counter, not GetTickCount64: the tick count moves in
 // steps of the system timer (about 16 ms), far too coarse to tell when an
@@ -27,13 +36,11 @@ int64_t PortMonotonicMs(void) {
   return count / frequency * 1000 + count % frequency * 1000 / frequency;
 }
 
-static int64_t LastByteMs;  // see PortLastByteMs
-
-int64_t PortLastByteMs(void) { return LastByteMs; }
+int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 
 // The open port's handle, or NULL when the port is not open.
 static HANDLE OpenHandle(void) {
-  PortHandleValue value = PortHandle.load();
+  PortHandleValue value = Port.handle;
   return value == InvalidPortHandle ? NULL : (HANDLE)value;
 }
 
@@ -48,7 +55,7 @@ int OpenPort(void) {
   // Share mode 0: a port another process holds cannot be opened.
   HANDLE handle = Os.CreateFileA(Settings.port, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                  OPEN_EXISTING, 0, NULL);
-  PortHandle.store((PortHandleValue)handle);
+  Port.handle = (PortHandleValue)handle;
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
 }
 
@@ -98,7 +105,7 @@ void SetDtr(int on) {
 
 int ReadPort(unsigned char* destination, int offset, int size) {
   HANDLE handle = OpenHandle();
-  if (handle == NULL || offset < 0 || size - offset <= 1) return 0;
+  if (handle == NULL || offset < 0 || size - offset <= 1 || WakeRequested()) return 0;
   DWORD request = (DWORD)(size - offset - 1);
   if (request > PortReadMaximum) request = PortReadMaximum;
 
@@ -112,7 +119,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   // Fewer bytes than asked for: the read ended on the 100 ms of silence after
   // its last byte. (One that ran into its total time while bytes kept coming
   // ended sooner after its last byte; a module's answer is far too short.)
-  LastByteMs = count < request ? returned - PortReadIntervalMs : returned;
+  Port.lastByteMs = count < request ? returned - PortReadIntervalMs : returned;
   memcpy(destination + offset, scratch, count);
   destination[offset + (int)count] = 0;
   return (int)count;
@@ -121,13 +128,15 @@ int ReadPort(unsigned char* destination, int offset, int size) {
 int WriteCommand(const unsigned char* command) {
   HANDLE handle = OpenHandle();
   if (handle == NULL) return ERROR_INVALID_HANDLE;
+  if (WakeRequested()) return ERROR_OPERATION_ABORTED;
   DWORD written = 0;
   if (!Os.WriteFile(handle, command, CommandSize, &written, NULL)) return Failure();
   return written == CommandSize ? 0 : ERROR_WRITE_FAULT;
 }
 
 int ClosePort(void) {
-  PortHandleValue value = PortHandle.exchange(InvalidPortHandle);
+  PortHandleValue value = Port.handle;
+  Port.handle = InvalidPortHandle;
   if (value == InvalidPortHandle) return ERROR_INVALID_HANDLE;
   return Os.CloseHandle((HANDLE)value) ? 0 : Failure();
 }

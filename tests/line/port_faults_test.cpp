@@ -264,7 +264,7 @@ Outcome RunLifeCycle(const Plan* plan) {
   }
 
   // From now on the port is not open: nothing reaches the system any more.
-  EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
+  EXPECT_EQ(Port.handle, InvalidPortHandle);
   const long callsAtClose = inj.total;
   unsigned char area[8];
   memset(area, 0x77, sizeof area);

@@ -59,7 +59,7 @@ TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
   snprintf(Settings.port, PortNameSize, "/dev/no-such-port");
   RunStatus = 1234;
   EXPECT_EQ(OpenPort(), ENOENT);
-  EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
+  EXPECT_EQ(Port.handle, InvalidPortHandle);
   Settings.port[0] = '\0';
   EXPECT_EQ(OpenPort(), ENOENT);
   EXPECT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), EBADF);
@@ -71,7 +71,7 @@ TEST_F(PortPosixTest, OpenIsExclusiveAndFailuresLeaveTheRunStatusAlone) {
 
 TEST_F(PortPosixTest, LineIsRawEightNoneOneAndKeepsHardwareFlowControl) {
   ASSERT_EQ(OpenPort(), 0);
-  int fd = (int)PortHandle.load();
+  int fd = (int)Port.handle;
   struct termios before;
   ASSERT_EQ(tcgetattr(fd, &before), 0);
   before.c_cflag |= CRTSCTS | PARENB | CSTOPB;
@@ -161,7 +161,7 @@ TEST_F(PortPosixTest, FailingCallsAreReportedAsFailures) {
   RunStatus = 99;
   EXPECT_EQ(ClosePort(), EIO);
   EXPECT_EQ(RunStatus, 99);
-  EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
+  EXPECT_EQ(Port.handle, InvalidPortHandle);
 }
 
 TEST_F(PortPosixTest, FarEndHangingUpLooksLikeSilence) {

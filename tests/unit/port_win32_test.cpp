@@ -151,14 +151,14 @@ class PortWin32Test : public testing::Test {
     snprintf(Settings.port, PortNameSize, "\\\\.\\com12");
   }
   void TearDown() override {
-    PortHandle.store(InvalidPortHandle);
+    Port.handle = InvalidPortHandle;
     ResetTestOsCalls();
   }
 };
 
 TEST_F(PortWin32Test, OpenUsesTheNameUnchangedWithoutSharing) {
   EXPECT_EQ(OpenPort(), 0);
-  EXPECT_EQ(PortHandle.load(), (PortHandleValue)FakeHandle);
+  EXPECT_EQ(Port.handle, (PortHandleValue)FakeHandle);
   EXPECT_EQ(rec.openedName, "\\\\.\\com12");
   EXPECT_EQ(rec.access, (DWORD)(GENERIC_READ | GENERIC_WRITE));
   EXPECT_EQ(rec.share, 0u);
@@ -276,7 +276,7 @@ TEST_F(PortWin32Test, CloseOnceAndNeverTouchTheOldHandle) {
   OpenPort();
   rec.closeOk = FALSE;
   EXPECT_EQ(ClosePort(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(PortHandle.load(), InvalidPortHandle);
+  EXPECT_EQ(Port.handle, InvalidPortHandle);
 }
 
 }  // namespace

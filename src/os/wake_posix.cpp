@@ -1,0 +1,83 @@
+// The wake-up by Ctrl-C on POSIX: a flag and a self-pipe. RequestWake runs in
+// the signal handler and uses only async-signal-safe calls.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "os/wake.h"
+
+static struct {
+  int pipe[2];                     // read end, write end; -1 when closed
+  volatile sig_atomic_t requested;
+  volatile int64_t requestedMs;    // CLOCK_MONOTONIC at the request
+} Wake = {{-1, -1}, 0, 0};
+
+static int64_t MonotonicMs(void) {
+  struct timespec now;
+  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
+
+static void CloseEnds(void) {
+  for (int& end : Wake.pipe) {
+    if (end >= 0) close(end);
+    end = -1;
+  }
+}
+
+int StartWake(void) {
+  StopWake();
+  int ends[2];
+  if (pipe(ends) != 0) return errno != 0 ? errno : EIO;
+  Wake.pipe[0] = ends[0];
+  Wake.pipe[1] = ends[1];
+  for (int end : ends) {
+    if (fcntl(end, F_SETFL, O_NONBLOCK) != 0 || fcntl(end, F_SETFD, FD_CLOEXEC) != 0) {
+      int code = errno != 0 ? errno : EIO;
+      CloseEnds();
+      return code;
+    }
+  }
+  return 0;
+}
+
+void RequestWake(void) {
+  int saved = errno;  // a signal handler leaves errno as it found it
+  if (!Wake.requested) Wake.requestedMs = MonotonicMs();
+  Wake.requested = 1;
+  if (Wake.pipe[1] >= 0) {
+    static const char byte = 1;
+    ssize_t ignored = write(Wake.pipe[1], &byte, 1);  // a full pipe is awake already
+    (void)ignored;
+  }
+  errno = saved;
+}
+
+int WakeRequested(void) { return Wake.requested ? 1 : 0; }
+
+int64_t MsSinceWake(void) { return Wake.requested ? MonotonicMs() - Wake.requestedMs : 0; }
+
+int WaitForWake(int ms) {
+  const int64_t end = MonotonicMs() + ms;
+  for (;;) {
+    if (Wake.requested) return 1;
+    int64_t rest = end - MonotonicMs();
+    if (rest <= 0) return 0;
+    struct pollfd ready;
+    ready.fd = Wake.pipe[0];  // poll ignores a negative descriptor: a plain sleep
+    ready.events = POLLIN;
+    ready.revents = 0;
+    poll(&ready, 1, (int)rest);  // EINTR: the loop looks again
+  }
+}
+
+intptr_t WakeHandle(void) { return Wake.pipe[0]; }
+
+void StopWake(void) {
+  CloseEnds();
+  Wake.requested = 0;
+  Wake.requestedMs = 0;
+}
