@@ -53,7 +53,8 @@ int FindExecutablePath(const char* firstArgument, char* path, size_t size);
 
 // The system's own record of the running executable's full path, written
 // into path (size bytes, at least 2); 0 when there is none or it does not
-// fit. One implementation per platform.
+// fit. One implementation per system (exepath_linux.cpp: /proc/self/exe;
+// exepath_posix.cpp for other POSIX systems: none; paths_win32.cpp).
 int SystemExecutablePath(char* path, size_t size);
 
 // Size for FindExecutablePath's result: longer than any path text, so that a

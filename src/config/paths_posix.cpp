@@ -1,15 +1,5 @@
 // File names on POSIX: "/" separates directories, and an executable without
 // an extension is named by its whole file name (dcfsync -> dcfsync.ini).
-#include <unistd.h>
-
 #include "config/paths.h"
 
 void DeriveFilePaths(const char* exePath) { DeriveFilePathsWith(exePath, '/', 1); }
-
-int SystemExecutablePath(char* path, size_t size) {
-  ssize_t length = readlink("/proc/self/exe", path, size - 1);
-  // A full buffer may hold a cut path.
-  if (length <= 0 || (size_t)length >= size - 1) return 0;
-  path[length] = '\0';
-  return 1;
-}

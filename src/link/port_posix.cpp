@@ -1,6 +1,8 @@
 // Serial port access on POSIX: a terminal device in raw mode, read with poll
 // so that reads keep the same pace as on Windows (100 ms of silence after a
-// byte ends a read, about one second when nothing comes).
+// byte ends a read, about one second when nothing comes). termios, poll and
+// flock; the terminal's exclusive mode, the modem-line requests and the
+// rates above 38400 where the system has them (Linux and the BSDs do).
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -75,7 +77,9 @@ int OpenPort(void) {
       Os.CloseDevice(fd);
       fd = -1;
     } else {
+#ifdef TIOCEXCL
       Os.Control(fd, TIOCEXCL, NULL);
+#endif
     }
   }
   Port.handle = fd >= 0 ? (PortHandleValue)fd : InvalidPortHandle;
@@ -83,15 +87,40 @@ int OpenPort(void) {
 }
 
 static int SpeedOf(int32_t baud, speed_t* speed) {
+  // POSIX names the rates up to 38400; the faster ones are the system's own
+  // additions, taken where it has them.
   static const struct {
     int32_t baud;
     speed_t speed;
-  } speeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-                {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-                {576000, B576000}, {921600, B921600}, {1000000, B1000000}};
+  } speeds[] = {{50, B50},         {75, B75},       {110, B110},     {134, B134},
+                {150, B150},       {200, B200},     {300, B300},     {600, B600},
+                {1200, B1200},     {1800, B1800},   {2400, B2400},   {4800, B4800},
+                {9600, B9600},     {19200, B19200}, {38400, B38400},
+#ifdef B57600
+                {57600, B57600},
+#endif
+#ifdef B115200
+                {115200, B115200},
+#endif
+#ifdef B230400
+                {230400, B230400},
+#endif
+#ifdef B460800
+                {460800, B460800},
+#endif
+#ifdef B500000
+                {500000, B500000},
+#endif
+#ifdef B576000
+                {576000, B576000},
+#endif
+#ifdef B921600
+                {921600, B921600},
+#endif
+#ifdef B1000000
+                {1000000, B1000000},
+#endif
+  };
   for (size_t i = 0; i < sizeof speeds / sizeof speeds[0]; ++i) {
     if (speeds[i].baud == baud) {
       *speed = speeds[i].speed;
@@ -160,6 +189,7 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   return 0;
 }
 
+#if defined(TIOCMBIS) && defined(TIOCM_RTS)
 // Modem lines through the modem-control requests. Pseudo-terminals and some
 // adapters have no such lines; their refusal is ignored.
 static void SetModemLine(int bit, int on) {
@@ -171,6 +201,12 @@ static void SetModemLine(int bit, int on) {
 
 void SetRts(int on) { SetModemLine(TIOCM_RTS, on); }
 void SetDtr(int on) { SetModemLine(TIOCM_DTR, on); }
+#else
+// A system without the modem-control requests: the lines stay as they are,
+// as on a port without modem lines.
+void SetRts(int) {}
+void SetDtr(int) {}
+#endif
 
 int ReadPort(unsigned char* destination, int offset, int size) {
   int fd = OpenDescriptor();
@@ -243,6 +279,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
 int WriteCommand(const unsigned char* command) {
   int fd = OpenDescriptor();
   if (fd < 0) return EBADF;
+  if (WakeRequested()) return EINTR;
   // Both bytes go out before the call returns; a line that takes neither
   // within a second (output held back by flow control) counts as failed.
   const int64_t end = PortMonotonicMs() + 1000;
@@ -276,7 +313,9 @@ int ClosePort(void) {
   Port.handle = InvalidPortHandle;
   if (value == InvalidPortHandle) return EBADF;
   int fd = (int)value;
+#ifdef TIOCNXCL
   Os.Control(fd, TIOCNXCL, NULL);
+#endif
   // Closing also drops the lock taken at open.
   return Os.CloseDevice(fd) == 0 ? 0 : Failure();
 }

@@ -19,17 +19,20 @@
 
 char MessageBuffer[MessageBufferSize];
 
-// Held while a line goes to the console and the files; taken for good by
-// HaltOutput. Halted stops the writers that get the lock all the same (after
-// a halt whose wait for it ran out).
-static std::timed_mutex OutputLock;
-static std::atomic<int> Halted(0);
+// The output's state: the lock held while a line goes to the console and
+// the files, taken for good by HaltOutput; and halted, which stops the
+// writers that get the lock all the same (after a halt whose wait for it
+// ran out).
+static struct {
+  std::timed_mutex lock;
+  std::atomic<int> halted;
+} Output;
 
 // A writer that comes after the halt goes no further: the flow that called
 // it stops here for good, so that it neither logs nor does anything else
 // (such as setting the clock) before the process ends.
 static void StopIfHalted(void) {
-  if (Halted.load() == 0) return;
+  if (Output.halted.load() == 0) return;
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
 }
 
@@ -38,8 +41,8 @@ static void StopIfHalted(void) {
 // halt never waits for it.
 static std::unique_lock<std::timed_mutex> TakeOutput(void) {
   StopIfHalted();
-  std::unique_lock<std::timed_mutex> hold(OutputLock);
-  if (Halted.load() != 0) {
+  std::unique_lock<std::timed_mutex> hold(Output.lock);
+  if (Output.halted.load() != 0) {
     hold.unlock();
     StopIfHalted();
   }
@@ -47,11 +50,11 @@ static std::unique_lock<std::timed_mutex> TakeOutput(void) {
 }
 
 void HaltOutput(const char* lastText) {
-  Halted.store(1);
+  Output.halted.store(1);
   // The line being written, if any, is finished first. A write that hangs
   // (a log file on a stuck device) holds the end of the program up no
   // longer than this; its line may then still come later.
-  static_cast<void>(OutputLock.try_lock_for(std::chrono::seconds(1)));
+  static_cast<void>(Output.lock.try_lock_for(std::chrono::seconds(1)));
   printf("%s", lastText);
   fflush(stdout);
 }

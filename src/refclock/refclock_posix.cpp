@@ -3,6 +3,7 @@
 #include "refclock/refclock_posix.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stddef.h>
 #include <string.h>
 #include <sys/ipc.h>
@@ -86,8 +87,16 @@ static int SendToChrony(const ReferenceSample* sample) {
   struct stat found;
   if (lstat(Feed.chronyPath, &found) == 0 && !S_ISSOCK(found.st_mode)) return FeedRefused;
   if (Feed.chronySocket < 0) {
-    Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Not inherited, and never blocking: the flags set by fcntl, as POSIX
+    // has them.
+    Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM, 0);
     if (Feed.chronySocket < 0) error = errno;
+    if (error == 0 && (fcntl(Feed.chronySocket, F_SETFD, FD_CLOEXEC) != 0 ||
+                       fcntl(Feed.chronySocket, F_SETFL, O_NONBLOCK) != 0)) {
+      error = errno;
+      close(Feed.chronySocket);
+      Feed.chronySocket = -1;
+    }
   }
   if (error == 0) {
     // The path each time: a restarted chronyd makes a new socket there.
@@ -97,7 +106,7 @@ static int SendToChrony(const ReferenceSample* sample) {
     memcpy(address.sun_path, Feed.chronyPath, sizeof address.sun_path);
     ChronySockRecord record;
     FillChronySockRecord(sample, &record);
-    ssize_t sent = sendto(Feed.chronySocket, &record, sizeof record, MSG_DONTWAIT | MSG_NOSIGNAL,
+    ssize_t sent = sendto(Feed.chronySocket, &record, sizeof record, MSG_NOSIGNAL,
                           (const struct sockaddr*)&address, sizeof address);
     if (sent < 0) {
       error = errno;

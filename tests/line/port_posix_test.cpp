@@ -8,13 +8,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "config/settings.h"
 #include "config/status.h"
+#include "link/exchange.h"
 #include "link/port.h"
 #include "os/oscalls_posix.h"
+#include "os/wake.h"
 #include "support/fake_clockset.h"
 #include "support/moduleline.h"
 #include "support/testutil.h"
@@ -162,6 +165,27 @@ TEST_F(PortPosixTest, FailingCallsAreReportedAsFailures) {
   EXPECT_EQ(ClosePort(), EIO);
   EXPECT_EQ(RunStatus, 99);
   EXPECT_EQ(Port.handle, InvalidPortHandle);
+}
+
+TEST_F(PortPosixTest, CtrlCEndsAnExchangeOnASilentLineAtOnce) {
+  // Silent: the flush read's second and the answer's two seconds of silence
+  // would take three seconds.
+  ASSERT_EQ(OpenPort(), 0);
+  ASSERT_EQ(ConfigurePort(19200, 8, NoParity, OneStopBit), 0);
+  ASSERT_EQ(StartWake(), 0);
+  std::thread requester([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RequestWake();
+  });
+  unsigned char buffer[AnswerBufferSize];
+  memcpy(buffer, RawTelegramCommand, CommandSize);
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(ExchangeCommand(buffer, AnswerTimeLimit, 26), 0);
+  requester.join();
+  EXPECT_LT(MsSince(start), 1500);
+  EXPECT_EQ(WriteCommand(RawTelegramCommand), EINTR);
+  StopWake();
+  EXPECT_TRUE(LoggedMessages().empty());
 }
 
 TEST_F(PortPosixTest, FarEndHangingUpLooksLikeSilence) {

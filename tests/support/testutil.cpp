@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "config/status.h"
 #include "log/log.h"
+#include "os/wake.h"
 #include "refclock/refclock.h"
 #include "support/fake_clockset.h"
 
@@ -53,6 +54,8 @@ void ResetProgramState() {
   ResetSettings();
   ResetPaths();
   ResetRunStatus();
+  StopWake();
+  StopReferenceFeed();
   TrustedTelegramHook = FeedReferenceClock;  // as the program sets it
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);

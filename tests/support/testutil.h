@@ -9,9 +9,10 @@
 // A fresh, empty directory for the running test, ending in a separator.
 std::string ScratchDirectory();
 
-// The system's calls back in the system-call table (the clock setting's
-// recorder among them), settings at their defaults, counters cleared, fake
-// clock reset, and the
+// Each record of the program at its start through its own reset: the
+// system's calls back in the system-call table (the clock setting's recorder
+// among them), settings and paths, the run's status, no Ctrl-C request, the
+// feed stopped; counters cleared, fake clock reset, and the
 // program's files pointed into a fresh scratch directory (base name "t").
 void ResetProgramState();
 
