@@ -52,8 +52,8 @@ int64_t AsUtc(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t mi
 
 // Weekday of the date, 1 Monday .. 7 Sunday.
 int64_t WeekdayOf(int64_t year, int64_t month, int64_t day) {
-  int64_t days = AsUtc(year, month, day, 0, 0, 0) / 86400;  // after 1970: never negative here
-  return (days + 3) % 7 + 1;
+  int64_t days = AsUtc(year, month, day, 0, 0, 0) / 86400;  // exact: a whole day
+  return ((days + 3) % 7 + 7) % 7 + 1;
 }
 
 int64_t MonthDays(int64_t year, int64_t month) {
@@ -62,13 +62,18 @@ int64_t MonthDays(int64_t year, int64_t month) {
   return lengths[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-bool RealDate(const TimeTelegram& t) {
-  if (t.year < 1971 || t.year > 2999 || t.month < 1 || t.month > 12) return false;
+// Fields that name a real date and time of years 1 to 9999, weekday unknown
+// or the date's own.
+bool RealFields(const TimeTelegram& t) {
+  if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;
   if (t.day < 1 || t.day > MonthDays(t.year, t.month)) return false;
   if (t.weekday != 0 && t.weekday != WeekdayOf(t.year, t.month, t.day)) return false;
   return t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 &&
          t.second < 60;
 }
+
+// A real date of the years the model follows exactly.
+bool RealDate(const TimeTelegram& t) { return RealFields(t) && t.year >= 1971 && t.year <= 2999; }
 
 // 01:00 UTC on the last Sunday of the month.
 int64_t LastSundayOneUtc(int64_t year, int64_t month) {
@@ -142,9 +147,8 @@ void EvaluateKnown(TimeTelegram telegram) {
   const bool set = FakeClock.calls != callsBefore;
   FUZZ_CHECK(!set || FakeClock.calls == callsBefore + 1);
   FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount));
-  const bool real = RealDate(telegram) && telegram.millisecond >= 0;
-  FUZZ_CHECK(!set || real);
-  if (!real) return;
+  FUZZ_CHECK(!set || (RealFields(telegram) && telegram.millisecond >= 0));
+  if (!RealDate(telegram) || telegram.millisecond < 0) return;
 
   // The telegram's UTC from its own zone or the German rule: the difference,
   // and with it whether the clock must be set.
