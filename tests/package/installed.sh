@@ -169,7 +169,7 @@ status=$?
 check "run as $user:$group with $groups (polling, stopped by SIGINT): status 3 ($status)" test "$status" = 3
 if grep -Eq "^$ts $port opened\$" "$log" &&
    grep -Eq "^$ts Time diff: -?0d 00:00:0[0-9]\.[0-9]{3} ContValidTime: 1\$" "$log"; then
-  ok "run: log in /var/log/dcfsync through the link, clock within seconds of the telegram (TZ=${zone:-the system's})"
+  ok "run: log in /var/log/dcfsync through the link, clock within seconds of the telegram (TZ=${zone:-none, the system zone})"
 else
   failed "run: log incomplete or time difference large:"; detail "$log" /tmp/out.txt /tmp/err.txt
 fi
