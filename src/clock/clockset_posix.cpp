@@ -11,7 +11,7 @@
 uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || milliseconds < 0 || milliseconds > 999 ||
       (int64_t)(time_t)seconds != seconds) {
-    return EINVAL;
+    return InvalidTimeErrorCode();
   }
   struct timespec value;
   value.tv_sec = (time_t)seconds;

@@ -23,7 +23,7 @@ static uint32_t Failure(void) {
 
 uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || seconds > LastSeconds || milliseconds < 0 || milliseconds > 999) {
-    return ERROR_INVALID_PARAMETER;
+    return InvalidTimeErrorCode();
   }
   uint64_t ticks = (uint64_t)(seconds + SecondsFrom1601To1970) * FileTimeTicksPerSecond +
                    (uint64_t)milliseconds * FileTimeTicksPerMs;

@@ -26,4 +26,9 @@ void DescribePcZone(PcTime* reading);
 // POSIX, ERROR_INVALID_PARAMETER on Windows).
 uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds);
 
+// The error code SetPcUtcTime gives for an instant the system cannot take:
+// EINVAL (22) on POSIX, ERROR_INVALID_PARAMETER (87) on Windows. The
+// evaluation reports a telegram that names no real instant with it.
+uint32_t InvalidTimeErrorCode(void);
+
 #endif
