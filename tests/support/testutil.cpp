@@ -43,6 +43,7 @@ void ResetProgramState() {
   TrustedTelegramHook = FeedReferenceClock;  // likewise
   PortName[0] = '\0';
   RunStatus = 0;
+  ResetFileFaults();
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);
   ResetFakeClock();
