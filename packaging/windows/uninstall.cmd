@@ -6,13 +6,10 @@ rem log and the data file stay there until you delete the folder.
 setlocal
 set "DEST=%ProgramFiles%\dcfsync"
 
-schtasks /query /tn dcfsync >nul 2>&1
-if errorlevel 1 goto program
 schtasks /end /tn dcfsync >nul 2>&1
 schtasks /delete /tn dcfsync /f
-if errorlevel 1 goto failed
+if errorlevel 1 echo uninstall.cmd: no task dcfsync deleted (none there, or no right to)
 
-:program
 for %%f in (dcfsync.exe dcfsync-task.xml README.txt dcfreport.py) do (
   if exist "%DEST%\%%f" del /f "%DEST%\%%f"
   if exist "%DEST%\%%f" goto failed
