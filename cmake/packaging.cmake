@@ -51,8 +51,8 @@ if(WIN32)
   set(DCF_INI_PORT_NOTE [=[; COM1 to COM9 as they stand, COM10 and above as \\.\COM10. Without this
 ; line: none, and no port can be opened.]=])
   set(DCF_INI_PORT COM1)
-  set(DCF_INI_TZ_NOTE [=[ The PC's time zone applies: it should be the one
-; DCF77 sends, (UTC+01:00) Amsterdam, Berlin, ...]=])
+  set(DCF_INI_TZ_NOTE [=[ The telegram's own zone bits make its time
+; UTC; the PC may keep any time zone.]=])
   set(DCF_INI_TIMER_NOTE "The scheduled task needs 1.")
   set(DCF_INI_DOC "README.txt")
 else()
@@ -63,8 +63,8 @@ else()
 ; /dev/dcf77 (/usr/share/doc/dcfsync/examples/dcfsync-udev.rules).
 ; Without this line: none, and no port can be opened.]=])
   set(DCF_INI_PORT /dev/ttyUSB0)
-  set(DCF_INI_TZ_NOTE [=[ The program's own time zone applies: the
-; service runs it with the German time rules, the time DCF77 sends.]=])
+  set(DCF_INI_TZ_NOTE [=[ The telegram's own zone bits make its time
+; UTC; the system may keep any time zone.]=])
   set(DCF_INI_TIMER_NOTE "The service needs 1.")
   set(DCF_INI_DOC "man dcfsync")
 endif()
