@@ -47,6 +47,7 @@ void ResetProgramState() {
   SettingsReport = LogText;  // as the program sets it
   PortName[0] = '\0';
   RunStatus = 0;
+  ResetFileFaults();
   ResetCountingState(&TestCounting);
   ResetFakeClock();
   std::string dir = ScratchDirectory();
