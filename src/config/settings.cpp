@@ -82,17 +82,19 @@ static void CopyText(char* destination, size_t size, const char* source) {
   destination[length] = '\0';
 }
 
-void ResetSettings(void) {
-  memset(&Settings, 0, sizeof Settings);
+void DefaultSettings(SettingsRecord* record) {
+  memset(record, 0, sizeof *record);
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
     if (row.type == SettingText) {
-      CopyText(TextField(&Settings, row), row.size, row.textDefault);
+      CopyText(TextField(record, row), row.size, row.textDefault);
     } else {
-      *IntegerField(&Settings, row) = row.integerDefault;
+      *IntegerField(record, row) = row.integerDefault;
     }
   }
 }
+
+void ResetSettings(void) { DefaultSettings(&Settings); }
 
 char* UpperCase(char* text) {
   for (char* p = text; *p != '\0'; ++p) {

@@ -83,7 +83,10 @@ struct SettingDefinition {
 extern const SettingDefinition SettingDefinitions[];
 extern const size_t SettingCount;
 
-// Puts every field of Settings to its row's default.
+// Puts every field of record to its row's default.
+void DefaultSettings(SettingsRecord* record);
+
+// Puts Settings to the defaults (DefaultSettings).
 void ResetSettings(void);
 
 // Where the reader reports a settings file it cannot open or read: one

@@ -66,7 +66,7 @@ static int Final(void) {
 // One poll: the telegram command, its answer dumped and decoded. A short
 // answer is logged and leaves the status alone; an exchange cut short by
 // Ctrl-C is neither logged nor decoded.
-static void Poll(unsigned char* answer) {
+static void Poll(unsigned char* answer, CountingState* counting) {
   int decoded = Settings.TimerGetDecodedTime != 0;
   const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
   int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
@@ -79,9 +79,9 @@ static void Poll(unsigned char* answer) {
   }
   DumpFrame(answer, received, DumpHex);
   if (decoded) {
-    DecodeDecodedTimeFrame(answer);
+    DecodeDecodedTimeFrame(answer, counting);
   } else {
-    DecodeRawTelegramFrame(answer);
+    DecodeRawTelegramFrame(answer, counting);
   }
 }
 
@@ -109,12 +109,15 @@ int RunProgram(int argc, char** argv) {
   // its first byte, followed by a zero byte), where the dump and the
   // decoders read it.
   unsigned char answer[AnswerBufferSize];
+  // The run's counting state: consecutive valid telegrams and the last one
+  // counted.
+  CountingState counting;
   char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
   LoadSettings(LogText);
   StartReferenceFeed();
-  TrustedTelegramHook = FeedReferenceClock;
+  ResetCountingState(&counting);
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -152,7 +155,7 @@ int RunProgram(int argc, char** argv) {
   DumpFrame(answer, received, DumpText);
 
   for (;;) {
-    Poll(answer);
+    Poll(answer, &counting);
     if (WakeRequested()) return EndByInterrupt();
     if (Settings.TimerEnable == 0) break;
     Countdown();

@@ -12,6 +12,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "decode/decode.h"
 #include "log/log.h"
 #include "os/wake.h"
 #include "refclock/refclock.h"
@@ -49,6 +50,10 @@ testing::Environment* const InstalledFakeClock =
     testing::AddGlobalTestEnvironment(new FakeClockEnvironment);
 }  // namespace
 
+CountingState TestCounting;
+
+void HandleInTest(TimeTelegram telegram) { HandleTelegram(&telegram, &TestCounting); }
+
 void ResetProgramState() {
   ResetTestOsCalls();
   ResetSettings();
@@ -56,9 +61,8 @@ void ResetProgramState() {
   ResetRunStatus();
   StopWake();
   StopReferenceFeed();
-  TrustedTelegramHook = FeedReferenceClock;  // as the program sets it
-  ContValidTime = 0;
-  memset(&LastTelegram, 0, sizeof LastTelegram);
+  ResetFileFaults();
+  ResetCountingState(&TestCounting);
   ResetFakeClock();
   std::string dir = ScratchDirectory();
   SetPath(Paths.settings, dir + "t.ini");

@@ -14,6 +14,15 @@ std::string ScratchDirectory();
 // among them), settings and paths, the run's status, no Ctrl-C request, the
 // feed stopped; counters cleared, fake clock reset, and the
 // program's files pointed into a fresh scratch directory (base name "t").
+// The counting state the tests hand to the decoders and the evaluation.
+struct CountingState;
+extern CountingState TestCounting;
+struct TimeTelegram;
+
+// Evaluates telegram with the settings and TestCounting and carries the
+// decision out, as the decoders' shell does (HandleTelegram).
+void HandleInTest(TimeTelegram telegram);
+
 void ResetProgramState();
 
 std::string ReadFile(const std::string& path);
