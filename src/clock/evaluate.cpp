@@ -11,6 +11,7 @@
 
 int32_t ContValidTime;
 TrustedTelegramHandler TrustedTelegramHook = NULL;
+ClockSampleHandler ClockSampleHook = NULL;
 LastTelegramRecord LastTelegram;
 
 const char WeekdayNames[8][WeekdayNameSize] = {
@@ -160,6 +161,9 @@ void EvaluateTelegram(TimeTelegram telegram) {
 
   if (Settings.DCFSetTime == 0) return;
   if (ContValidTime < Settings.ValidDateTimeCount) return;
+  if (ClockSampleHook != NULL && TelegramZoneAgrees(&telegram) && ClockSampleHook(difference)) {
+    return;
+  }
   double absolute = fabs(difference);
   if ((double)Settings.SynchronizeDiff > absolute) return;
   if (absolute / 3600000.0 > (double)Settings.SynchronizeMaxDiff) {

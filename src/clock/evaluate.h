@@ -31,6 +31,16 @@ extern LastTelegramRecord LastTelegram;
 typedef void (*TrustedTelegramHandler)(TimeTelegram telegram);
 extern TrustedTelegramHandler TrustedTelegramHook;
 
+// Where EvaluateTelegram hands the difference (ms, PC minus receiver) of a
+// telegram it would set the clock by or leave it alone for as too small:
+// trusted, DCFSetTime on, the telegram's zone agreeing with the PC's. The
+// program points it at the clock discipline when ClockDiscipline is on. It
+// returns 1 when it took the difference (the clock is slewed, not set), 0
+// when the clock is to be set as without it. NULL, the start value: the
+// clock is set as always.
+typedef int (*ClockSampleHandler)(double difference);
+extern ClockSampleHandler ClockSampleHook;
+
 enum { WeekdayNameSize = 10 };
 extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "Sunday"
 extern const int32_t DaysInMonth[2][12];             // [leap year][month - 1]

@@ -9,6 +9,7 @@ char ExeBaseName[PathTextSize];
 char SettingsPath[PathTextSize];
 char LogPath[PathTextSize];
 char DataPath[PathTextSize];
+char DriftPath[PathTextSize];
 
 // Formats directory + separator + base + extension into path; 0 when it does
 // not fit.
@@ -55,6 +56,7 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
     ExeBaseName[0] = '\0';
     FormatAllPaths(separator);
   }
+  if (!FormatPath(DriftPath, separator, ".drift")) DriftPath[0] = '\0';
   if (!complete) printf("Error argv[]!\n");
   fflush(stdout);
 }

@@ -15,6 +15,9 @@ extern char ExeBaseName[PathTextSize];
 extern char SettingsPath[PathTextSize];
 extern char LogPath[PathTextSize];
 extern char DataPath[PathTextSize];
+// The clock discipline's drift file, beside the others (.drift); empty when
+// that name would not fit, which refuses none of the others.
+extern char DriftPath[PathTextSize];
 
 // Fills the five path texts from the executable's path with the given
 // directory separator.

@@ -45,6 +45,7 @@ const SettingsRecord DefaultSettings = {
     3,      // ValidDateTimeCount
     0,      // TimerGetDecodedTime
     -1,     // NtpShmUnit
+    0,      // ClockDiscipline
 };
 
 SettingsRecord Settings = DefaultSettings;
@@ -189,7 +190,11 @@ void LoadSettings(void) {
   // a file that could be opened and read.
   ChronySocket[0] = '\0';
   Settings.NtpShmUnit = d.NtpShmUnit;
+  Settings.ClockDiscipline = d.ClockDiscipline;
   if (SettingsFileRead == 0) return;
   ReadSettingString(section, "ChronySocket", ChronySocket, sizeof ChronySocket, "");
   ReadSettingInt(section, "NtpShmUnit", &Settings.NtpShmUnit, d.NtpShmUnit);
+  // The clock discipline, after the feed (whose keys refuse it).
+  if (SettingsFileRead == 0) return;
+  ReadSettingInt(section, "ClockDiscipline", &Settings.ClockDiscipline, d.ClockDiscipline);
 }

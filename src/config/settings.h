@@ -32,6 +32,7 @@ struct SettingsRecord {
   int32_t ValidDateTimeCount;   // 3
   int32_t TimerGetDecodedTime;  // 0
   int32_t NtpShmUnit;           // -1: no NTP shared-memory feed
+  int32_t ClockDiscipline;      // 0: the clock is stepped only (clock/discipline.h)
 };
 
 extern const SettingsRecord DefaultSettings;
@@ -81,13 +82,14 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 // TimerGetDecodedTime) into PortName and Settings. Results are not examined:
 // a missing key keeps its default. Then, only when the last of them could
 // open and read the file, the two keys of the time-daemon feed,
-// ChronySocket and NtpShmUnit; otherwise they take their defaults without a
-// lookup, so a missing or unreadable file gives exactly thirteen lines.
+// ChronySocket and NtpShmUnit, then ClockDiscipline; otherwise they take
+// their defaults without a lookup, so a missing or unreadable file gives
+// exactly thirteen lines.
 //
 // Every key is looked up by prefix, so a key that begins another (timer,
 // TimerEnable) reads the other's line when it comes first. A new key must
-// neither begin with an existing key nor be the beginning of one; the two
-// feed keys keep to that.
+// neither begin with an existing key nor be the beginning of one; the
+// added keys keep to that.
 void LoadSettings(void);
 
 // In-place text helpers; each returns its argument. White space is the bytes

@@ -12,6 +12,7 @@
 
 #include "clock/evaluate.h"
 #include "config/paths.h"
+#include "driver/clockloop.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
 #include "config/settings.h"
@@ -51,6 +52,9 @@ void InterruptHandler(int) {
   // logging a telegram, or about to log the port it finds closed as not
   // closable. None of that may come after the Ctrl-C line.
   HaltOutput("\nCtrl-C\n");
+  // The learned frequency stays in force, the slew stops, the drift file is
+  // written.
+  StopClockLoop();
   // Does nothing when the port is not open, never was, or is closed already.
   SetRts(0);
   SetDtr(0);
@@ -72,6 +76,7 @@ static void Shutdown(void) {
 
 // Reports a non-zero status, waits, and returns the status for the exit.
 static int Final(void) {
+  StopClockLoop();
   if (RunStatus != 0) LogMessage("Return errno %d", RunStatus);
   SleepSeconds(FinalWaitSeconds);
   int status = RunStatus;
@@ -111,6 +116,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     SleepSeconds(1);
     HaltIfInterrupted();
+    TendClockLoop();
     // Through the log's output lock, which the Ctrl-C handler takes: a
     // countdown line cannot come after its line.
     char line[32];
@@ -130,6 +136,7 @@ int RunProgram(int argc, char** argv) {
   LoadSettings();
   StartReferenceFeed();
   TrustedTelegramHook = FeedReferenceClock;
+  StartClockLoop();
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C
   if (OpenPort() == InvalidPortHandle) {
@@ -172,6 +179,7 @@ int RunProgram(int argc, char** argv) {
 
   for (;;) {
     HaltIfInterrupted();
+    TendClockLoop();
     Poll();
     if (Settings.TimerEnable == 0) break;
     Countdown();

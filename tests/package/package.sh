@@ -225,6 +225,7 @@ deb_checks() {
     echo "-rw-r--r-- root/root ./lib/systemd/system/dcfsync.service"
     echo "-rwxr-xr-x root/root ./opt/dcfsync/dcfsync"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.dat -> /var/lib/dcfsync/dcfsync.dat"
+    echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.drift -> /var/lib/dcfsync/dcfsync.drift"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.ini -> /etc/opt/dcfsync/dcfsync.ini"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.log -> /var/log/dcfsync/dcfsync.log"
     echo "lrwxrwxrwx root/root ./usr/bin/dcfsync -> /opt/dcfsync/dcfsync"

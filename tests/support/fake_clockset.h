@@ -15,6 +15,18 @@ struct FakeClockSet {
 };
 extern FakeClockSet FakeClock;
 
+// The rate adjustments (clock/adjust.h) asked for.
+struct FakeClockAdjust {
+  int adjustCalls;     // AdjustPcClock
+  int endCalls;        // EndPcClockSlew
+  double frequencyPpm; // the last frequency put in force by either
+  double slewMs;       // the last slew started (0 after an end)
+  double slewRatePpm;
+  int fail;            // non-zero: refuse with failCode
+  uint32_t failCode;
+};
+extern FakeClockAdjust FakeAdjust;
+
 void ResetFakeClock(void);
 
 #endif

@@ -41,6 +41,7 @@ void ResetProgramState() {
   Settings = DefaultSettings;
   SettingsReport = LogText;  // as the program sets it
   TrustedTelegramHook = FeedReferenceClock;  // likewise
+  ClockSampleHook = NULL;                    // no clock discipline
   PortName[0] = '\0';
   RunStatus = 0;
   ContValidTime = 0;
@@ -50,6 +51,7 @@ void ResetProgramState() {
   SetPath(SettingsPath, dir + "t.ini");
   SetPath(LogPath, dir + "t.log");
   SetPath(DataPath, dir + "t.dat");
+  SetPath(DriftPath, dir + "t.drift");
 }
 
 std::string ReadFile(const std::string& path) {
