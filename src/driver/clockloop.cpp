@@ -38,7 +38,7 @@ static int WriteDrift(void) {
   if (DriftPath[0] == '\0') return 1;
   char text[DriftTextSize];
   FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
-  FILE* file = fopen(DriftPath, "w");
+  FILE* file = fopen(DriftPath, "wb");
   int ok = file != NULL && fputs(text, file) >= 0;
   if (file != NULL && fclose(file) != 0) ok = 0;
   Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
