@@ -73,7 +73,12 @@ void StartReferenceFeed(void);
 // when it starts failing ("chrony socket PATH: error N",
 // "NTP shared memory unit U: error N"), retried silently at every later
 // sample, and logged once when it works again ("chrony socket PATH works
-// again", "NTP shared memory unit U works again"). Never waits for the
+// again", "NTP shared memory unit U works again"). What it finds and
+// will not use counts as such a failure: something other than a socket at
+// the path ("chrony socket PATH refused: not a socket"), a segment made or
+// owned by another user than root or the program's own, or for units 0
+// and 1 writable by others ("NTP shared memory unit U refused: owner uid
+// O, creator uid C, mode M", the mode in octal). Never waits for the
 // daemon. A failure of the feed leaves the run's status alone. The program
 // hands it every trusted telegram through TrustedTelegramHook.
 void FeedReferenceClock(TimeTelegram telegram);

@@ -8,6 +8,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,6 +20,10 @@
 
 enum { SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path) };
 
+// The error a feed reports for what it found and refused (a segment of
+// another user's, a path that is no socket), apart from the system's codes.
+enum { FeedRefused = -1 };
+
 // The running feed. A feed is on while its path is not empty or its unit
 // not -1; failing is 1 from the failure that was logged until it works again.
 struct ReferenceFeedRecord {
@@ -29,8 +34,10 @@ struct ReferenceFeedRecord {
   int shmId;  // the segment attached at shm; -1: none
   NtpShmSegment* shm;
   int shmFailing;
+  // The segment last refused: its owner, creator and mode.
+  unsigned refusedOwner, refusedCreator, refusedMode;
 };
-static ReferenceFeedRecord Feed = {{0}, -1, 0, -1, -1, NULL, 0};
+static ReferenceFeedRecord Feed = {{0}, -1, 0, -1, -1, NULL, 0, 0, 0, 0};
 
 void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* record) {
   memset(record, 0, sizeof *record);
@@ -43,6 +50,13 @@ void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* recor
 }
 
 int NtpShmMode(int unit) { return unit <= 1 ? 0600 : 0666; }
+
+int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t self) {
+  if (owner != 0 && owner != self) return 0;
+  if (creator != 0 && creator != self) return 0;
+  if (unit <= 1 && (mode & 022u) != 0) return 0;
+  return 1;
+}
 
 static void FullBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
 NtpShmBarrierFunction NtpShmBarrier = FullBarrier;
@@ -69,9 +83,12 @@ void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
 }
 
 // Sends one datagram to chronyd's socket, never waiting for room in it.
-// Returns 0, or the error code.
+// Returns 0, FeedRefused when something other than a socket is at the
+// path (the datagram is not sent), or the error code.
 static int SendToChrony(const ReferenceSample* sample) {
   int error = 0;
+  struct stat found;
+  if (lstat(Feed.chronyPath, &found) == 0 && !S_ISSOCK(found.st_mode)) return FeedRefused;
   if (Feed.chronySocket < 0) {
     Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (Feed.chronySocket < 0) error = errno;
@@ -103,13 +120,27 @@ static void DetachShm(void) {
 
 // Makes Feed.shm the segment that now bears the unit's key, created when
 // missing: a segment removed and made anew by a restarted daemon is
-// attached afresh. Returns 0, or the error code with nothing attached.
+// attached afresh, once NtpShmTrusted allows it. Returns 0, or FeedRefused
+// (owner, creator and mode kept in Feed) or the error code with nothing
+// attached.
 static int AttachShm(void) {
   int error = 0;
   key_t key = (key_t)(NtpShmKeyBase + Feed.shmUnit);
   int id = shmget(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
+  struct shmid_ds info;
   if (id < 0) {
     error = errno;
+    DetachShm();
+  } else if (id != Feed.shmId && shmctl(id, IPC_STAT, &info) != 0) {
+    error = errno;
+    DetachShm();
+  } else if (id != Feed.shmId &&
+             !NtpShmTrusted((int)Feed.shmUnit, info.shm_perm.uid, info.shm_perm.cuid,
+                            (unsigned)info.shm_perm.mode, geteuid())) {
+    error = FeedRefused;
+    Feed.refusedOwner = (unsigned)info.shm_perm.uid;
+    Feed.refusedCreator = (unsigned)info.shm_perm.cuid;
+    Feed.refusedMode = (unsigned)info.shm_perm.mode & 0777u;
     DetachShm();
   } else if (id != Feed.shmId) {
     void* at = shmat(id, NULL, 0);
@@ -127,7 +158,10 @@ static int AttachShm(void) {
 
 // Logs the first failure of a feed and its first success after one.
 static void NoteChronyOutcome(int error) {
-  if (error != 0 && Feed.chronyFailing == 0) {
+  if (error == FeedRefused && Feed.chronyFailing == 0) {
+    Feed.chronyFailing = 1;
+    LogMessage("chrony socket %s refused: not a socket", Feed.chronyPath);
+  } else if (error != 0 && Feed.chronyFailing == 0) {
     Feed.chronyFailing = 1;
     LogMessage("chrony socket %s: error %d", Feed.chronyPath, error);
   } else if (error == 0 && Feed.chronyFailing != 0) {
@@ -137,7 +171,11 @@ static void NoteChronyOutcome(int error) {
 }
 
 static void NoteShmOutcome(int error) {
-  if (error != 0 && Feed.shmFailing == 0) {
+  if (error == FeedRefused && Feed.shmFailing == 0) {
+    Feed.shmFailing = 1;
+    LogMessage("NTP shared memory unit %d refused: owner uid %u, creator uid %u, mode %03o",
+               (int)Feed.shmUnit, Feed.refusedOwner, Feed.refusedCreator, Feed.refusedMode);
+  } else if (error != 0 && Feed.shmFailing == 0) {
     Feed.shmFailing = 1;
     LogMessage("NTP shared memory unit %d: error %d", (int)Feed.shmUnit, error);
   } else if (error == 0 && Feed.shmFailing != 0) {

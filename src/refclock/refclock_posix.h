@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 #include <sys/time.h>
+#include <sys/types.h>
 #include <time.h>
 
 #include "refclock/refclock.h"
@@ -54,6 +55,14 @@ enum {
 // Permissions a unit's segment is created with: 0600 for units 0 and 1,
 // 0666 for 2 and above, as ntpd creates them.
 int NtpShmMode(int unit);
+
+// Whether a unit's segment found (or made) under its key may be used by a
+// program running as user self: its owner and its creator must each be
+// root or self (a segment made by another user, even one handed to root
+// afterwards, is that user's to write into), and for units 0 and 1,
+// which only root and the program may write, group and others must have
+// no write permission (mode & 022 is 0). Returns 1 when it may, else 0.
+int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t self);
 
 // Called between the steps of WriteNtpShmSample; a full memory barrier
 // (std::atomic_thread_fence) unless a test puts an observer in its place.

@@ -31,6 +31,18 @@ check() {  # check NAME COMMAND...
 detail() { sed 's/^/  /' "$@"; }
 
 # --- Install -------------------------------------------------------------------
+# First with a link planted where the log directory goes: postinst must
+# refuse it and change nothing through it.
+mkdir -p /tmp/victim && chmod 0755 /tmp/victim
+ln -s /tmp/victim /var/log/dcfsync
+if ! dpkg -i --no-triggers "$deb" >/tmp/dpkg-planted.log 2>&1 </dev/null &&
+   grep -q "/var/log/dcfsync is not a directory" /tmp/dpkg-planted.log &&
+   [ "$(stat -c '%U:%G %a' /tmp/victim)" = "root:root 755" ]; then
+  ok "postinst refuses a link planted at /var/log/dcfsync, its target untouched"
+else
+  failed "postinst and a planted link:"; detail /tmp/dpkg-planted.log; ls -ld /tmp/victim | detail
+fi
+rm -f /var/log/dcfsync
 if dpkg -i --no-triggers "$deb" >/tmp/dpkg-install.log 2>&1 </dev/null; then
   ok "dpkg -i installs dcfsync $version"
 else
@@ -39,12 +51,13 @@ else
 fi
 check "dpkg records version $version" test "$(dpkg-query -W -f='${Version}' dcfsync)" = "$version"
 
-# The user: a system account in group dialout that cannot log in.
+# The user: a system account in a system group of its own that cannot log in.
 entry=$(getent passwd dcfsync)
 IFS=: read -r _ _ uid gid _ home shell <<<"$entry"
-if [ -n "$entry" ] && [ "$uid" -lt 1000 ] && [ "$gid" = "$(getent group dialout | cut -d: -f3)" ] &&
-   [ "$shell" = /usr/sbin/nologin ] && [ "$home" = /var/lib/dcfsync ]; then
-  ok "postinst made the system user dcfsync (uid $uid), group dialout, no login"
+group_id=$(getent group dcfsync | cut -d: -f3)
+if [ -n "$entry" ] && [ "$uid" -lt 1000 ] && [ -n "$group_id" ] && [ "$gid" = "$group_id" ] &&
+   [ "$gid" -lt 1000 ] && [ "$shell" = /usr/sbin/nologin ] && [ "$home" = /var/lib/dcfsync ]; then
+  ok "postinst made the system user dcfsync (uid $uid) in its own group (gid $gid), no login"
 else
   failed "user dcfsync: '$entry'"
 fi
@@ -83,7 +96,8 @@ fi
 # lists accumulate).
 setting() { grep -E "^$1=" "$unit" | sed "s/^$1=//"; }
 want=(
-  "User=dcfsync" "Group=dialout" "ExecStart=/opt/dcfsync/dcfsync"
+  "User=dcfsync" "Group=dcfsync" "SupplementaryGroups=dialout" "ExecStart=/opt/dcfsync/dcfsync"
+  "StandardOutput=null" "StandardError=journal"
   "CapabilityBoundingSet=CAP_SYS_TIME" "AmbientCapabilities=CAP_SYS_TIME"
   "KillSignal=SIGINT" "SuccessExitStatus=3" "ProtectSystem=strict"
   "ReadWritePaths=/var/log/dcfsync /var/lib/dcfsync" "DevicePolicy=closed"
@@ -95,8 +109,8 @@ check "unit: devices ttyS, ttyUSB, ttyACM only" \
   test "$(setting DeviceAllow | sort | tr '\n' ' ')" = "char-ttyACM rw char-ttyS rw char-ttyUSB rw "
 families=$(setting RestrictAddressFamilies | tail -n 1)
 check "unit: Unix sockets allowed, nothing else ($families)" test "$families" = AF_UNIX
-check "unit: no ProtectClock=yes, no PrivateIPC=yes (clock and shared memory stay reachable)" \
-  bash -c "! grep -Eq '^(ProtectClock|PrivateIPC)=(yes|true|on|1)' '$unit'"
+check "unit: no ProtectClock=yes, PrivateIPC=yes or RemoveIPC=yes (clock and shared memory stay)" \
+  bash -c "! grep -Eq '^(ProtectClock|PrivateIPC|RemoveIPC)=(yes|true|on|1)' '$unit'"
 
 # --- A run as the service runs it ------------------------------------------------
 # User, group, umask and time zone from the unit; clock setting on, with the
@@ -105,6 +119,7 @@ check "unit: no ProtectClock=yes, no PrivateIPC=yes (clock and shared memory sta
 # filter.
 user=$(setting User | tail -n 1)
 group=$(setting Group | tail -n 1)
+groups=$(setting SupplementaryGroups | tail -n 1)
 umask_value=$(setting UMask | tail -n 1)
 zone=$(setting Environment | sed -n 's/^TZ=//p' | tail -n 1)
 ini=/etc/opt/dcfsync/dcfsync.ini
@@ -119,7 +134,7 @@ chmod 0666 "$record"
   umask "$umask_value"
   cd /
   exec env -i TZ="$zone" PATH=/usr/bin:/bin \
-    setpriv --reuid="$user" --regid="$group" --init-groups \
+    setpriv --reuid="$user" --regid="$group" --groups="$groups" \
       --inh-caps=-sys_time --bounding-set=-sys_time \
       strace -f -qq -o /tmp/trace \
         -E LD_PRELOAD="$stub" -E DCFSYNC_SETTIME_RECORD="$record" \
@@ -148,7 +163,7 @@ if kill -0 "$tracer" 2>/dev/null; then
 fi
 wait "$tracer"
 status=$?
-check "run as $user:$group (polling, stopped by SIGINT): status 3 ($status)" test "$status" = 3
+check "run as $user:$group with $groups (polling, stopped by SIGINT): status 3 ($status)" test "$status" = 3
 if grep -Eq "^$ts $port opened\$" "$log" &&
    grep -Eq "^$ts Time diff: -?0d 00:00:0[0-9]\.[0-9]{3} ContValidTime: 1\$" "$log"; then
   ok "run: log in /var/log/dcfsync through the link, clock within seconds of the telegram (TZ=$zone)"
@@ -199,8 +214,13 @@ else
   failed "run: system calls outside the unit's filter:${denied:- (none traced)}"
 fi
 # The stand-in took the place of the call that sets the clock; the filter
-# must let that call through.
-check "the unit's filter lets clock_settime through" test -n "${allowed[clock_settime]:-}"
+# must let it through, and the 64-bit time call 32-bit C libraries try
+# first, and the calls that steer the clock.
+missing=
+for call in clock_settime clock_settime64 clock_adjtime clock_adjtime64 adjtimex; do
+  [ -n "${allowed[$call]:-}" ] || missing+=" $call"
+done
+check "the unit's filter lets the clock calls through (missing:${missing:- none})" test -z "$missing"
 
 # --- logrotate -----------------------------------------------------------------
 if command -v logrotate >/dev/null; then
@@ -237,10 +257,10 @@ fi
 dpkg -P dcfsync >/tmp/dpkg-purge.log 2>&1 </dev/null
 check "dpkg -P succeeds" test $? = 0
 left=$(ls -d /etc/opt/dcfsync /var/log/dcfsync /var/lib/dcfsync /etc/logrotate.d/dcfsync 2>/dev/null)
-if [ -z "$left" ] && ! getent passwd dcfsync >/dev/null; then
-  ok "purge removes the settings, the log and data directories and the user"
+if [ -z "$left" ] && ! getent passwd dcfsync >/dev/null && ! getent group dcfsync >/dev/null; then
+  ok "purge removes the settings, the log and data directories, the user and its group"
 else
-  failed "purge left: $left $(getent passwd dcfsync)"
+  failed "purge left: $left $(getent passwd dcfsync) $(getent group dcfsync)"
 fi
 check "nothing of dcfsync is left in dpkg's records" \
   bash -c "! dpkg-query -W dcfsync >/dev/null 2>&1 || [ -z \"\$(dpkg-query -W -f='\${Status}' dcfsync | grep -v 'not-installed')\" ]"

@@ -492,4 +492,93 @@ TEST_F(Feed, BothFeedsTakeTheSameSample) {
   EXPECT_EQ(0u, seen.receiveTimeStampNSec);
 }
 
+// Who may have made a unit's segment: root or the program's own user, and
+// for units 0 and 1 without write permission for group or others.
+TEST(NtpShmProtocol, SegmentTrustedOnlyFromRootOrItselfAndUnitsZeroAndOneUnwritableToOthers) {
+  const uid_t self = 1000, other = 1001;
+  struct Case {
+    int unit;
+    uid_t owner, creator;
+    unsigned mode;
+    int trusted;
+  };
+  const Case cases[] = {{0, 0, 0, 0600, 1},     {1, self, self, 0644, 1}, {0, 0, 0, 0620, 0},
+                        {1, 0, other, 0600, 0}, {2, self, 0, 0666, 1},    {2, other, other, 0666, 0},
+                        {2, 0, other, 0600, 0}, {255, other, self, 0666, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.trusted, NtpShmTrusted(c.unit, c.owner, c.creator, c.mode, self))
+        << c.unit << " " << c.owner << " " << c.creator << " " << std::oct << c.mode;
+  }
+}
+
+// A segment another user made under the unit's key before the program
+// started: refused, logged once, never written; once it is gone, the
+// program's own segment is used and that is logged once.
+TEST_F(Feed, SegmentMadeInAdvanceByAnotherUserIsRefused) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 ||
+      access("/usr/bin/python3", X_OK) != 0) {
+    GTEST_SKIP() << "needs root, setpriv and python3 to make a segment as another user";
+  }
+  Settings.ValidDateTimeCount = 1;
+  unit = FreeShmUnit();
+  ASSERT_GE(unit, 2) << "no free shared-memory unit";
+  std::string make = "setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 -c "
+                     "'import ctypes; exit(ctypes.CDLL(None).shmget(" +
+                     std::to_string(NtpShmKeyBase + unit) + ", " +
+                     std::to_string(sizeof(NtpShmSegment)) + ", 0o3666) < 0)'";
+  ASSERT_EQ(0, system(make.c_str()));
+  StartShm(unit);
+  EvaluateTelegram(Telegram(1));
+  EvaluateTelegram(Telegram(2));
+  std::vector<std::string> log = LoggedMessages();
+  const std::string prefix = "NTP shared memory unit " + std::to_string(unit);
+  ASSERT_EQ(7u, log.size());
+  EXPECT_EQ(prefix + " refused: owner uid 65534, creator uid 65534, mode 666", log[0]);
+  NtpShmSegment seen;
+  ASSERT_TRUE(ReadShmUnit(unit, &seen));
+  EXPECT_EQ(0, seen.count) << "nothing written into it";
+
+  RemoveShmUnit(unit);
+  EvaluateTelegram(Telegram(3));
+  log = LoggedMessages();
+  ASSERT_EQ(11u, log.size());
+  EXPECT_EQ(prefix + " works again", log[10]);
+  ASSERT_TRUE(ReadShmUnit(unit, &seen));
+  EXPECT_EQ(1, seen.valid);
+}
+
+// Something other than a socket at the socket's path (a file, a link to
+// a socket): nothing is sent, that is logged once, and the daemon's own
+// socket there later is logged once as working again.
+TEST_F(Feed, PathThatIsNoSocketIsRefused) {
+  Settings.ValidDateTimeCount = 1;
+  DaemonSocket daemon;
+  ASSERT_TRUE(daemon.Bind(dir + "real.sock"));
+  const std::string path = dir + "dcf.sock";
+  const std::string refused = "chrony socket " + path + " refused: not a socket";
+  for (bool link : {false, true}) {
+    SCOPED_TRACE(link ? "link" : "file");
+    WriteFile(LogPath, "");
+    if (link) {
+      ASSERT_EQ(0, symlink(daemon.path.c_str(), path.c_str()));
+    } else {
+      WriteFile(path, "");
+    }
+    StartChrony(path);
+    EvaluateTelegram(Telegram(1));
+    EvaluateTelegram(Telegram(2));
+    EXPECT_TRUE(daemon.Received(200).empty());
+    std::vector<std::string> log = LoggedMessages();
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), refused));
+    EXPECT_EQ(7u, log.size());
+    ASSERT_EQ(0, unlink(path.c_str()));
+  }
+  DaemonSocket atPath;
+  ASSERT_TRUE(atPath.Bind(path));
+  EvaluateTelegram(Telegram(3));
+  EXPECT_EQ(1u, atPath.Received(1000).size());
+  std::vector<std::string> log = LoggedMessages();
+  EXPECT_EQ("chrony socket " + path + " works again", log.back());
+}
+
 }  // namespace
