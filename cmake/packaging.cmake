@@ -19,8 +19,9 @@
 #
 # Windows build: the program gets a version resource, and CPack's zip
 # (preset "package-windows": build/package-windows/dcfsync-<version>-win64.zip)
-# holds dcfsync.exe, a sample dcfsync.ini and README.txt with CR LF line
-# ends, and the Task Scheduler task dcfsync-task.xml in UTF-16.
+# holds dcfsync.exe, a sample dcfsync.ini, README.txt and the scripts
+# install.cmd and uninstall.cmd with CR LF line ends, and the Task Scheduler
+# task dcfsync-task.xml in UTF-16.
 
 set(DCF_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(DCF_STAGE_DIR ${PROJECT_BINARY_DIR}/packaging)
@@ -46,13 +47,13 @@ set(CPACK_SOURCE_GENERATOR "")
 # clock left alone. Its differences between the platforms:
 if(WIN32)
   set(DCF_INI_WHERE [=[, e.g.
-; C:\dcf77\dcfsync.ini for C:\dcf77\dcfsync.exe, whatever folder the program
-; is started in.]=])
+; C:\Program Files\dcfsync\dcfsync.ini for C:\Program Files\dcfsync\dcfsync.exe
+; (where install.cmd puts them), whatever folder the program is started in.]=])
   set(DCF_INI_PORT_NOTE [=[; COM1 to COM9 as they stand, COM10 and above as \\.\COM10. Without this
 ; line: none, and no port can be opened.]=])
   set(DCF_INI_PORT COM1)
-  set(DCF_INI_TZ_NOTE [=[ The PC's time zone applies: it should be the one
-; DCF77 sends, (UTC+01:00) Amsterdam, Berlin, ...]=])
+  set(DCF_INI_TZ_NOTE [=[ The telegram's own zone bits make its time
+; UTC; the PC may keep any time zone.]=])
   set(DCF_INI_TIMER_NOTE "The scheduled task needs 1.")
   set(DCF_INI_DOC "README.txt")
 else()
@@ -63,8 +64,8 @@ else()
 ; /dev/dcf77 (/usr/share/doc/dcfsync/examples/dcfsync-udev.rules).
 ; Without this line: none, and no port can be opened.]=])
   set(DCF_INI_PORT /dev/ttyUSB0)
-  set(DCF_INI_TZ_NOTE [=[ The program's own time zone applies: the
-; service runs it with the German time rules, the time DCF77 sends.]=])
+  set(DCF_INI_TZ_NOTE [=[ The telegram's own zone bits make its time
+; UTC; the system may keep any time zone.]=])
   set(DCF_INI_TIMER_NOTE "The service needs 1.")
   set(DCF_INI_DOC "man dcfsync")
 endif()
@@ -107,6 +108,15 @@ if(WIN32)
 
   set(DCF_ZIP_REPORT_TOOL "\n  dcfreport.py       the report tool for the log and data files (Python 3)")
   dcf_configure_text(${DCF_PACKAGING_DIR}/windows/README.txt.in ${DCF_STAGE_DIR}/README.txt)
+  # The install scripts as they stand, with CR LF line ends as cmd wants.
+  foreach(script install.cmd uninstall.cmd)
+    file(READ ${DCF_PACKAGING_DIR}/windows/${script} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${DCF_STAGE_DIR}/${script} "${text}")
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${DCF_PACKAGING_DIR}/windows/install.cmd ${DCF_PACKAGING_DIR}/windows/uninstall.cmd)
   add_custom_command(
     OUTPUT ${DCF_STAGE_DIR}/dcfsync-task.xml
     COMMAND sh ${DCF_PACKAGING_DIR}/windows/utf16.sh
@@ -119,6 +129,7 @@ if(WIN32)
   install(TARGETS dcfsync RUNTIME DESTINATION .)
   install(FILES ${DCF_STAGE_DIR}/dcfsync.ini ${DCF_STAGE_DIR}/README.txt
                 ${DCF_STAGE_DIR}/dcfsync-task.xml
+                ${DCF_STAGE_DIR}/install.cmd ${DCF_STAGE_DIR}/uninstall.cmd
           DESTINATION .)
   install(FILES ${DCF_REPORT_TOOL} DESTINATION .)
 

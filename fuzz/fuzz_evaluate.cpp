@@ -8,16 +8,19 @@
 // Checked besides what the sanitizers see: a frame is read only within its
 // own length; a request to set the clock comes only when clock setting is
 // on, enough valid telegrams have come, the difference lies within the
-// bounds and the telegram's zone bits agree with the PC's daylight-saving
-// flag; for a telegram of a real date the clock is set exactly then, to the
-// UTC instant the difference gives, give or take the seconds the run took.
-// The sample such a telegram would give the time daemon is checked against
-// the same model of the calendar: fed only with one zone bit and a real date
-// and time, UTC from its own zone, a leap only with A2 in the last hour
-// before 1 January or 1 July UTC.
+// bounds and the telegram names one real instant (a real date and time,
+// its weekday unknown or the date's own, and outside the repeated autumn
+// hour unless a zone bit tells the pass); for such a telegram the clock is
+// set exactly then, to the UTC instant the difference gives, give or take
+// the seconds the run took. The telegram's UTC comes from its own zone bit,
+// or without one from the German rule; the PC's zone plays no part. The
+// sample such a telegram would give the time daemon is checked against the
+// same model of the calendar: fed only for one real instant, a leap only
+// with A2 in the last hour before 1 January or 1 July UTC.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <math.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -47,34 +50,69 @@ int64_t AsUtc(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t mi
   return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
-bool RealDate(const TimeTelegram& t) {
-  if (t.year < 1971 || t.year > 2999 || t.month < 1 || t.month > 12) return false;
-  if (t.day < 1 || t.day > DaysInMonth[IsLeapYear((uint32_t)t.year)][t.month - 1]) return false;
+// Weekday of the date, 1 Monday .. 7 Sunday.
+int64_t WeekdayOf(int64_t year, int64_t month, int64_t day) {
+  int64_t days = AsUtc(year, month, day, 0, 0, 0) / 86400;  // exact: a whole day
+  return ((days + 3) % 7 + 7) % 7 + 1;
+}
+
+int64_t MonthDays(int64_t year, int64_t month) {
+  static const int64_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return lengths[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Fields that name a real date and time of years 1 to 9999, weekday unknown
+// or the date's own.
+bool RealFields(const TimeTelegram& t) {
+  if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;
+  if (t.day < 1 || t.day > MonthDays(t.year, t.month)) return false;
+  if (t.weekday != 0 && t.weekday != WeekdayOf(t.year, t.month, t.day)) return false;
   return t.hour >= 0 && t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 &&
          t.second < 60;
 }
 
-// The zone rule, written out: exactly one zone bit, and it names the zone
-// the PC's daylight-saving flag is in.
-bool ZonesAgree(const TimeTelegram& t) {
-  bool summer = t.Z1 != 0, winter = t.Z2 != 0;
-  return summer != winter && summer == (t.capture.dstflag != 0);
+// A real date of the years the model follows exactly.
+bool RealDate(const TimeTelegram& t) { return RealFields(t) && t.year >= 1971 && t.year <= 2999; }
+
+// 01:00 UTC on the last Sunday of the month.
+int64_t LastSundayOneUtc(int64_t year, int64_t month) {
+  return AsUtc(year, month, 31, 1, 0, 0) - (WeekdayOf(year, month, 31) % 7) * 86400;
+}
+
+// The telegram's UTC seconds: the zone bit's, or the German rule's. Returns
+// the number of instants its local time names (0, 1 or 2; the nearer to the
+// capture in *utc).
+int TelegramUtcModel(const TimeTelegram& t, int64_t* utc) {
+  int64_t local = AsUtc(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  if ((t.Z1 != 0) != (t.Z2 != 0)) {
+    *utc = local - (t.Z1 != 0 ? 7200 : 3600);
+    return 1;
+  }
+  int64_t start = LastSundayOneUtc(t.year, 3), end = LastSundayOneUtc(t.year, 10);
+  bool summer = local - 7200 >= start && local - 7200 < end;
+  bool winter = !(local - 3600 >= start && local - 3600 < end);
+  *utc = summer ? local - 7200 : local - 3600;
+  if (summer && winter && llabs(local - 3600 - t.capture.time) < llabs(*utc - t.capture.time)) {
+    *utc = local - 3600;
+  }
+  return (summer ? 1 : 0) + (winter ? 1 : 0);
 }
 
 // The time daemon's sample of a telegram, against the calendar model.
 void CheckSample(const TimeTelegram& t) {
   ReferenceSample s;
   int fed = MakeReferenceSample(t, &s);
-  bool oneZone = (t.Z1 != 0) != (t.Z2 != 0);
   bool real = t.year >= 1970 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
-              t.day <= DaysInMonth[IsLeapYear((uint32_t)t.year)][t.month - 1] && t.hour >= 0 &&
+              t.day <= MonthDays(t.year, t.month) && t.hour >= 0 &&
               t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 && t.second < 60 &&
               t.millisecond >= 0 && t.millisecond < 1000 && t.capture.millitm < 1000;
-  FUZZ_CHECK(fed == (oneZone && real ? 1 : 0));
+  int64_t utc = 0;
+  int instants = real && RealDate(t) ? TelegramUtcModel(t, &utc) : 0;
+  FUZZ_CHECK(!fed || real);
+  if (RealDate(t)) FUZZ_CHECK(fed == (real && instants == 1 ? 1 : 0));
   if (!fed) return;
-  int64_t zone = t.Z1 != 0 ? 2 : 1;
-  FUZZ_CHECK(s.referenceSeconds ==
-             AsUtc(t.year, t.month, t.day, t.hour - zone, t.minute, t.second));
+  if (RealDate(t)) FUZZ_CHECK(s.referenceSeconds == utc);
   FUZZ_CHECK(s.referenceNanoseconds == t.millisecond * 1000000);
   FUZZ_CHECK(s.systemSeconds == t.capture.time);
   FUZZ_CHECK(s.systemNanoseconds == t.capture.millitm * 1000000);
@@ -109,20 +147,29 @@ void EvaluateKnown(TimeTelegram telegram) {
   const bool set = FakeClock.calls != callsBefore;
   FUZZ_CHECK(!set || FakeClock.calls == callsBefore + 1);
   FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount));
-  FUZZ_CHECK(!set || ZonesAgree(telegram));
+  FUZZ_CHECK(!set || (RealFields(telegram) && telegram.millisecond >= 0));
   if (!RealDate(telegram) || telegram.millisecond < 0) return;
 
-  // The telegram's local time turned into UTC with the zone of its capture:
-  // the difference, and with it whether the clock must be set.
-  int64_t zone = telegram.capture.timezone / 60 - (telegram.capture.dstflag != 0 ? 1 : 0);
-  int64_t telegramUtc = AsUtc(telegram.year, telegram.month, telegram.day, telegram.hour + zone,
-                              telegram.minute, telegram.second);
+  // The telegram's UTC from its own zone or the German rule: the difference,
+  // and with it whether the clock must be set.
+  int64_t telegramUtc = 0;
+  int instants = TelegramUtcModel(telegram, &telegramUtc);
+  FUZZ_CHECK(!set || instants == 1);
   double differenceMs = ((double)telegram.capture.time - (double)telegramUtc) * 1000.0 +
                         telegram.capture.millitm - (telegram.millisecond >= 1000 ? 0 : telegram.millisecond);
   bool due = Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount &&
              fabs(differenceMs) >= (double)Settings.SynchronizeDiff &&
-             fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff &&
-             ZonesAgree(telegram);
+             fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff;
+  if (instants != 1) {
+    // Refused with its reason as the last line.
+    FUZZ_CHECK(!set);
+    if (due) {
+      FUZZ_CHECK(strcmp(MessageBuffer, instants == 2
+                                           ? "Repeated hour without time zone, can't synchronize time..."
+                                           : "Can't set time! errno 22") == 0);
+    }
+    return;
+  }
   FUZZ_CHECK(set == due);
   if (!set) return;
 

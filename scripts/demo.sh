@@ -12,8 +12,9 @@
 # own; the log file build/demo/dcfsync.log is shown at the end.
 #
 # The receiver sends German legal time; the program runs in that time zone
-# (TZ=CET-1CEST,M3.5.0,M10.5.0/3) unless TZ is set, so the difference it
-# reports is a few milliseconds, what is left of the time an answer takes.
+# (TZ=CET-1CEST,M3.5.0,M10.5.0/3) unless TZ is set, so its log shows the
+# receiver's time. In any zone the difference it reports is a few
+# milliseconds, what is left of the time an answer takes.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -1,9 +1,10 @@
-// Reading the PC clock on POSIX.
+// Reading the PC clock on POSIX, and the error code of an impossible instant.
 //
 // ftime on glibc always reports time zone 0 and no daylight saving, so the
 // zone fields are worked out from the local time rules: the daylight-saving
 // flag from localtime, and the standard time's offset from an instant around
 // the same date that lies outside daylight-saving time.
+#include <errno.h>
 #include <string.h>
 #include <time.h>
 
@@ -50,3 +51,5 @@ void ReadPcClock(PcTime* reading) {
 void DescribePcZone(PcTime* reading) {
   DescribeLocalZone(reading->time, &reading->timezone, &reading->dstflag);
 }
+
+uint32_t InvalidTimeErrorCode(void) { return EINVAL; }

@@ -1,5 +1,8 @@
-// Reading the PC clock on Windows: the C runtime's _ftime64 fills every field,
+// Reading the PC clock on Windows, and the error code of an impossible
+// instant. The C runtime's _ftime64 fills every field,
 // time zone and daylight-saving flag included.
+#include <windows.h>
+
 #include <sys/timeb.h>
 #include <time.h>
 
@@ -23,3 +26,5 @@ void DescribePcZone(PcTime* reading) {
   struct tm local;
   reading->dstflag = (int16_t)(_localtime64_s(&local, &when) == 0 && local.tm_isdst > 0 ? 1 : 0);
 }
+
+uint32_t InvalidTimeErrorCode(void) { return ERROR_INVALID_PARAMETER; }

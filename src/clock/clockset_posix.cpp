@@ -10,7 +10,7 @@
 int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
   if (seconds < 0 || milliseconds < 0 || milliseconds > 999 ||
       (int64_t)(time_t)seconds != seconds) {
-    *errorCode = EINVAL;
+    *errorCode = InvalidTimeErrorCode();
     return 0;
   }
   struct timespec value;

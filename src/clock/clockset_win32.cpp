@@ -18,7 +18,7 @@ enum : int64_t {
 
 int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode) {
   if (seconds < 0 || seconds > LastSeconds || milliseconds < 0 || milliseconds > 999) {
-    *errorCode = ERROR_INVALID_PARAMETER;
+    *errorCode = InvalidTimeErrorCode();
     return 0;
   }
   uint64_t ticks = (uint64_t)(seconds + SecondsFrom1601To1970) * FileTimeTicksPerSecond +

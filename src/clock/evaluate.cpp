@@ -5,6 +5,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "clock/calendar.h"
 #include "clock/pcclock.h"
 #include "config/settings.h"
 #include "log/log.h"
@@ -17,10 +18,6 @@ LastTelegramRecord LastTelegram;
 const char WeekdayNames[8][WeekdayNameSize] = {
     "Unknown", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
 
-const int32_t DaysInMonth[2][12] = {
-    {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
-    {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
-
 enum : int64_t {
   MsPerSecond = 1000,
   MsPerMinute = 60 * MsPerSecond,
@@ -28,93 +25,86 @@ enum : int64_t {
   MsPerDay = 24 * MsPerHour
 };
 
-int IsLeapYear(uint32_t year) {
-  return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 1 : 0;
+// The telegram's date and time as seconds since 1970 read as UTC, its fields
+// added up as numbers (see TelegramUtc). Any int32 fields stay far from an
+// overflow.
+static int64_t FieldSeconds(const TimeTelegram* t) {
+  int32_t lastMonth = t->month < 1 ? 1 : (t->month > 13 ? 13 : t->month);
+  int64_t days = DaysFromCivil(t->year, 1, 1);
+  for (int32_t m = 1; m < lastMonth; ++m) days += MonthLength(t->year, m);
+  return (days + t->day - 1) * SecondsPerDay + (int64_t)t->hour * SecondsPerHour +
+         (int64_t)t->minute * SecondsPerMinute + t->second;
 }
 
-// Leap years in 1..y-1 (y >= 1), proleptic Gregorian.
-static int64_t LeapYearsBefore(int64_t y) {
-  int64_t n = y - 1;
-  return n / 4 - n / 100 + n / 400;
+TelegramInstant TelegramUtc(const TimeTelegram* telegram) {
+  int64_t local = FieldSeconds(telegram);
+  int real = NamesRealDateTime(telegram->year, telegram->month, telegram->day, telegram->hour,
+                               telegram->minute, telegram->second, telegram->weekday) &&
+             telegram->millisecond >= 0 && telegram->millisecond <= 999;
+  int summer = telegram->Z1 != 0;
+  int winter = telegram->Z2 != 0;
+  TelegramInstant instant;
+  instant.kind = real ? InstantExact : InstantImpossible;
+  int64_t utc = local - CetHours * SecondsPerHour;
+  if (summer != winter) {
+    utc = local - (summer ? CestHours : CetHours) * SecondsPerHour;
+  } else if (telegram->year >= 1 && telegram->year <= 9999) {
+    int64_t first = 0, second = 0;
+    int found = GermanLocalToUtc(local, &first, &second);
+    double captureS = (double)telegram->capture.time;
+    if (found == 2 && fabs((double)second - captureS) < fabs((double)first - captureS)) {
+      first = second;
+    }
+    if (found > 0) utc = first;
+    if (found == 0) instant.kind = InstantImpossible;
+    if (found == 2 && real) instant.kind = InstantRepeated;
+  }
+  instant.utcMs = (double)utc * 1000.0 + (double)telegram->millisecond;
+  return instant;
 }
 
-// Days from 1970-01-01 to January 1st of year; 0 for 1970 and earlier.
-static int64_t DaysBeforeYear(int32_t year) {
-  if (year <= 1970) return 0;
-  return (int64_t)(year - 1970) * 365 + LeapYearsBefore(year) - LeapYearsBefore(1970);
-}
-
-int ClockDifference(TimeTelegram telegram, TimeTelegram* breakdown, double* difference) {
-  int leap = IsLeapYear((uint32_t)telegram.year);
-  int64_t days = DaysBeforeYear(telegram.year);
-  // Only months 1..12 have a length; months beyond the table add nothing more.
-  int32_t lastMonth = telegram.month < 1 ? 1 : (telegram.month > 13 ? 13 : telegram.month);
-  for (int32_t m = 1; m < lastMonth; ++m) days += DaysInMonth[leap][m - 1];
-
-  int64_t zone = telegram.capture.timezone / 60;
-  if (telegram.capture.dstflag != 0) zone -= 1;
-
-  // Seconds first, in 64 bits; the final milliseconds in double, which is
-  // exact for every date a receiver can send and cannot overflow otherwise.
-  int64_t seconds = (days + telegram.day - 1) * 86400 + (int64_t)telegram.second +
-                    (int64_t)telegram.minute * 60 + ((int64_t)telegram.hour + zone) * 3600;
-  double telegramMs = (double)seconds * 1000.0 + (double)telegram.millisecond;
-  double captureMs = (double)telegram.capture.time * 1000.0 + (double)telegram.capture.millitm;
-  *difference = captureMs - telegramMs;
+int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
+                    double* difference) {
+  double captureMs = (double)telegram->capture.time * 1000.0 + (double)telegram->capture.millitm;
+  *difference = captureMs - TelegramUtc(telegram).utcMs;
 
   int notNegative = *difference >= 0.0 ? 1 : 0;
   double a = fabs(*difference);
-  memset(breakdown, 0, sizeof *breakdown);
   // Beyond about 292 million years the breakdown saturates instead of wrapping.
   int64_t rest = a < 9.2e18 ? (int64_t)a : (int64_t)9200000000000000000LL;
   int64_t wholeDays = rest / MsPerDay;
-  breakdown->day = wholeDays > INT32_MAX ? INT32_MAX : (int32_t)wholeDays;
+  breakdown->days = wholeDays > INT32_MAX ? INT32_MAX : (int32_t)wholeDays;
   rest %= MsPerDay;
-  breakdown->hour = (int32_t)(rest / MsPerHour);
+  breakdown->hours = (int32_t)(rest / MsPerHour);
   rest %= MsPerHour;
-  breakdown->minute = (int32_t)(rest / MsPerMinute);
+  breakdown->minutes = (int32_t)(rest / MsPerMinute);
   rest %= MsPerMinute;
-  breakdown->second = (int32_t)(rest / MsPerSecond);
-  breakdown->millisecond = (int32_t)(rest % MsPerSecond);
+  breakdown->seconds = (int32_t)(rest / MsPerSecond);
+  breakdown->milliseconds = (int32_t)(rest % MsPerSecond);
   return notNegative;
 }
 
-void NewClockTime(TimeTelegram* record, double difference) {
+void NewClockTime(double difference, NewClockRecord* record) {
   PcTime now;
   ReadPcClock(&now);
   double x = (double)now.time * 1000.0 + (double)now.millitm - difference;
   if (!(x > -9.2e18 && x < 9.2e18)) x = 0.0;  // no date lies out there: refused when set
   int64_t ms = (int64_t)x;
-  int64_t seconds = ms / 1000;
-  int64_t millis = ms - seconds * 1000;
-  if (millis < 0) {  // keep milliseconds in 0..999 before 1970 as well
-    millis += 1000;
-    seconds -= 1;
-  }
-  record->capture.time = seconds;
-  record->capture.millitm = (uint16_t)millis;
-  record->capture.timezone = now.timezone;
-  record->capture.dstflag = now.dstflag;
-  record->millisecond = (int32_t)millis;
+  record->seconds = FloorDivide(ms, MsPerSecond);
+  record->milliseconds = (int32_t)(ms - record->seconds * MsPerSecond);
 
-  time_t t = (time_t)seconds;
+  // Shown as the PC shows it, in its own zone.
+  time_t t = (time_t)record->seconds;
   struct tm local;
   memset(&local, 0, sizeof local);
   const struct tm* broken = localtime(&t);
-  if (broken != NULL) local = *broken;  // unrepresentable: an impossible date, refused when set
-  record->hour = local.tm_hour;
-  record->minute = local.tm_min;
-  record->second = local.tm_sec;
+  if (broken != NULL) local = *broken;  // unrepresentable: refused when set
   record->year = local.tm_year + 1900;
   record->month = local.tm_mon + 1;
   record->day = local.tm_mday;
-}
-
-int TelegramZoneAgrees(const TimeTelegram* telegram) {
-  int summer = telegram->Z1 != 0;
-  int winter = telegram->Z2 != 0;
-  if (summer == winter) return 0;
-  return summer == (telegram->capture.dstflag != 0) ? 1 : 0;
+  record->hour = local.tm_hour;
+  record->minute = local.tm_min;
+  record->second = local.tm_sec;
 }
 
 void EvaluateTelegram(TimeTelegram telegram) {
@@ -131,58 +121,61 @@ void EvaluateTelegram(TimeTelegram telegram) {
     return;
   }
   if (telegram.millisecond >= 1000) telegram.millisecond = 0;
-  if (telegram.weekday == 7) telegram.weekday = 0;
+  // Sunday counts as the same day as an unknown weekday.
+  int32_t weekday = telegram.weekday == 7 ? 0 : telegram.weekday;
 
   LastTelegramRecord& last = LastTelegram;
-  if (telegram.year != last.year || telegram.month != last.month ||
-      telegram.weekday != last.weekday || telegram.day != last.day ||
-      telegram.hour != last.hour || telegram.minute != last.minute) {
+  if (telegram.year != last.year || telegram.month != last.month || weekday != last.weekday ||
+      telegram.day != last.day || telegram.hour != last.hour || telegram.minute != last.minute) {
     last.year = telegram.year;
     last.month = telegram.month;
-    last.weekday = telegram.weekday;
+    last.weekday = weekday;
     last.day = telegram.day;
     last.hour = telegram.hour;
     last.minute = telegram.minute;
     if (ContValidTime < INT32_MAX) ++ContValidTime;
   }
 
-  TimeTelegram breakdown;
+  DifferenceBreakdown breakdown;
   double difference = 0.0;
-  const char* sign = ClockDifference(telegram, &breakdown, &difference) ? "-" : "";
-  LogMessage("Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign, breakdown.day,
-             breakdown.hour, breakdown.minute, breakdown.second, breakdown.millisecond,
+  const char* sign = ClockDifference(&telegram, &breakdown, &difference) ? "-" : "";
+  LogMessage("Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign, breakdown.days,
+             breakdown.hours, breakdown.minutes, breakdown.seconds, breakdown.milliseconds,
              ContValidTime);
 
   // The time daemon gets every telegram the clock-setting rule would trust,
   // whether or not this program sets the clock itself.
-  if (ContValidTime >= Settings.ValidDateTimeCount && TrustedTelegramHook != NULL) {
-    TrustedTelegramHook(telegram);
-  }
+  int32_t kind = TelegramUtc(&telegram).kind;
+  if (ContValidTime < Settings.ValidDateTimeCount) return;
+  if (kind == InstantExact && TrustedTelegramHook != NULL) TrustedTelegramHook(telegram);
 
   if (Settings.DCFSetTime == 0) return;
-  if (ContValidTime < Settings.ValidDateTimeCount) return;
-  if (ClockSampleHook != NULL && TelegramZoneAgrees(&telegram) && ClockSampleHook(difference)) {
-    return;
-  }
+  // A telegram that names one real instant is a sample of the clock
+  // discipline, which slews it below SynchronizeDiff instead of a set.
+  if (ClockSampleHook != NULL && kind == InstantExact && ClockSampleHook(difference)) return;
   double absolute = fabs(difference);
   if ((double)Settings.SynchronizeDiff > absolute) return;
   if (absolute / 3600000.0 > (double)Settings.SynchronizeMaxDiff) {
     LogMessage("Big difference, can't synchronize time...");
     return;
   }
+  if (kind == InstantImpossible) {
+    // As the platform's own set refuses a date that does not exist.
+    LogMessage("Can't set time! errno %d", (int)InvalidTimeErrorCode());
+    return;
+  }
+  if (kind == InstantRepeated) {
+    LogMessage("Repeated hour without time zone, can't synchronize time...");
+    return;
+  }
 
-  // Around a change of daylight-saving time the telegram may already (or
-  // still) be in the other zone than the PC: the difference then holds the
-  // hour of the change.
-  if (!TelegramZoneAgrees(&telegram)) return;
-
-  NewClockTime(&breakdown, difference);
-  LogMessage("Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", breakdown.day,
-             breakdown.month, breakdown.year, breakdown.hour, breakdown.minute, breakdown.second,
-             breakdown.millisecond);
+  NewClockRecord next;
+  NewClockTime(difference, &next);
+  LogMessage("Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", next.day, next.month,
+             next.year, next.hour, next.minute, next.second, next.milliseconds);
 
   uint32_t code = 0;
-  if (!SetPcUtcTime(breakdown.capture.time, breakdown.capture.millitm, &code)) {
+  if (!SetPcUtcTime(next.seconds, next.milliseconds, &code)) {
     LogMessage("Can't set time! errno %d", (int)code);
   }
 }

@@ -25,4 +25,9 @@ void DescribePcZone(PcTime* reading);
 // before 1970: EINVAL on POSIX, ERROR_INVALID_PARAMETER on Windows).
 int SetPcUtcTime(int64_t seconds, int32_t milliseconds, uint32_t* errorCode);
 
+// The error code SetPcUtcTime gives for an instant the system cannot take:
+// EINVAL (22) on POSIX, ERROR_INVALID_PARAMETER (87) on Windows. The
+// evaluation reports a telegram that names no real instant with it.
+uint32_t InvalidTimeErrorCode(void);
+
 #endif

@@ -40,7 +40,9 @@ void SleepSeconds(int seconds);
 // open is opened on /dev/null, so that neither the port nor a file can take
 // its number and receive the console's text. Windows: each standard handle
 // that is missing is opened on NUL, so that console output goes nowhere
-// instead of failing. Call first thing in main. One implementation per
+// instead of failing. POSIX also ignores SIGPIPE, so that a console write to
+// a pipe whose reader has gone fails as any other console write instead of
+// ending the program. Call first thing in main. One implementation per
 // platform.
 void OpenStandardStreams(void);
 

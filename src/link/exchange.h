@@ -34,7 +34,8 @@ int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected);
 int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected);
 
 // Logs the first count bytes as one line: mode DumpText shows them as text
-// (carriage return as "<CR>", line feed as "<LF>", a zero byte as nothing),
+// (carriage return as "<CR>", line feed as "<LF>", a zero byte as nothing,
+// other control bytes and bytes from 0x7F on as LogLine shows them, \xNN),
 // any other mode as upper-case hexadecimal pairs each followed by a blank.
 // A dump longer than the dump line is cut after the last piece that fits.
 void DumpFrame(const unsigned char* bytes, int count, int mode);

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <atomic>
@@ -17,6 +18,17 @@
 #include "config/status.h"
 
 char MessageBuffer[MessageBufferSize];
+
+// Which of the program's files is failing: 1 from a failure that was
+// reported on standard error until a line is written whole again. The
+// next line after a failure begins a line of its own.
+struct FileFaultRecord {
+  int logFailing;
+  int dataFailing;
+};
+static FileFaultRecord FileFaults = {0, 0};
+
+void ResetFileFaults(void) { FileFaults = FileFaultRecord{0, 0}; }
 
 // Held while a line goes to the console and the files; taken for good by
 // HaltOutput. Halted stops the writers that get the lock all the same (after
@@ -81,15 +93,46 @@ void FormatTimestamp(char* buffer, size_t size) {
            local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
+size_t EscapeText(const char* text, char* out, size_t limit) {
+  size_t used = 0;
+  for (const unsigned char* p = (const unsigned char*)text; *p != 0; ++p) {
+    int plain = *p >= 0x20 && *p < 0x7F;
+    if (used + (plain ? 1 : 4) > limit) break;
+    if (plain) {
+      out[used++] = (char)*p;
+    } else {
+      snprintf(out + used, 5, "\\x%.2X", *p);
+      used += 4;
+    }
+  }
+  out[used] = '\0';
+  return used;
+}
+
+// Whether the file, a regular one, ends within a line: a write of an
+// earlier line was cut short. Leaves the stream at the file's end.
+static int EndsWithinLine(FILE* file) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return 0;
+  if (fseek(file, -1, SEEK_END) != 0) return 0;
+  int last = fgetc(file);
+  fseek(file, 0, SEEK_END);
+  return last != EOF && last != '\n';
+}
+
 // Appends text to the file at path, opened for this one write and closed
-// again. Returns 0, or the error number of the first call that failed: the
-// open (then *opened is 0), the write, the flush or the close.
-static int AppendToFile(const char* text, const char* path, int* opened) {
+// again; after a failure (failing not 0) on a line of its own. Returns 0,
+// or the error number of the first call that failed: the open (then
+// *opened is 0), the write, the flush or the close.
+static int AppendToFile(const char* text, const char* path, int failing, int* opened) {
   FILE* file = fopen(path, "a+");
   *opened = file != NULL;
   if (file == NULL) return errno != 0 ? errno : EIO;
   int failed = 0;
-  if (fputs(text, file) == EOF) failed = errno != 0 ? errno : EIO;
+  if (failing != 0 && EndsWithinLine(file) && fputc('\n', file) == EOF) {
+    failed = errno != 0 ? errno : EIO;
+  }
+  if (failed == 0 && fputs(text, file) == EOF) failed = errno != 0 ? errno : EIO;
   // The data may still sit in the stream's buffer: a full disk shows only
   // when it is flushed.
   if (fflush(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
@@ -97,15 +140,28 @@ static int AppendToFile(const char* text, const char* path, int* opened) {
   return failed;
 }
 
+// Reports the first failure of a file (what) and its first success after
+// one on standard error, where a service's journal keeps them.
+static void NoteFileOutcome(int* failing, const char* what, const char* path, int failed) {
+  if ((failed != 0) == (*failing != 0)) return;
+  *failing = failed != 0;
+  char shown[LogLineSize];
+  EscapeText(path, shown, sizeof shown - 1);
+  if (failed != 0) {
+    fprintf(stderr, "dcfsync: %s %s: error %d\n", what, shown, failed);
+  } else {
+    fprintf(stderr, "dcfsync: %s %s works again\n", what, shown);
+  }
+  fflush(stderr);
+}
+
 void LogLine(const char* message) {
   char line[LogLineSize];
   FormatTimestamp(line, sizeof line);
   size_t used = strlen(line);
-  size_t length = strlen(message);
-  if (length > MaxMessageLength) length = MaxMessageLength;
-  if (length > sizeof line - used - 2) length = sizeof line - used - 2;
-  memcpy(line + used, message, length);
-  used += length;
+  size_t room = sizeof line - used - 2;
+  if (room > MaxMessageLength) room = MaxMessageLength;
+  used += EscapeText(message, line + used, room);
   line[used++] = '\n';
   line[used] = '\0';
 
@@ -114,21 +170,25 @@ void LogLine(const char* message) {
   fflush(stdout);
   if (Settings.WriteLog == 0) return;
   int opened = 0;
-  int failed = AppendToFile(line, LogPath, &opened);
+  int failed = AppendToFile(line, LogPath, FileFaults.logFailing, &opened);
   if (!opened) {
     printf("Cannot open logfile, error %d\n", failed);
     fflush(stdout);
   }
+  NoteFileOutcome(&FileFaults.logFailing, "log file", LogPath, failed);
   if (failed != 0) StatusFromFailedCall(failed);
 }
 
 void AppendLine(const char* text, const char* path) {
   std::unique_lock<std::timed_mutex> hold = TakeOutput();
   int opened = 0;
-  int failed = AppendToFile(text, path, &opened);
+  int failed = AppendToFile(text, path, FileFaults.dataFailing, &opened);
   if (!opened) {
-    printf("Cannot open file %s, error %d\n", path, failed);
+    char shown[LogLineSize];
+    EscapeText(path, shown, sizeof shown - 1);
+    printf("Cannot open file %s, error %d\n", shown, failed);
     fflush(stdout);
   }
+  NoteFileOutcome(&FileFaults.dataFailing, "data file", path, failed);
   if (failed != 0) StatusFromFailedCall(failed);
 }

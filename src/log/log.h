@@ -42,19 +42,41 @@ void LogText(const char* text);
 // trailing blank) into buffer, never more than size bytes, terminated.
 void FormatTimestamp(char* buffer, size_t size);
 
+// Copies text into out as it may be shown on a terminal: each byte below
+// 0x20, 0x7F and each byte from 0x80 on as \xNN (two upper-case hexadecimal
+// digits), every other byte as it is. At most limit characters are written,
+// and a byte's form whole or not at all; out (limit + 1 bytes at least) is
+// terminated. Returns the number of characters written.
+size_t EscapeText(const char* text, char* out, size_t limit);
+
 // Shows prefix + message + newline on the console and, while WriteLog is on,
-// appends the same line to LogPath. A message longer than MaxMessageLength
-// characters is cut to that length. When the log file cannot be opened the
-// console also gets "Cannot open logfile, error %d\n". A failed open, write,
-// flush or close of the log file stores its error number as the run's status
-// (config/status.h); console output never changes the status.
+// appends the same line to LogPath. The message is written as EscapeText
+// shows it (text from the module, the settings or file names cannot steer a
+// terminal), cut to at most MaxMessageLength characters. When the log file
+// cannot be opened the console also gets "Cannot open logfile, error %d\n".
+// A failed open, write, flush or close of the log file stores its error
+// number as the run's status (config/status.h); console output never changes
+// the status.
 void LogLine(const char* message);
 
 // Appends text unchanged to the file at path (opened for appending, created
 // when missing, closed at once). When the file cannot be opened the console
-// gets "Cannot open file %s, error %d\n". A failed open, write, flush or
-// close stores its error number as the run's status.
+// gets "Cannot open file %s, error %d\n" (the path as EscapeText shows it).
+// A failed open, write, flush or close stores its error number as the run's
+// status.
+//
+// After a failure of its file, LogLine or AppendLine begins a line of its
+// own when the file ends within a line (a write cut short by a full disk or
+// a size limit): a line end is written first. The first failure of the log file (LogLine)
+// or of the data file (AppendLine) is also written to standard error, where
+// a service manager keeps it ("dcfsync: log file PATH: error N",
+// "dcfsync: data file PATH: error N"), and so is the first success after
+// one ("dcfsync: log file PATH works again", likewise for the data file).
 void AppendLine(const char* text, const char* path);
+
+// Forgets which of the files failed (for a new run in the same process, as
+// tests make): the next failure is reported again.
+void ResetFileFaults(void);
 
 // Shows text as it stands on the console (no timestamp, never logged), in
 // turn with the lines of LogLine; nothing once output has been halted.

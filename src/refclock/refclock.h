@@ -1,5 +1,6 @@
 // The feed to the system's time daemon: every telegram the clock-setting
-// rule would trust (valid, ContValidTime at or above ValidDateTimeCount)
+// rule would trust (valid, ContValidTime at or above ValidDateTimeCount,
+// naming one real instant)
 // becomes one sample of reference time against system time, handed to
 // chronyd through its SOCK reference-clock socket (ChronySocket) and to any
 // NTP daemon through the NTP shared-memory segment (NtpShmUnit). The daemon
@@ -34,15 +35,16 @@ struct ReferenceSample {
 };
 
 // Builds the sample of a telegram and returns 1, or returns 0 (sample left
-// undefined) when the telegram cannot be fed:
-//   - its zone bits agree (Z1 = Z2), so it names no zone;
-//   - a field lies outside a real date and time: year before 1970, month
-//     1..12, day within the month, hour 0..23, minute 0..59, second 0..59
-//     (second 60, the leap second itself, has no number of its own in
-//     system time), millisecond 0..999, capture milliseconds 0..999.
+// undefined) when the telegram cannot be fed: it names no one real instant
+// (TelegramUtc of clock/evaluate.h: a field outside a real date and time, a
+// weekday that is not the date's, millisecond outside 0..999, or no zone
+// bit in the repeated autumn hour), its year lies before 1970, or its
+// capture milliseconds lie outside 0..999. Second 60, the leap second
+// itself, has no number of its own in system time and is not fed either.
 // The telegram's own zone bits turn its local time into UTC: Z1 (CEST) is
-// UTC+2, Z2 (CET) UTC+1; the PC's time zone plays no part. The system time
-// is the telegram's capture.
+// UTC+2, Z2 (CET) UTC+1; without a zone bit the German rule for its date
+// decides; the PC's time zone plays no part. The system time is the
+// telegram's capture.
 //
 // Leap: DCF77 announces an inserted second with A2 during the hour before
 // it, and the second is inserted after 23:59:59 UTC on 30 June or
@@ -52,10 +54,6 @@ struct ReferenceSample {
 // 30 June or 31 December (01:00-01:59 CEST on 1 July, 00:00-00:59 CET on
 // 1 January); otherwise the leap indicator is LeapNone.
 int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample);
-
-// Days from 1970-01-01 to year-month-day of the proleptic Gregorian calendar
-// (negative before 1970); month 1..12 and day 1..31 expected.
-int64_t DaysSince1970(int32_t year, int32_t month, int32_t day);
 
 // Starts the feed from the settings (ChronySocket, Settings.NtpShmUnit),
 // after LoadSettings, stopping a feed that runs. A socket path that does not

@@ -1,7 +1,8 @@
 // How right the program sets the clock: the program itself against the
 // simulator, whose time is the truth (its wall clock plus its --offset). The
 // program's own wall clock is shifted by a preloaded library (clockshift) to
-// a known error, also into the changes of daylight-saving time, and its
+// a known error, also into the changes of daylight-saving time, its time
+// zone is set by TZ (German time unless a scenario names another), and its
 // clock_settime goes to the recording stub, which notes the instant asked
 // for and the machine's real time at the call. The error of a set is
 //   requested - (real time at the call + the simulator's offset).
@@ -56,7 +57,8 @@ bool ParseDifference(const std::string& message, double* ms) {
 
 struct Telegram {
   double differenceMs;
-  bool set;  // a "Synchronizing time to" line followed
+  bool set;      // a "Synchronizing time to" line followed
+  bool refused;  // the repeated hour's line followed
 };
 
 struct Scenario {
@@ -66,6 +68,8 @@ struct Scenario {
   bool decoded;
   bool setClock;
   int telegrams;           // polls to wait for
+  const char* zone = nullptr;   // the PC's TZ; German time when null
+  const char* fault = nullptr;  // the simulator's --fault
 };
 
 struct Outcome {
@@ -84,7 +88,9 @@ void RunScenario(const std::string& where, const Scenario& c, Outcome* out) {
   int64_t offsetMs = c.truthAtStartMs == 0 ? 0 : c.truthAtStartMs - RealMs();
   char offset[32];
   snprintf(offset, sizeof offset, "%.3f", (double)offsetMs / 1000.0);
-  ASSERT_TRUE(sim.Start(run.dir, {"--offset", offset}));  // takes the spawn lock itself
+  std::vector<std::string> simArgs = {"--offset", offset};
+  if (c.fault != nullptr) simArgs.insert(simArgs.end(), {"--fault", c.fault});
+  ASSERT_TRUE(sim.Start(run.dir, simArgs));  // takes the spawn lock itself
   std::string port = sim.Line();
   ASSERT_FALSE(port.empty()) << ReadFile(run.dir + "stderr.txt");
   run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\nValidDateTimeCount=1\n" +
@@ -95,6 +101,7 @@ void RunScenario(const std::string& where, const Scenario& c, Outcome* out) {
       "LD_PRELOAD=" DCFSYNC_CLOCKSHIFT ":" DCFSYNC_SETTIME_STUB,
       "DCFSYNC_SETTIME_RECORD=" + record,
       "DCFSYNC_CLOCK_SHIFT_MS=" + std::to_string(offsetMs + c.pcAheadMs)};
+  if (c.zone != nullptr) extra.push_back(std::string("TZ=") + c.zone);
   const char* asan = getenv("ASAN_OPTIONS");
   extra.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
   ASSERT_TRUE(run.Start(extra));
@@ -111,9 +118,9 @@ void RunScenario(const std::string& where, const Scenario& c, Outcome* out) {
   for (size_t i = 0; i < lines.size(); ++i) {
     double difference = 0;
     if (!ParseDifference(Message(lines[i]), &difference)) continue;
-    bool set = i + 1 < lines.size() &&
-               Message(lines[i + 1]).rfind("Synchronizing time to ", 0) == 0;
-    out->telegrams.push_back({difference, set});
+    std::string next = i + 1 < lines.size() ? Message(lines[i + 1]) : "";
+    out->telegrams.push_back({difference, next.rfind("Synchronizing time to ", 0) == 0,
+                              next == "Repeated hour without time zone, can't synchronize time..."});
   }
   for (const std::string& line : SplitLines(ReadFile(record))) {
     int clock = -1;
@@ -198,50 +205,88 @@ TEST(ProgramAccuracy, ACorrectClockReadsNoDifferenceAndOneBehindIsSetRight) {
   }
 }
 
-TEST(ProgramAccuracy, NeverAnHourWrongAroundTheChangesOfDaylightSavingTime) {
-  const std::vector<Scenario> cases = {
-      // 02:20 CEST, the first pass of the repeated hour, and 02:20 CET, the second.
-      {"autumn-first", (AutumnChange - 2400) * 1000, -3700, false, true, 6},
-      {"autumn-second", (AutumnChange + 1200) * 1000, -3700, true, true, 6},
-      // Across each change with the PC 3.7 s behind: for those seconds the
-      // telegram is in the new zone and the PC still in the old one.
-      {"autumn-across", (AutumnChange - 5) * 1000, -3700, false, true, 12},
-      {"spring-across", (SpringChange - 5) * 1000, -3700, true, true, 12},
-      // The PC 3.7 s ahead: it changes first.
-      {"spring-ahead", (SpringChange - 8) * 1000, 3700, false, true, 12},
-  };
-  std::vector<Outcome> outcomes;
-  RunAll(cases, &outcomes);
+// Every telegram shows the clock's own error and sets it (or, with refused,
+// gives the repeated hour's line instead); every set within the bounds.
+void ExpectEverySetRight(const std::vector<Scenario>& cases, const std::vector<Outcome>& outcomes,
+                         bool refused = false) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const Scenario& c = cases[i];
     const Outcome& o = outcomes[i];
     SCOPED_TRACE(c.name);
     ASSERT_GE(o.telegrams.size(), (size_t)c.telegrams) << o.log;
-    int spanning = 0, plain = 0;
     for (const Telegram& t : o.telegrams) {
-      if (fabs(t.differenceMs) > 1800000.0) {
-        // The difference holds the change's hour: logged, never set.
-        ++spanning;
-        EXPECT_NEAR(fabs(t.differenceMs), 3600000.0, 60000.0) << o.log;
-        EXPECT_FALSE(t.set) << o.log;
-      } else {
-        ++plain;
-        EXPECT_NEAR(t.differenceMs, (double)c.pcAheadMs, WorstSetMs) << o.log;
-        EXPECT_TRUE(t.set) << o.log;
-      }
-    }
-    if (std::string(c.name).find("across") != std::string::npos ||
-        std::string(c.name).find("ahead") != std::string::npos) {
-      // 3.7 s of disagreement against polls about 1.1 s apart; sets before
-      // and after it.
-      EXPECT_GE(spanning, 1) << o.log;
-      EXPECT_LE(spanning, 5) << o.log;
-      EXPECT_GE(plain, 4) << o.log;
-    } else {
-      EXPECT_EQ(0, spanning) << o.log;
+      EXPECT_NEAR(t.differenceMs, (double)c.pcAheadMs, WorstSetMs) << o.log;
+      EXPECT_EQ(t.set, !refused) << o.log;
+      EXPECT_EQ(t.refused, refused) << o.log;
     }
     ExpectSetsWithinBounds(c, o);
   }
+}
+
+const int64_t Winter = 1768478400;  // 2026-01-15 12:00 UTC
+const int64_t Summer = 1784116800;  // 2026-07-15 12:00 UTC
+
+TEST(ProgramAccuracy, EveryPcZoneSetsToTrueUtcInWinterAndSummer) {
+  const char* zones[][2] = {{"UTC", "utc"},           {"Europe/London", "london"},
+                            {"America/New_York", "newyork"}, {"Asia/Tokyo", "tokyo"},
+                            {"Europe/Berlin", "berlin"}};
+  std::vector<Scenario> cases;
+  static std::string names[10];
+  for (int z = 0; z < 5; ++z) {
+    for (int season = 0; season < 2; ++season) {
+      names[z * 2 + season] = std::string(zones[z][1]) + (season ? "-summer" : "-winter");
+      Scenario c = {names[z * 2 + season].c_str(), (season ? Summer : Winter) * 1000, -3700,
+                    (z + season) % 2 == 1, true, 4};
+      c.zone = zones[z][0];
+      cases.push_back(c);
+    }
+  }
+  std::vector<Outcome> outcomes;
+  RunAll(cases, &outcomes);
+  ExpectEverySetRight(cases, outcomes);
+}
+
+TEST(ProgramAccuracy, AcrossTheChangesOfDaylightSavingTimeInGermanTimeAndInUtc) {
+  std::vector<Scenario> cases = {
+      // 02:20 CEST, the first pass of the repeated hour, and 02:20 CET, the second.
+      {"autumn-first", (AutumnChange - 2400) * 1000, -3700, false, true, 4},
+      {"autumn-second", (AutumnChange + 1200) * 1000, -3700, true, true, 4},
+      // Across each change: for a few seconds telegram and PC are in
+      // different zones, which changes nothing.
+      {"autumn-across", (AutumnChange - 5) * 1000, -3700, false, true, 8},
+      {"spring-across", (SpringChange - 5) * 1000, -3700, true, true, 8},
+      {"spring-ahead", (SpringChange - 8) * 1000, 3700, false, true, 8},
+  };
+  for (size_t i = 0, n = cases.size(); i < n; ++i) {
+    Scenario utc = cases[i];
+    static std::string names[5];
+    names[i] = std::string(cases[i].name) + "-utc";
+    utc.name = names[i].c_str();
+    utc.zone = "UTC";
+    cases.push_back(utc);
+  }
+  std::vector<Outcome> outcomes;
+  RunAll(cases, &outcomes);
+  ExpectEverySetRight(cases, outcomes);
+}
+
+TEST(ProgramAccuracy, DecodedTimeWithoutZoneBitsSetsRightButNotInTheRepeatedHour) {
+  std::vector<Scenario> cases = {
+      {"nozone-winter", Winter * 1000, -3700, true, true, 4, "UTC", "no-zone"},
+      {"nozone-summer", Summer * 1000, -3700, true, true, 4, "Europe/Berlin", "no-zone"},
+  };
+  std::vector<Outcome> outcomes;
+  RunAll(cases, &outcomes);
+  ExpectEverySetRight(cases, outcomes);
+
+  // Both passes of 02:20-02:25 on the autumn change day: the difference is
+  // the nearer pass's, and nothing is set.
+  cases = {
+      {"nozone-first", (AutumnChange - 2400) * 1000, -3700, true, true, 4, "UTC", "no-zone"},
+      {"nozone-second", (AutumnChange + 1200) * 1000, -3700, true, true, 4, nullptr, "no-zone"},
+  };
+  RunAll(cases, &outcomes);
+  ExpectEverySetRight(cases, outcomes, true);
 }
 
 }  // namespace

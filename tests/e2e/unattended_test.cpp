@@ -3,6 +3,7 @@
 // with its log rotated under it by logrotate while it polls.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,7 +94,47 @@ TEST_F(Unattended, LogOrDataFileOnAFullDiskEndsTheRunWithItsErrorNumber) {
       // The log works and holds the same lines.
       EXPECT_EQ(m, LogMessages(run.Log()));
     }
+    // Standard error, a service's journal, names the failure once.
+    std::string what = std::string(file) == "dcfsync.dat" ? "data" : "log";
+    EXPECT_EQ("dcfsync: " + what + " file " + run.dir + file + ": error 28\n", run.Errors());
     EXPECT_EQ(0, sim.Wait(SIGTERM));
+  }
+}
+
+// A log that reaches the file size limit while the program polls on: the
+// line being written is cut short (then refused, EFBIG), standard error
+// says so once; once the limit is lifted the next line starts on a line of
+// its own, and standard error says the log works again. Ctrl-C still ends
+// the run with 3.
+TEST_F(Unattended, LineCutShortByAFileSizeLimitIsFollowedByALineOfItsOwn) {
+  StartSimulator();
+  run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\n");
+  const std::string log = run.dir + "dcfsync.log";
+  const std::string before(4000, 'x');
+  WriteFile(log, before + "\n");
+  // The limit and the ignored SIGXFSZ are inherited by the program only.
+  struct rlimit own, limited = {4025, 4025};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &own));
+  limited.rlim_max = own.rlim_max;
+  void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+  bool started = run.Start();
+  setrlimit(RLIMIT_FSIZE, &own);
+  signal(SIGXFSZ, handler);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(run.AwaitText("err.txt", "error 27", 1, 30)) << run.Errors();
+  ASSERT_EQ(0, prlimit(run.pid, RLIMIT_FSIZE, &own, nullptr));
+  ASSERT_TRUE(run.AwaitText("dcfsync.log", "Time diff", 1, 60)) << run.Errors();
+  kill(run.pid, SIGINT);
+  EXPECT_EQ(3, run.Wait(60));
+  EXPECT_EQ("dcfsync: log file " + log + ": error 27\ndcfsync: log file " + log + " works again\n",
+            run.Errors());
+  std::vector<std::string> lines = SplitLines(run.Log());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(before, lines[0]);
+  EXPECT_EQ(24u, lines[1].size()) << "the cut line: " << lines[1];
+  for (size_t i = 2; i < lines.size(); ++i) {
+    EXPECT_TRUE(HasTimestampPrefix(lines[i])) << lines[i];
   }
 }
 

@@ -15,6 +15,8 @@
 #              (tests/dcfsync_recorded.exe beside the program's build), the
 #              PC 3.7 s behind the simulator: every set it asks for lies
 #              within a few ms of the simulator's time at the call
+#   accuracy-utc the same with the PC kept in UTC: the telegram's own zone,
+#              not the PC's, makes its time UTC
 #   discipline the same recorder's program with ClockDiscipline=1, the PC
 #              30 ms behind (below SynchronizeDiff): no set, the tick
 #              adjustments it asks for (frequency and slew) recorded with
@@ -35,19 +37,21 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../support/wine-env.sh"
 repo=$wine_repo
 run=$wine_run
-# The German legal time rules; Wine takes the local time from TZ.
+# The German legal time rules (UTC for accuracy-utc); Wine takes the local
+# time from TZ.
 export TZ="CET-1CEST,M3.5.0,M10.5.0/3"
+[ "${1:-}" = accuracy-utc ] && export TZ="UTC0"
 export LC_ALL=C
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|discipline dcfsync.exe dcfsim" >&2
+  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline dcfsync.exe dcfsim" >&2
   exit 2
 fi
 scenario=$1
 exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 sim=$3
 case "$scenario" in
-  raw|decoded|unmapped|interrupt|settime|accuracy|discipline) ;;
+  raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline) ;;
   *) echo "windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
 esac
 [ -f "$exe" ] || { echo "windows.sh: no program $exe" >&2; exit 1; }
@@ -64,7 +68,7 @@ fi
 dir="$(dirname "$exe")/e2e/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
-if [ "$scenario" = accuracy ] || [ "$scenario" = discipline ]; then
+if [ "${scenario%-utc}" = accuracy ] || [ "$scenario" = discipline ]; then
   # The recorder's program under the program's name, so its files are the same.
   recorded="$(dirname "$exe")/tests/dcfsync_recorded.exe"
   [ -f "$recorded" ] || { echo "windows.sh: no program $recorded" >&2; exit 1; }
@@ -495,7 +499,7 @@ settime)
   [ -z "$(pty_holders)" ] || fail "the line is still open in process $(pty_holders)"
   stop_simulator
   ;;
-accuracy)
+accuracy|accuracy-utc)
   start_simulator --offset 3.7
   map_com1
   settings port=COM1 timer=0 TimerEnable=1 DCFSetTime=1 ValidDateTimeCount=1

@@ -47,21 +47,6 @@ std::vector<std::string> Decode(int command, const unsigned char* frame) {
   return LoggedMessages();
 }
 
-TEST(SimCalendar, DaysMatchTheCLibraryFrom1900To2200) {
-  int64_t last = Utc(2200, 12, 31, 0, 0) / 86400;
-  for (int64_t days = Utc(1900, 1, 1, 0, 0) / 86400; days <= last; ++days) {
-    time_t t = (time_t)(days * 86400);
-    struct tm e;
-    gmtime_r(&t, &e);
-    int year = 0, month = 0, day = 0;
-    CivilFromDays(days, &year, &month, &day);
-    ASSERT_EQ(year * 10000 + month * 100 + day,
-              (e.tm_year + 1900) * 10000 + (e.tm_mon + 1) * 100 + e.tm_mday);
-    ASSERT_EQ(DaysFromCivil(year, month, day), days);
-    ASSERT_EQ(WeekdayOfDays(days), e.tm_wday == 0 ? 7 : e.tm_wday);
-  }
-}
-
 TEST(SimEncoder, ValidatedReceivedTelegramsMatchFromBit16On) {
   std::ifstream in("dcf77-received-minutes.txt");
   ASSERT_TRUE(in.good()) << "telegram corpus missing";
@@ -98,11 +83,7 @@ TEST(SimEncoder, ValidatedReceivedTelegramsMatchFromBit16On) {
 }
 
 TEST(SimEncoder, ZoneFlagsAnnouncementAndDateAtTheEdges) {
-  const int changes[][5] = {{2024, 3, 31, 10, 27}, {2026, 3, 29, 10, 25}, {2027, 3, 28, 10, 31}};
-  for (const auto& c : changes) {
-    EXPECT_EQ(CestStartUtc(c[0]), Utc(c[0], c[1], c[2], 1, 0)) << c[0];
-    EXPECT_EQ(CestEndUtc(c[0]), Utc(c[0], c[3], c[4], 1, 0)) << c[0];
-  }
+  // The changes themselves: calendar_test.
   // The minute starting at utc: "YYYY-MM-DD hh:mm weekday", CEST, A1.
   const struct { int64_t utc; const char* local; int cest, announce; } cases[] = {
       {Utc(2026, 3, 29, 0, 0), "2026-03-29 01:00 7", 0, 0},

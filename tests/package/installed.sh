@@ -122,6 +122,9 @@ group=$(setting Group | tail -n 1)
 groups=$(setting SupplementaryGroups | tail -n 1)
 umask_value=$(setting UMask | tail -n 1)
 zone=$(setting Environment | sed -n 's/^TZ=//p' | tail -n 1)
+# Without a TZ in the unit the program takes the system's zone, as the service does.
+zone_env=()
+[ -n "$zone" ] && zone_env=(TZ="$zone")
 ini=/etc/opt/dcfsync/dcfsync.ini
 sed -i -e "s|^port=.*|port=$port|" -e 's/^WriteData=0$/WriteData=1/' \
   -e 's/^DCFSetTime=0$/DCFSetTime=1/' -e 's/^ValidDateTimeCount=3$/ValidDateTimeCount=1/' \
@@ -133,7 +136,7 @@ chmod 0666 "$record"
 (
   umask "$umask_value"
   cd /
-  exec env -i TZ="$zone" PATH=/usr/bin:/bin \
+  exec env -i "${zone_env[@]}" PATH=/usr/bin:/bin \
     setpriv --reuid="$user" --regid="$group" --groups="$groups" \
       --inh-caps=-sys_time --bounding-set=-sys_time \
       strace -f -qq -o /tmp/trace \
@@ -166,7 +169,7 @@ status=$?
 check "run as $user:$group with $groups (polling, stopped by SIGINT): status 3 ($status)" test "$status" = 3
 if grep -Eq "^$ts $port opened\$" "$log" &&
    grep -Eq "^$ts Time diff: -?0d 00:00:0[0-9]\.[0-9]{3} ContValidTime: 1\$" "$log"; then
-  ok "run: log in /var/log/dcfsync through the link, clock within seconds of the telegram (TZ=$zone)"
+  ok "run: log in /var/log/dcfsync through the link, clock within seconds of the telegram (TZ=${zone:-none, the system zone})"
 else
   failed "run: log incomplete or time difference large:"; detail "$log" /tmp/out.txt /tmp/err.txt
 fi

@@ -19,8 +19,9 @@
 #        (tests/package/installed.sh, run inside that root).
 # zip  builds build/package-windows/dcfsync-<version>-win64.zip (preset
 #      "package-windows"), checks its files (CR LF, the task XML, the version
-#      resource) and runs the unpacked dcfsync.exe under Wine from another
-#      folder, on COM1 mapped through the registry to the simulator.
+#      resource), runs the unpacked dcfsync.exe under Wine from another
+#      folder, on COM1 mapped through the registry to the simulator, and
+#      install.cmd and uninstall.cmd under Wine's cmd.
 #
 # Neither root is this machine's: both temporary roots live in a mount
 # namespace of their own (unshare), the throw-away root is an overlay whose
@@ -39,7 +40,7 @@ parts=()
 for a in "$@"; do
   case "$a" in
     deb|zip) parts+=("$a") ;;
-    -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "package.sh: unknown part '$a' (deb, zip)" >&2; exit 2 ;;
   esac
 done
@@ -459,7 +460,8 @@ zip_checks() {
   check "build $zip" test -f "$zip" || return
   local listed expected
   listed=$(unzip -Z1 "$zip" | sort)
-  expected=$(printf '%s\n' README.txt dcfreport.py dcfsync-task.xml dcfsync.exe dcfsync.ini | sort)
+  expected=$(printf '%s\n' README.txt dcfreport.py dcfsync-task.xml dcfsync.exe dcfsync.ini \
+    install.cmd uninstall.cmd | sort)
   if [ "$listed" = "$expected" ]; then
     pass "zip: $(echo $listed) at its top, nothing else"
   else
@@ -471,7 +473,7 @@ zip_checks() {
 
   # --- Text files: CR LF ------------------------------------------------------
   local f
-  for f in dcfsync.ini README.txt; do
+  for f in dcfsync.ini README.txt install.cmd uninstall.cmd; do
     if [ -s "$dir/$f" ] && [ "$(grep -c $'\r$' "$dir/$f")" = "$(wc -l <"$dir/$f")" ] &&
        [ -z "$(tail -c 1 "$dir/$f" | tr -d '\n')" ]; then
       pass "zip: $f has CR LF line ends"
@@ -485,6 +487,14 @@ zip_checks() {
     pass "zip: README.txt gives the schtasks command and how to keep w32time off the clock"
   else
     fail "zip: README.txt lacks the schtasks command or the w32time steps"
+  fi
+  # Installed where only administrators write, never in a folder under C:\.
+  if grep -Fq 'install.cmd' "$dir/README.txt" && grep -Fq '%ProgramFiles%\dcfsync' "$dir/README.txt" &&
+     grep -Fq 'icacls' "$dir/README.txt" && ! grep -Eq 'C:\\dcf77\\dcfsync|\(OI\)\(CI\)' "$dir/README.txt" &&
+     grep -Fq 'checked only on paper' "$dir/README.txt"; then
+    pass "zip: README.txt installs into %ProgramFiles%\\dcfsync, shows the manual commands and what was checked on paper"
+  else
+    fail "zip: README.txt still installs elsewhere or lacks install.cmd, icacls or the paper checks"
   fi
 
   # --- The task XML -------------------------------------------------------------
@@ -506,6 +516,9 @@ zip_checks() {
     "count($ns/*[local-name()='Settings']/*[local-name()='RestartOnFailure']/*[local-name()='Interval' or local-name()='Count'])=2|restarted on failure"
     "substring-after(string($ns/*[local-name()='Actions']/*[local-name()='Exec']/*[local-name()='Command']), '\\')!='' and contains(string($ns/*[local-name()='Actions']/*[local-name()='Exec']/*[local-name()='Command']), '\\dcfsync.exe')|runs dcfsync.exe by its full path"
     "count(//*[local-name()='WorkingDirectory'])=0 and count(//*[local-name()='Arguments'])=0|relies on no working directory and no arguments"
+    "string($ns/*[local-name()='Actions']/*[local-name()='Exec']/*[local-name()='Command'])='\"%ProgramFiles%\\dcfsync\\dcfsync.exe\"'|runs the program in %ProgramFiles%\\dcfsync, its path quoted"
+    "string($ns/@version)='1.3' and count($ns/*[local-name()='Principals']/*[local-name()='Principal']/*[local-name()='RequiredPrivileges']/*)=1 and string($ns/*[local-name()='Principals']/*[local-name()='Principal']/*[local-name()='RequiredPrivileges']/*[local-name()='Privilege'])='SeSystemtimePrivilege'|asks for SeSystemtimePrivilege alone (version 1.3)"
+    "string($ns/*[local-name()='Principals']/*[local-name()='Principal']/*[local-name()='ProcessTokenSidType'])='Unrestricted'|runs with a task identifier of its own (ProcessTokenSidType Unrestricted)"
   )
   local e
   for e in "${expect_xpath[@]}"; do
@@ -609,7 +622,49 @@ wine_run_checks() {
   fi
   check "Wine: nothing written in the folder it was started from" test -z "$(ls -A "$elsewhere")"
   stop_simulator
+  install_checks "$dir"
   wineserver -k >/dev/null 2>&1 </dev/null
+}
+
+# install.cmd and uninstall.cmd under Wine's cmd, as far as Wine goes: the
+# files land in %ProgramFiles%\dcfsync, the task is registered and deleted.
+# Wine keeps no file permissions, privileges or task identifiers: README.txt
+# lists those as checked on paper.
+install_checks() {
+  local dir=$1 run=$repo/cmake/wine-run.sh
+  local dest="$WINEPREFIX/drive_c/Program Files/dcfsync" f missing=
+  # Wine's task store: it accepts the task file, but keeps neither its
+  # principal nor its action, and its schtasks /query answers 0 for any
+  # name; the stored task is what shows that the task was registered.
+  local stored="$WINEPREFIX/drive_c/windows/system32/tasks/dcfsync"
+  rm -rf "$dest"
+  bash "$run" schtasks /delete /tn dcfsync /f >/dev/null 2>&1 </dev/null
+  (cd "$dir" && bash "$run" cmd /c install.cmd) >"$work/install.out" 2>&1 </dev/null
+  local status=$?
+  for f in dcfsync.exe dcfsync.ini dcfsync-task.xml README.txt uninstall.cmd dcfsync.log dcfsync.dat; do
+    [ -f "$dest/$f" ] || missing+=" $f"
+  done
+  if [ "$status" = 0 ] && [ -z "$missing" ] && [ ! -s "$dest/dcfsync.log" ] &&
+     cmp -s "$dir/dcfsync.exe" "$dest/dcfsync.exe" && grep -Fq '<URI>\dcfsync</URI>' "$stored"; then
+    pass "Wine: install.cmd copies to %ProgramFiles%\\dcfsync, creates the two files, registers the task"
+  else
+    fail "Wine: install.cmd (status $status, missing:${missing:- none}):"
+    tr -d '\r' <"$work/install.out" | sed 's/^/        /' | head -20
+  fi
+  echo "port=COM7" >"$dest/dcfsync.ini"
+  (cd "$dir" && bash "$run" cmd /c install.cmd) >"$work/install2.out" 2>&1 </dev/null
+  check "Wine: install.cmd again keeps the settings there" \
+    test "$(cat "$dest/dcfsync.ini" 2>/dev/null)" = "port=COM7"
+  (cd "$dest" && bash "$run" cmd /c uninstall.cmd) >"$work/uninstall.out" 2>&1 </dev/null
+  status=$?
+  if [ "$status" = 0 ] && [ ! -e "$dest/dcfsync.exe" ] && [ -f "$dest/dcfsync.ini" ] &&
+     [ -f "$dest/dcfsync.log" ] && [ ! -e "$stored" ]; then
+    pass "Wine: uninstall.cmd deletes the task and the program, leaves settings and log"
+  else
+    fail "Wine: uninstall.cmd (status $status):"
+    tr -d '\r' <"$work/uninstall.out" | sed 's/^/        /' | head -20
+  fi
+  rm -rf "$dest"
 }
 
 wants deb && deb_checks

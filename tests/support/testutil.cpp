@@ -44,6 +44,7 @@ void ResetProgramState() {
   ClockSampleHook = NULL;                    // no clock discipline
   PortName[0] = '\0';
   RunStatus = 0;
+  ResetFileFaults();
   ContValidTime = 0;
   memset(&LastTelegram, 0, sizeof LastTelegram);
   ResetFakeClock();

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "clock/evaluate.h"
+#include "clock/pcclock.h"
 #include "decode/decode.h"
 #include "log/log.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "support/fake_clockset.h"
 #include "support/testutil.h"
 
 namespace {
@@ -38,6 +40,12 @@ struct RawFrame {
   RawFrame& Byte(int index, unsigned char value) {
     bytes[index] = value;
     return *this;
+  }
+  // Sets bit parity so that bits first..parity hold an even number of ones.
+  RawFrame& Even(int first, int parity) {
+    unsigned ones = 0;
+    for (int n = first; n < parity; ++n) ones += (bytes[15 + n / 8] >> (n % 8)) & 1u;
+    return Bits(parity, 1, ones & 1u);
   }
 };
 
@@ -235,6 +243,52 @@ TEST_F(DecodedDecoder, ModuleVerdictsAreReportedInOrder) {
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[5], "14:35:17.500 08.12.2026 Tuesday");
   EXPECT_EQ(ContValidTime, 0);
+}
+
+// Telegrams handed to the time daemon's feed.
+int Fed = 0;
+void CountFed(TimeTelegram) { ++Fed; }
+
+TEST_F(DecodedDecoder, TelegramsThatNameNoRealInstantAreLoggedAndCountedButNeverSetNorFed) {
+  const struct { const char* shown; RawFrame raw; DecodedFrame decoded; } cases[] = {
+      {"14:60:17.500 08.12.2026 Tuesday", RawFrame().Bits(21, 7, 0x60).Even(21, 28),
+       DecodedFrame().Byte(1, 60)},
+      {"24:35:17.500 08.12.2026 Tuesday", RawFrame().Bits(29, 6, 0x24).Even(29, 35),
+       DecodedFrame().Byte(2, 24)},
+      {"14:35:17.500 30.02.2026 Tuesday", RawFrame().Bits(36, 6, 0x30).Bits(45, 5, 2).Even(36, 58),
+       DecodedFrame().Byte(3, 30).Byte(4, 0x22)},
+      {"14:35:17.500 29.02.2027 Monday", RawFrame().Bits(36, 6, 0x29).Bits(42, 3, 1).Bits(45, 5, 2)
+           .Bits(50, 8, 0x27).Even(36, 58),
+       DecodedFrame().Byte(3, 29).Byte(4, 0x12).Byte(5, 27)},
+      {"14:35:17.500 08.12.2026 Wednesday", RawFrame().Bits(42, 3, 3).Even(36, 58),
+       DecodedFrame().Byte(4, 0x3C)},
+      {"14:35:17.500 08.12.2026 Tuesday", RawFrame(), DecodedFrame()},  // a real one sets
+  };
+  for (const auto& c : cases) {
+    for (int decoded : {0, 1}) {
+      ResetProgramState();
+      Settings.DCFSetTime = 1;
+      Settings.ValidDateTimeCount = 1;
+      Settings.SynchronizeMaxDiff = 1000000;  // as a PC without a real-time clock needs
+      TrustedTelegramHook = CountFed;
+      Fed = 0;
+      if (decoded) {
+        DecodeDecodedTimeFrame(c.decoded.bytes);
+      } else {
+        DecodeRawTelegramFrame(c.raw.bytes);
+      }
+      std::vector<std::string> lines = LoggedMessages();
+      SCOPED_TRACE(std::string(c.shown) + (decoded ? " decoded" : " raw"));
+      ASSERT_EQ(lines.size(), 4u);
+      EXPECT_EQ(lines[1], c.shown);
+      EXPECT_EQ(ContValidTime, 1);
+      bool real = &c == &cases[sizeof cases / sizeof cases[0] - 1];
+      EXPECT_EQ(lines[3].rfind("Synchronizing time to ", 0) == 0, real);
+      if (!real) EXPECT_EQ(lines[3], "Can't set time! errno " + std::to_string(InvalidTimeErrorCode()));
+      EXPECT_EQ(FakeClock.calls, real ? 1 : 0);
+      EXPECT_EQ(Fed, real ? 1 : 0);
+    }
+  }
 }
 
 }  // namespace

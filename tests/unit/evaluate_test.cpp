@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,54 +77,53 @@ TEST_F(Evaluate, FirstTelegramOfTheEpochLogsFlagsTimeAndDifference) {
 }
 
 TEST_F(Evaluate, SignShowsWhetherThePcWasAheadOrBehind) {
-  TimeTelegram breakdown;
+  DifferenceBreakdown breakdown;
   double diff = 0;
   TimeTelegram t = Telegram(1970, 1, 1, 1, 0);
-  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 1);  // exactly 0 counts as "-"
+  EXPECT_EQ(ClockDifference(&t, &breakdown, &diff), 1);  // exactly 0 counts as "-"
   EXPECT_EQ(diff, 0.0);
 
   t = Telegram(1970, 1, 2, 1, 0);  // one day after the capture: PC behind
-  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 0);
+  EXPECT_EQ(ClockDifference(&t, &breakdown, &diff), 0);
   EXPECT_EQ(diff, -86400000.0);
-  EXPECT_EQ(breakdown.day, 1);
-  EXPECT_EQ(breakdown.hour + breakdown.minute + breakdown.second + breakdown.millisecond, 0);
+  EXPECT_EQ(breakdown.days, 1);
+  EXPECT_EQ(breakdown.hours + breakdown.minutes + breakdown.seconds + breakdown.milliseconds, 0);
 
   EvaluateTelegram(t);
   EXPECT_EQ(LoggedMessages().back(), "Time diff: 1d 00:00:00.000 ContValidTime: 1");
 }
 
 TEST_F(Evaluate, BreakdownOfWholeHoursDaysAndMixedValues) {
-  TimeTelegram breakdown;
+  DifferenceBreakdown breakdown;
   double diff = 0;
   TimeTelegram t = Telegram(2026, 12, 8, 14, 35, 17, 500);
   const int64_t utc = 1796736917;  // 2026-12-08 13:35:17 UTC
 
   CaptureAt(t, utc, 3600000);
-  ClockDifference(t, &breakdown, &diff);
+  ClockDifference(&t, &breakdown, &diff);
   EXPECT_EQ(diff, 3600000.0);
-  EXPECT_EQ(breakdown.day, 0);
-  EXPECT_EQ(breakdown.hour, 1);
-  EXPECT_EQ(breakdown.minute, 0);
+  EXPECT_EQ(breakdown.days, 0);
+  EXPECT_EQ(breakdown.hours, 1);
+  EXPECT_EQ(breakdown.minutes, 0);
 
   CaptureAt(t, utc, 86400000);
-  ClockDifference(t, &breakdown, &diff);
-  EXPECT_EQ(breakdown.day, 1);
-  EXPECT_EQ(breakdown.hour, 0);
+  ClockDifference(&t, &breakdown, &diff);
+  EXPECT_EQ(breakdown.days, 1);
+  EXPECT_EQ(breakdown.hours, 0);
 
   CaptureAt(t, utc, -(2 * 86400000LL + 3 * 3600000 + 4 * 60000 + 5 * 1000 + 6));
-  EXPECT_EQ(ClockDifference(t, &breakdown, &diff), 0);
-  EXPECT_EQ(breakdown.day, 2);
-  EXPECT_EQ(breakdown.hour, 3);
-  EXPECT_EQ(breakdown.minute, 4);
-  EXPECT_EQ(breakdown.second, 5);
-  EXPECT_EQ(breakdown.millisecond, 6);
-  EXPECT_EQ(breakdown.year + breakdown.month + breakdown.weekday + breakdown.valid, 0);
+  EXPECT_EQ(ClockDifference(&t, &breakdown, &diff), 0);
+  EXPECT_EQ(breakdown.days, 2);
+  EXPECT_EQ(breakdown.hours, 3);
+  EXPECT_EQ(breakdown.minutes, 4);
+  EXPECT_EQ(breakdown.seconds, 5);
+  EXPECT_EQ(breakdown.milliseconds, 6);
 }
 
-TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndDaylightSaving) {
+TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndZones) {
   struct Case {
     int year, month, day, hour, minute, second;
-    int dst;
+    int cest;  // Z1 set, Z2 clear
     int64_t utc;
   };
   // Local CET/CEST times and the same instants in seconds since 1970 (UTC).
@@ -138,21 +138,14 @@ TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndDaylightSaving)
   };
   for (const Case& c : cases) {
     TimeTelegram t = Telegram(c.year, c.month, c.day, c.hour, c.minute, c.second);
-    t.capture.dstflag = (int16_t)c.dst;
+    t.Z1 = c.cest;
+    t.Z2 = 1 - c.cest;
     CaptureAt(t, c.utc, 0);
-    TimeTelegram breakdown;
+    DifferenceBreakdown breakdown;
     double diff = -1;
-    ClockDifference(t, &breakdown, &diff);
+    ClockDifference(&t, &breakdown, &diff);
     EXPECT_EQ(diff, 0.0) << c.year << "-" << c.month << "-" << c.day;
   }
-}
-
-TEST_F(Evaluate, LeapYears) {
-  EXPECT_EQ(IsLeapYear(2024), 1);
-  EXPECT_EQ(IsLeapYear(2000), 1);
-  EXPECT_EQ(IsLeapYear(1900), 0);
-  EXPECT_EQ(IsLeapYear(2100), 0);
-  EXPECT_EQ(IsLeapYear(2026), 0);
 }
 
 TEST_F(Evaluate, CountsEachNewMinuteOnceAndResetsOnInvalidTelegrams) {
@@ -206,30 +199,30 @@ TEST_F(Evaluate, ValuesOutsideTheTablesAreLoggedWithoutReadingPastThem) {
   }
   // A month beyond 12 adds the whole year's months, below 1 none: the result
   // stays a defined number of days from 1 January.
-  TimeTelegram breakdown;
+  DifferenceBreakdown breakdown;
   double diff13 = 0, diffMax = 0, diff0 = 0, diffNeg = 0, diffJan = 0;
   const int64_t jan2027 = 1798761600;  // 2027-01-01 00:00 UTC
   TimeTelegram t = Telegram(2026, 13, 1, 1, 0);
   CaptureAt(t, jan2027, 0);
-  ClockDifference(t, &breakdown, &diff13);
+  ClockDifference(&t, &breakdown, &diff13);
   EXPECT_EQ(diff13, 0.0);
   t.month = INT32_MAX;
-  ClockDifference(t, &breakdown, &diffMax);
+  ClockDifference(&t, &breakdown, &diffMax);
   EXPECT_EQ(diffMax, diff13);
   t.month = 0;
-  ClockDifference(t, &breakdown, &diff0);
+  ClockDifference(&t, &breakdown, &diff0);
   t.month = -7;
-  ClockDifference(t, &breakdown, &diffNeg);
+  ClockDifference(&t, &breakdown, &diffNeg);
   t.month = 1;
-  ClockDifference(t, &breakdown, &diffJan);
+  ClockDifference(&t, &breakdown, &diffJan);
   EXPECT_EQ(diff0, diffJan);
   EXPECT_EQ(diffNeg, diffJan);
 
   // Years far beyond any calendar neither hang nor overflow.
   t = Telegram(INT32_MAX, 12, 31, 23, 59);
-  ClockDifference(t, &breakdown, &diffMax);
+  ClockDifference(&t, &breakdown, &diffMax);
   EXPECT_LT(diffMax, 0.0);
-  EXPECT_EQ(breakdown.day, INT32_MAX);
+  EXPECT_EQ(breakdown.days, INT32_MAX);
 }
 
 class SetClock : public Evaluate {
@@ -333,22 +326,6 @@ TimeTelegram ZoneTelegram(int month, int day, int hour, int minute, int second, 
   return t;
 }
 
-TEST_F(Evaluate, ZoneBitsAgreeOnlyWithTheDaylightFlagOfTheirZone) {
-  const struct { int z1, z2, dst, agrees; } cases[] = {
-      {0, 1, 0, 1}, {1, 0, 1, 1},                                // CET, CEST
-      {1, 0, 0, 0}, {0, 1, 1, 0},                                // the other zone
-      {0, 0, 0, 0}, {0, 0, 1, 0}, {1, 1, 0, 0}, {1, 1, 1, 0},    // no zone at all
-      {1, 0, -1, 1}, {0, 1, 2, 0}, {3, 0, 1, 1}, {0, -2, 0, 1},  // any non-zero counts as set
-  };
-  for (const auto& c : cases) {
-    TimeTelegram t = Telegram(2026, 7, 1, 12, 0);
-    t.Z1 = c.z1;
-    t.Z2 = c.z2;
-    t.capture.dstflag = (int16_t)c.dst;
-    EXPECT_EQ(TelegramZoneAgrees(&t), c.agrees) << c.z1 << c.z2 << " dst " << c.dst;
-  }
-}
-
 TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
   Settings.ValidDateTimeCount = 1;
   // 02:30 CEST, then an hour later 02:30 CET; the PC 3.7 s behind each time.
@@ -373,49 +350,148 @@ TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
   }
 }
 
-TEST_F(SetClock, ZonesThatDisagreeAcrossAChangeAreLoggedButNeverSet) {
+// Telegrams handed to the time daemon's feed.
+int Fed = 0;
+void CountFed(TimeTelegram) { ++Fed; }
+
+// Evaluates one telegram with the feed counted; returns its log lines.
+std::vector<std::string> EvaluateCounted(const TimeTelegram& t) {
+  TrustedTelegramHook = CountFed;
+  Fed = 0;
+  EvaluateTelegram(t);
+  return LoggedMessages();
+}
+
+TEST_F(SetClock, ThePcZoneHasNoPartOnlyTheTelegramsOwnZoneOrTheGermanRule) {
   Settings.ValidDateTimeCount = 1;
-  // Spring: the transmitter is at 03:00:01 CEST, the PC 3.7 s behind still
-  // in CET. Read in the PC's zone the telegram lies an hour ahead.
-  TimeTelegram spring =
-      ZoneTelegram(3, 29, 3, 0, 1, true, (SpringChange + 1) * 1000, -3700, 0);
-  EvaluateTelegram(spring);
-  std::vector<std::string> want = {"R:0 A1:0 Z1:1 Z2:0 A2:0 S:1",
-                                   "03:00:01.000 29.03.2026 Unknown",
-                                   "Time diff: 0d 01:00:03.700 ContValidTime: 1"};
-  EXPECT_EQ(LoggedMessages(), want);
-  EXPECT_EQ(FakeClock.calls, 0);
-  EXPECT_EQ(ContValidTime, 1);  // counted all the same
-
-  // Autumn: the transmitter back in CET at 02:00:01, the PC still in CEST.
-  ResetProgramState();
-  Settings.DCFSetTime = 1;
-  Settings.ValidDateTimeCount = 1;
-  TimeTelegram autumn =
-      ZoneTelegram(10, 25, 2, 0, 1, false, (AutumnChange + 1) * 1000, -3700, 1);
-  EvaluateTelegram(autumn);
-  want = {"R:0 A1:0 Z1:0 Z2:1 A2:0 S:1", "02:00:01.000 25.10.2026 Unknown",
-          "Time diff: -0d 00:59:56.300 ContValidTime: 1"};
-  EXPECT_EQ(LoggedMessages(), want);
-  EXPECT_EQ(FakeClock.calls, 0);
-
-  // Once the PC's zone has changed too, the next minute sets the clock.
-  TimeTelegram next =
-      ZoneTelegram(10, 25, 2, 1, 1, false, (AutumnChange + 61) * 1000, -3700, 0);
-  EvaluateTelegram(next);
-  EXPECT_EQ(FakeClock.calls, 1);
-  EXPECT_EQ(LoggedMessages()[5], "Time diff: 0d 00:00:03.700 ContValidTime: 2");
-
-  // Zone bits that name no zone never set the clock, whatever the PC's flag.
-  for (int bits : {0, 1}) {
-    TimeTelegram none =
-        ZoneTelegram(10, 25, 2, 2 + bits, 1, false, (AutumnChange + 121 + 60 * bits) * 1000,
-                     -3700, bits);
-    none.Z1 = none.Z2 = bits;
-    EvaluateTelegram(none);
+  // 08.12.2026 14:35 CET and 01.07.2026 12:00 CEST; the PC 3.7 s behind.
+  const int64_t winter = 1796736900 * 1000LL, summer = 1782900000 * 1000LL;
+  const struct { TimeTelegram t; int zoneBits; } telegrams[] = {
+      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700, 0), 1},
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 1},
+      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700, 0), 0},  // Z1 = Z2 = 0
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 0},
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 2},     // Z1 = Z2 = 1
+  };
+  // The PC's zone at capture: CET, CEST, UTC, New York in summer, Tokyo.
+  const int16_t zones[][2] = {{-60, 0}, {-60, 1}, {0, 0}, {300, 1}, {-540, 0}};
+  for (const auto& c : telegrams) {
+    for (const auto& zone : zones) {
+      ResetProgramState();
+      Settings.DCFSetTime = 1;
+      Settings.ValidDateTimeCount = 1;
+      TimeTelegram t = c.t;
+      if (c.zoneBits != 1) t.Z1 = t.Z2 = c.zoneBits / 2;
+      t.capture.timezone = zone[0];
+      t.capture.dstflag = zone[1];
+      int64_t before = NowMs();
+      std::vector<std::string> lines = EvaluateCounted(t);
+      int64_t after = NowMs();
+      SCOPED_TRACE(lines[1] + " zone bits " + std::to_string(c.zoneBits) + " PC zone " +
+                   std::to_string(zone[0]) + "/" + std::to_string(zone[1]));
+      ASSERT_EQ(lines.size(), 4u);
+      EXPECT_EQ(lines[2], "Time diff: 0d 00:00:03.700 ContValidTime: 1");
+      EXPECT_EQ(Fed, 1);
+      ASSERT_EQ(FakeClock.calls, 1);
+      EXPECT_GE(RequestedMs(), before + 3700);
+      EXPECT_LE(RequestedMs(), after + 3700);
+    }
   }
-  EXPECT_EQ(FakeClock.calls, 1);
-  EXPECT_EQ(ContValidTime, 4);
+}
+
+TEST_F(SetClock, AcrossBothChangesTheDifferenceIsTheClocksErrorAndSets) {
+  Settings.ValidDateTimeCount = 1;
+  // The transmitter already in the new zone, the PC 3.7 s behind in the old,
+  // or still in the old one with the PC 3.7 s ahead in the new.
+  const char behind[] = "Time diff: 0d 00:00:03.700 ContValidTime: 1";
+  const char ahead[] = "Time diff: -0d 00:00:03.700 ContValidTime: 1";
+  const struct { TimeTelegram t; const char* difference; } cases[] = {
+      {ZoneTelegram(3, 29, 3, 0, 1, true, (SpringChange + 1) * 1000, -3700, 0), behind},
+      {ZoneTelegram(3, 29, 1, 59, 58, false, (SpringChange - 2) * 1000, 3700, 1), ahead},
+      {ZoneTelegram(10, 25, 2, 0, 1, false, (AutumnChange + 1) * 1000, -3700, 1), behind},
+      {ZoneTelegram(10, 25, 2, 59, 58, true, (AutumnChange - 2) * 1000, 3700, 0), ahead},
+  };
+  for (const auto& c : cases) {
+    ResetProgramState();
+    Settings.DCFSetTime = 1;
+    Settings.ValidDateTimeCount = 1;
+    std::vector<std::string> lines = EvaluateCounted(c.t);
+    SCOPED_TRACE(lines[1]);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], c.difference);
+    EXPECT_EQ(FakeClock.calls, 1);
+    EXPECT_EQ(Fed, 1);
+  }
+}
+
+TEST_F(SetClock, WithoutAZoneBitTheRepeatedHourIsLoggedAndCountedButNeitherSetNorFed) {
+  Settings.ValidDateTimeCount = 1;
+  // 02:30 of the autumn change day in either pass, the PC 3.7 s behind;
+  // then 03:30 (CET only) and 01:30 (CEST only) set.
+  const struct { int hour; int64_t truth; bool set; } cases[] = {
+      {2, AutumnChange - 1800, false}, {2, AutumnChange + 1800, false},
+      {3, AutumnChange + 5400, true}, {1, AutumnChange - 5400, true}};
+  for (const auto& c : cases) {
+    ResetProgramState();
+    Settings.DCFSetTime = 1;
+    Settings.ValidDateTimeCount = 1;
+    for (int zoneBits : {0, 1}) {
+      TimeTelegram t =
+          ZoneTelegram(10, 25, c.hour, 30 + zoneBits, 0, false, (c.truth + 60 * zoneBits) * 1000,
+                       -3700, 0);
+      t.Z1 = t.Z2 = zoneBits;
+      std::vector<std::string> lines = EvaluateCounted(t);
+      SCOPED_TRACE(lines[lines.size() - 3]);
+      EXPECT_EQ(ContValidTime, 1 + zoneBits);
+      // The difference shown is the nearer pass's: the PC's real error.
+      EXPECT_EQ(lines.back() == "Repeated hour without time zone, can't synchronize time...",
+                !c.set);
+      EXPECT_NE(std::find(lines.begin(), lines.end(),
+                          "Time diff: 0d 00:00:03.700 ContValidTime: " +
+                              std::to_string(1 + zoneBits)),
+                lines.end());
+      EXPECT_EQ(Fed, c.set ? 1 : 0);
+    }
+    EXPECT_EQ(FakeClock.calls, c.set ? 2 : 0);
+  }
+}
+
+TEST_F(SetClock, ATelegramThatNamesNoRealInstantIsLoggedAndCountedButNeverSetNorFed) {
+  // Each against the PC's clock 3.7 s behind the instant its fields add up to.
+  const struct { int year, month, day, hour, minute, second, weekday; int64_t truth; } cases[] = {
+      {2026, 12, 8, 10, 60, 0, 2, 1796723940},   // minute 60 read at 10:59 CET
+      {2026, 12, 8, 24, 0, 0, 2, 1796770800},    // hour 24, at 00:00 next day
+      {2027, 2, 30, 12, 0, 0, 0, 1803985200},    // 30 February, as 2 March
+      {2027, 2, 29, 12, 0, 0, 0, 1803898800},    // 29 February of a common year
+      {2026, 12, 9, 12, 0, 0, 2, 1796814000},    // Wednesday's date, Tuesday's weekday
+      {2026, 12, 8, 12, 0, 60, 2, 1796727660},   // second 60
+  };
+  for (const auto& c : cases) {
+    for (int cutOff : {0, 1}) {  // with SynchronizeMaxDiff in reach, and then not
+      ResetProgramState();
+      Settings.DCFSetTime = 1;
+      Settings.ValidDateTimeCount = 1;
+      Settings.SynchronizeMaxDiff = cutOff ? 0 : 100;
+      TimeTelegram t = Telegram(c.year, c.month, c.day, c.hour, c.minute, c.second, 0, c.weekday);
+      CaptureAt(t, c.truth - 86400 * cutOff, -3700);
+      std::vector<std::string> lines = EvaluateCounted(t);
+      SCOPED_TRACE(lines[1]);
+      ASSERT_EQ(lines.size(), 4u);
+      EXPECT_EQ(ContValidTime, 1);
+      EXPECT_EQ(lines[2].substr(0, 11), "Time diff: ");
+      EXPECT_EQ(lines[3], cutOff ? std::string("Big difference, can't synchronize time...")
+                                 : "Can't set time! errno " +
+                                       std::to_string(InvalidTimeErrorCode()));
+      EXPECT_EQ(FakeClock.calls, 0);
+      EXPECT_EQ(Fed, 0);
+    }
+  }
+  // Not set either when clock setting is off: nothing more is logged.
+  ResetProgramState();
+  TimeTelegram t = Telegram(2026, 12, 8, 10, 60, 0, 0, 2);
+  CaptureAt(t, 1796723940, 0);
+  EXPECT_EQ(EvaluateCounted(t).size(), 3u);
+  EXPECT_EQ(Fed, 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "link/exchange.h"
 #include "log/log.h"
 #include "support/testutil.h"
 
@@ -159,6 +160,40 @@ TEST_F(Logging, AppendLineReportsAFileThatCannotBeOpened) {
   EXPECT_FALSE(FileExists(LogPath));
 }
 
+// Bytes from outside (the module, the settings, file names) cannot steer a
+// terminal: control bytes, DEL and bytes from 0x80 on are shown as \xNN.
+TEST_F(Logging, ControlBytesAreShownAsHexEscapes) {
+  struct Case {
+    const char* text;
+    size_t limit;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"DCFSIM 1.0 ~ %s \\", 99, "DCFSIM 1.0 ~ %s \\"},
+      {"\x1b[2J\x07\t\x7f\x80\xff", 99, "\\x1B[2J\\x07\\x09\\x7F\\x80\\xFF"},
+      {"ab\x1b", 5, "ab"},  // an escape is written whole or not at all
+      {"ab\x1b", 6, "ab\\x1B"},
+  };
+  for (const Case& c : cases) {
+    char out[100];
+    size_t length = EscapeText(c.text, out, c.limit);
+    EXPECT_EQ(std::string(c.shown), out) << c.text;
+    EXPECT_EQ(strlen(c.shown), length);
+  }
+
+  // On the console and in the log alike.
+  std::string console = Logged("title \x1b]0;owned\x07 \xc3\xa9");
+  EXPECT_EQ(StripTimestamp(console), "title \\x1B]0;owned\\x07 \\xC3\\xA9\n");
+  // The module's identification: <CR> and <LF> by name, a zero byte left out.
+  const unsigned char ident[] = {'I', 'D', 0x1b, 'c', 0x00, 0x9b, 0x0d, 0x0a};
+  testing::internal::CaptureStdout();
+  DumpFrame(ident, (int)sizeof ident, DumpText);
+  testing::internal::GetCapturedStdout();
+  std::vector<std::string> want = {"title \\x1B]0;owned\\x07 \\xC3\\xA9",
+                                   "ID\\x1Bc\\x9B<CR><LF>"};
+  EXPECT_EQ(LoggedMessages(), want);
+}
+
 // The message of the single line LogSystemError logged, its line ends removed.
 std::string SystemErrorMessage(uint32_t code) {
   testing::internal::CaptureStdout();
@@ -205,20 +240,29 @@ TEST_F(Logging, WriteThatFailsOnAFullDiskBecomesTheRunStatus) {
   snprintf(LogPath, PathTextSize, "%s", full);
   RunStatus = 0;
   // The line reaches the console; the log opened, so no "Cannot open" line.
+  // Standard error (a service's journal) hears of the first failure only.
+  testing::internal::CaptureStderr();
   EXPECT_EQ(StripTimestamp(Logged("lost to a full disk")), "lost to a full disk\n");
+  Logged("lost again");
   EXPECT_EQ(RunStatus, ENOSPC);
 
   // A later line that is written keeps the status as it is.
   snprintf(LogPath, PathTextSize, "%s", good.c_str());
   Logged("written");
+  Logged("written again");
   EXPECT_EQ(RunStatus, ENOSPC);
-  EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"written"});
+  EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{"written", "written again"}));
+  EXPECT_EQ(Unix(testing::internal::GetCapturedStderr()),
+            "dcfsync: log file /dev/full: error 28\ndcfsync: log file " + good + " works again\n");
 
-  // The data file likewise, and silently: its open succeeded.
+  // The data file likewise, its open succeeded: nothing on the console.
   RunStatus = 0;
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  AppendLine("data\n", full);
   AppendLine("data\n", full);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(Unix(testing::internal::GetCapturedStderr()), "dcfsync: data file /dev/full: error 28\n");
   EXPECT_EQ(RunStatus, ENOSPC);
 }
 

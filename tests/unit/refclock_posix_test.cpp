@@ -242,22 +242,30 @@ TEST_F(Feed, EveryTrustedTelegramGoesOutAndNoOther) {
   EvaluateTelegram(again);
   ASSERT_EQ(1u, daemon.Received(1000).size());
 
-  // A telegram without a zone is trusted by the count but cannot be fed.
+  // A telegram without a zone is read by the German rule (CET in December)
+  // and fed the same; one whose weekday is not its date's is trusted by the
+  // count but names no real instant and is not fed.
   TimeTelegram noZone = Telegram(4);
   noZone.Z1 = 1;
   EvaluateTelegram(noZone);
-  EXPECT_EQ(4, ContValidTime);
+  got = daemon.Received(1000);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_NEAR(-0.100, AsRecord(got[0]).offset, 1e-9);
+  TimeTelegram impossible = Telegram(5);
+  impossible.weekday = 4;
+  EvaluateTelegram(impossible);
+  EXPECT_EQ(5, ContValidTime);
   EXPECT_TRUE(daemon.Received(200).empty());
 
   // An invalid telegram resets the count: the next ones are not trusted
   // until the count is back.
-  TimeTelegram bad = Telegram(5);
+  TimeTelegram bad = Telegram(6);
   bad.valid = 0;
   EvaluateTelegram(bad);
-  EvaluateTelegram(Telegram(6));
   EvaluateTelegram(Telegram(7));
-  EXPECT_TRUE(daemon.Received(200).empty());
   EvaluateTelegram(Telegram(8));
+  EXPECT_TRUE(daemon.Received(200).empty());
+  EvaluateTelegram(Telegram(9));
   EXPECT_EQ(1u, daemon.Received(1000).size());
 
   // The log holds the evaluation's own lines only.
@@ -469,6 +477,7 @@ TEST_F(Feed, BothFeedsTakeTheSameSample) {
   t.year = 2027;
   t.month = 1;
   t.day = 1;
+  t.weekday = 5;  // a Friday
   t.hour = 0;
   t.minute = 30;
   t.second = 0;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "clock/calendar.h"
 #include "clock/evaluate.h"
 #include "refclock/refclock.h"
 
@@ -31,11 +32,11 @@ TimeTelegram Telegram(const std::string& zone, int year, int month, int day, int
 }
 
 // UTC seconds since 1970 of a date and time, counted day by day from the
-// month table: a model independent of DaysSince1970.
+// month lengths: a model independent of the calendar's days from a date.
 int64_t CountedUtc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
   int64_t days = 0;
-  for (int y = 1970; y < year; ++y) days += IsLeapYear((uint32_t)y) ? 366 : 365;
-  for (int m = 1; m < month; ++m) days += DaysInMonth[IsLeapYear((uint32_t)year)][m - 1];
+  for (int y = 1970; y < year; ++y) days += IsLeapYear(y) ? 366 : 365;
+  for (int m = 1; m < month; ++m) days += MonthLength(year, m);
   days += day - 1;
   return days * 86400 + hour * 3600 + minute * 60 + second;
 }
@@ -103,13 +104,38 @@ TEST(ReferenceSample, OffsetIsReferenceMinusSystemAcrossSecondsAndFar) {
   EXPECT_EQ((double)utc, s.offset);
 }
 
-TEST(ReferenceSample, TelegramsThatNameNoZoneOrNoRealInstantAreNotFed) {
+TEST(ReferenceSample, WithoutAZoneBitTheGermanRuleDecidesButNotInTheRepeatedHour) {
   ReferenceSample s;
-  TimeTelegram both = Telegram("CET", 2026, 12, 9, 8, 0);
-  both.Z1 = 1;
-  EXPECT_EQ(0, MakeReferenceSample(both, &s)) << "Z1 = Z2 = 1";
-  TimeTelegram neither = Telegram("none", 2026, 12, 9, 8, 0);
-  EXPECT_EQ(0, MakeReferenceSample(neither, &s)) << "Z1 = Z2 = 0";
+  // Z1 = Z2, both set or both clear: CET in December, CEST in August.
+  for (int bits : {0, 1}) {
+    TimeTelegram winter = Telegram("CET", 2026, 12, 9, 8, 0);
+    winter.Z1 = winter.Z2 = bits;
+    ASSERT_EQ(1, MakeReferenceSample(winter, &s)) << bits;
+    EXPECT_EQ(CountedUtc(2026, 12, 9, 7, 0), s.referenceSeconds);
+    TimeTelegram summer = Telegram("CEST", 2026, 8, 3, 14, 0);
+    summer.Z1 = summer.Z2 = bits;
+    ASSERT_EQ(1, MakeReferenceSample(summer, &s)) << bits;
+    EXPECT_EQ(CountedUtc(2026, 8, 3, 12, 0), s.referenceSeconds);
+    // 02:30 on the autumn change day comes twice; on the spring one never.
+    EXPECT_EQ(0, MakeReferenceSample(Telegram("none", 2026, 10, 25, 2, 30), &s));
+    EXPECT_EQ(0, MakeReferenceSample(Telegram("none", 2026, 3, 29, 2, 30), &s));
+    EXPECT_EQ(1, MakeReferenceSample(Telegram("none", 2026, 10, 25, 3, 0), &s));
+    EXPECT_EQ(CountedUtc(2026, 10, 25, 2, 0), s.referenceSeconds);
+  }
+  // With its zone bit the repeated hour is fed: CEST's pass, then CET's.
+  ASSERT_EQ(1, MakeReferenceSample(Telegram("CEST", 2026, 10, 25, 2, 30), &s));
+  EXPECT_EQ(CountedUtc(2026, 10, 25, 0, 30), s.referenceSeconds);
+  ASSERT_EQ(1, MakeReferenceSample(Telegram("CET", 2026, 10, 25, 2, 30), &s));
+  EXPECT_EQ(CountedUtc(2026, 10, 25, 1, 30), s.referenceSeconds);
+}
+
+TEST(ReferenceSample, TelegramsThatNameNoRealInstantAreNotFed) {
+  ReferenceSample s;
+  TimeTelegram weekday = Telegram("CET", 2026, 12, 9, 8, 0);
+  weekday.weekday = 2;  // 09.12.2026 is a Wednesday
+  EXPECT_EQ(0, MakeReferenceSample(weekday, &s)) << "weekday not the date's";
+  weekday.weekday = 3;
+  EXPECT_EQ(1, MakeReferenceSample(weekday, &s)) << "the date's own weekday";
 
   struct Case {
     const char* what;
@@ -194,22 +220,6 @@ TEST(ReferenceSample, LeapIsAnnouncedOnlyInTheLastUtcHourOfJuneAndDecember) {
   EXPECT_EQ(LeapInsert, LeapOf(Telegram("CET", 2028, 1, 1, 0, 10)));
   EXPECT_EQ(LeapInsert, LeapOf(Telegram("CEST", 2028, 7, 1, 1, 10)));
   EXPECT_EQ(LeapNone, LeapOf(Telegram("CET", 1970, 1, 1, 1, 0)));
-}
-
-TEST(ReferenceSample, DaysSince1970AgreesWithCountingDayByDay) {
-  EXPECT_EQ(0, DaysSince1970(1970, 1, 1));
-  EXPECT_EQ(-1, DaysSince1970(1969, 12, 31));
-  EXPECT_EQ(-719468, DaysSince1970(0, 3, 1));
-  int64_t counted = 0;
-  for (int year = 1970; year <= 2400; ++year) {
-    for (int month = 1; month <= 12; ++month) {
-      int length = DaysInMonth[IsLeapYear((uint32_t)year)][month - 1];
-      for (int day = 1; day <= length; ++day, ++counted) {
-        ASSERT_EQ(counted, DaysSince1970(year, month, day)) << year << "-" << month << "-" << day;
-      }
-    }
-  }
-  EXPECT_EQ(counted, DaysSince1970(2401, 1, 1));
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ REASONS = [
 ]
 BIG_TEXT = "Big difference, can't synchronize time..."
 BIG_COLOUR = "#17becf"
+# A telegram without zone bits in the repeated hour of the autumn change.
+REPEATED_TEXT = "Repeated hour without time zone, can't synchronize time..."
 REASON_BY_TEXT = {text: code for code, _, text, _ in REASONS}
 
 RE_DATE = re.compile(r"([0-9]{2})\.([0-9]{2})\.([0-9]{4})\Z")
@@ -466,6 +468,9 @@ def parse_stream(f, path, log, state, since, until):
                     parsed += 1
                     log.settings_read_errors += 1
                     continue
+            if msg == REPEATED_TEXT:
+                parsed += 1
+                continue
             if "0" <= c <= "9" and msg[2:3] == ":" and RE_TELEGRAM.match(msg):
                 parsed += 1
                 last_date = msg

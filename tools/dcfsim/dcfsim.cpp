@@ -26,11 +26,11 @@
 enum Fault {
   FaultNone, FaultSilent, FaultMute, FaultTrickle, FaultSurplus, FaultFlood, FaultGarbage,
   FaultParity, FaultMarks, FaultIncomplete, FaultHangup, FaultShortIdent, FaultHangupMid,
-  FaultStale, FaultCount
+  FaultStale, FaultNoZone, FaultCount
 };
 static const char FaultNames[FaultCount][12] = {
     "none", "silent", "mute", "trickle", "surplus", "flood", "garbage",
-    "parity", "marks", "incomplete", "hangup", "short-ident", "hangup-mid", "stale"};
+    "parity", "marks", "incomplete", "hangup", "short-ident", "hangup-mid", "stale", "no-zone"};
 
 enum {
   PathSize = 256,
@@ -251,7 +251,8 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
   if (o->latencyMs > 0 && WaitLine(-1, 0, o->latencyMs) < 0) return 1;
   int frameFault = fault == FaultParity ? FrameParity
                    : fault == FaultMarks ? FrameMarks
-                   : fault == FaultIncomplete ? FrameIncomplete : FrameNormal;
+                   : fault == FaultIncomplete ? FrameIncomplete
+                   : fault == FaultNoZone ? FrameNoZone : FrameNormal;
   unsigned char answer[RawAnswerSize + SurplusBytes];
   size_t size = RawAnswerSize;
   if (code == CommandRaw) {
@@ -379,7 +380,7 @@ static void Usage(FILE* to) {
           "the --link path, else the pseudo-terminal, else the --device served.\n"
           "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
-          "        incomplete hangup short-ident hangup-mid stale\n");
+          "        incomplete hangup short-ident hangup-mid stale no-zone\n");
 }
 
 static int ParseLong(const char* text, long low, long high, long* value) {

@@ -3,57 +3,13 @@
 
 #include <string.h>
 
-enum { SecondsPerDay = 86400, SecondsPerHour = 3600, AnnounceWindow = 59 * 60 };
+#include "clock/calendar.h"
 
-// Division rounding towards minus infinity, so instants before 1970 break
-// down like the ones after.
-static int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
-}
-
-// Days from civil and back: the era-based conversion of the proleptic
-// Gregorian calendar, 400-year eras of 146097 days starting on March 1st.
-int64_t DaysFromCivil(int year, int month, int day) {
-  int64_t y = (int64_t)year - (month <= 2 ? 1 : 0);
-  int64_t era = FloorDiv(y, 400);
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (int64_t)(month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  int64_t z = days + 719468;
-  int64_t era = FloorDiv(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  *day = (int)(doy - (153 * mp + 2) / 5 + 1);
-  *month = (int)(mp < 10 ? mp + 3 : mp - 9);
-  *year = (int)(yoe + era * 400 + (*month <= 2 ? 1 : 0));
-}
-
-int WeekdayOfDays(int64_t days) {
-  // 1970-01-01 was a Thursday.
-  int64_t sinceMonday = days + 3;
-  return (int)(sinceMonday - FloorDiv(sinceMonday, 7) * 7) + 1;
-}
-
-static int64_t LastSundayOneUtc(int year, int month) {
-  int64_t last = DaysFromCivil(year, month, 31);
-  last -= WeekdayOfDays(last) % 7;
-  return last * SecondsPerDay + SecondsPerHour;
-}
-
-int64_t CestStartUtc(int year) { return LastSundayOneUtc(year, 3); }
-int64_t CestEndUtc(int year) { return LastSundayOneUtc(year, 10); }
+enum { AnnounceWindow = 59 * 60 };
 
 void LegalMinuteAt(int64_t utcSeconds, LegalMinute* minute) {
-  int64_t start = FloorDiv(utcSeconds, 60) * 60;
-  int utcYear = 0, unusedMonth = 0, unusedDay = 0;
-  CivilFromDays(FloorDiv(start, SecondsPerDay), &utcYear, &unusedMonth, &unusedDay);
+  int64_t start = FloorDivide(utcSeconds, 60) * 60;
+  int64_t utcYear = CivilFromDays(FloorDivide(start, SecondsPerDay)).year;
   int64_t on = CestStartUtc(utcYear);
   int64_t off = CestEndUtc(utcYear);
   minute->cest = (start >= on && start < off) ? 1 : 0;
@@ -63,22 +19,22 @@ void LegalMinuteAt(int64_t utcSeconds, LegalMinute* minute) {
                       (start >= off - AnnounceWindow && start <= off)) ? 1 : 0;
 
   int64_t local = start + (int64_t)(1 + minute->cest) * SecondsPerHour;
-  int64_t days = FloorDiv(local, SecondsPerDay);
+  int64_t days = FloorDivide(local, SecondsPerDay);
   int64_t ofDay = local - days * SecondsPerDay;
-  CivilFromDays(days, &minute->year, &minute->month, &minute->day);
+  CivilDate date = CivilFromDays(days);
+  minute->year = (int)date.year;
+  minute->month = date.month;
+  minute->day = date.day;
   minute->weekday = WeekdayOfDays(days);
   minute->hour = (int)(ofDay / SecondsPerHour);
   minute->minute = (int)(ofDay % SecondsPerHour / 60);
 }
 
 int LegalToUtc(int year, int month, int day, int hour, int minute, int cest, int64_t* utc) {
-  static const int monthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > monthDays[month - 1]) return 0;
+  if (day < 1 || day > MonthLength(year, month)) return 0;
   if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return 0;
-  int leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && day == 29 && !leap) return 0;
   int64_t local = DaysFromCivil(year, month, day) * SecondsPerDay + hour * SecondsPerHour +
-                  minute * 60;
+                  minute * SecondsPerMinute;
   int64_t candidate = local - (int64_t)(1 + (cest ? 1 : 0)) * SecondsPerHour;
   LegalMinute check;
   LegalMinuteAt(candidate, &check);
@@ -88,10 +44,10 @@ int LegalToUtc(int year, int month, int day, int hour, int minute, int cest, int
 }
 
 void ModuleTimeAt(int64_t utcMilliseconds, ModuleTime* time) {
-  int64_t seconds = FloorDiv(utcMilliseconds, 1000);
+  int64_t seconds = FloorDivide(utcMilliseconds, 1000);
   int64_t millis = utcMilliseconds - seconds * 1000;
   LegalMinuteAt(seconds, &time->minute);
-  time->second = (int)(seconds - FloorDiv(seconds, 60) * 60);
+  time->second = (int)(seconds - FloorDivide(seconds, 60) * 60);
   time->hundredths = (int)(millis / 10);
 }
 
@@ -136,6 +92,7 @@ void BuildRawAnswer(const ModuleTime* time, int fault, unsigned char frame[RawAn
   // An interrupted reception: the bits gathered before the loss.
   frame[13] = fault == FrameIncomplete ? 37 : 59;
   EncodeTelegram(&time->minute, frame + 15);
+  if (fault == FrameNoZone) frame[15 + 2] = (unsigned char)(frame[15 + 2] & ~0x06u);  // bits 17, 18
   // Minute bit 21 (weight 1) flipped, its parity bit 28 left as it was.
   if (fault == FrameParity) frame[15 + 21 / 8] ^= (unsigned char)(1u << (21 % 8));
   frame[24] = (unsigned char)time->hundredths;
@@ -144,7 +101,8 @@ void BuildRawAnswer(const ModuleTime* time, int fault, unsigned char frame[RawAn
 void BuildDecodedAnswer(const ModuleTime* time, int fault,
                         unsigned char frame[DecodedAnswerSize]) {
   const LegalMinute* m = &time->minute;
-  unsigned flags = (unsigned)m->announce | (m->cest ? 0x02u : 0x04u);
+  unsigned flags = (unsigned)m->announce;
+  if (fault != FrameNoZone) flags |= m->cest ? 0x02u : 0x04u;
   if (fault == FrameParity) flags |= 0x10u;
   if (fault != FrameIncomplete) flags |= 0x80u;
   frame[0] = (unsigned char)flags;

@@ -1,10 +1,13 @@
 // The simulator's telegram encoder: German legal time (CET/CEST) computed
-// from UTC without the host's time zone, the 59 bits of a DCF77 minute
-// telegram, and the module's raw and decoded answers. Pure functions only.
+// from UTC without the host's time zone (by the program's own calendar,
+// clock/calendar.h), the 59 bits of a DCF77 minute telegram, and the
+// module's raw and decoded answers. Pure functions only.
 #ifndef DCFSIM_ENCODE_H
 #define DCFSIM_ENCODE_H
 
 #include <stdint.h>
+
+#include "clock/calendar.h"
 
 enum {
   IdentAnswerSize = 12,
@@ -34,17 +37,8 @@ struct ModuleTime {
 };
 
 // Frame variants of the faults that change a telegram answer's content.
-enum FrameFault { FrameNormal, FrameParity, FrameMarks, FrameIncomplete };
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t DaysFromCivil(int year, int month, int day);
-void CivilFromDays(int64_t days, int* year, int* month, int* day);
-int WeekdayOfDays(int64_t days);  // 1 Monday .. 7 Sunday
-
-// The changes of the year in UTC seconds: last Sunday of March and of
-// October, 01:00 UTC each.
-int64_t CestStartUtc(int year);
-int64_t CestEndUtc(int year);
+// FrameNoZone: both zone bits clear (Z1 = Z2 = 0), as some modules send.
+enum FrameFault { FrameNormal, FrameParity, FrameMarks, FrameIncomplete, FrameNoZone };
 
 // The legal minute containing utcSeconds, with its zone and announcement.
 void LegalMinuteAt(int64_t utcSeconds, LegalMinute* minute);
