@@ -30,7 +30,7 @@ if not exist "%DEST%\dcfsync.ini" copy "%FROM%dcfsync.ini" "%DEST%\dcfsync.ini" 
 if errorlevel 1 goto failed
 if not exist "%DEST%\dcfsync.log" type nul >"%DEST%\dcfsync.log"
 if not exist "%DEST%\dcfsync.dat" type nul >"%DEST%\dcfsync.dat"
-if not exist "%DEST%\dcfsync.drift" (echo +0.000)>"%DEST%\dcfsync.drift"
+if not exist "%DEST%\dcfsync.drift" echo +0.000> "%DEST%\dcfsync.drift"
 
 rem The task first: its own account, NT TASK\dcfsync, exists from then on.
 schtasks /create /tn dcfsync /xml "%DEST%\dcfsync-task.xml" /f
