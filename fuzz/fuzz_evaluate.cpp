@@ -37,6 +37,10 @@
 
 namespace {
 
+// The run's counting state, carried from one input's telegrams to the next
+// as the program carries it from poll to poll.
+CountingState Counting;
+
 // Seconds since 1970 of a date and time read as UTC.
 int64_t AsUtc(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
               int64_t second) {
@@ -135,18 +139,27 @@ void CheckSample(const TimeTelegram& t) {
 void EvaluateKnown(TimeTelegram telegram) {
   CheckSample(telegram);
   const int callsBefore = FakeClock.calls;
-  const int32_t countBefore = ContValidTime;
-  EvaluateTelegram(telegram);
+  const int32_t countBefore = Counting.ContValidTime;
+  EvaluationDecision decision;
+  EvaluateTelegram(&telegram, &Settings, &Counting, &decision);
+  FUZZ_CHECK(decision.lineCount >= 2 && decision.lineCount <= DecisionLineCount);
+  FUZZ_CHECK(decision.linesBeforeFeed <= decision.lineCount);
+  for (int32_t i = 0; i < decision.lineCount; ++i) {
+    FUZZ_CHECK(memchr(decision.lines[i], '\0', DecisionLineSize) != nullptr);
+  }
+  CarryOutEvaluation(&telegram, &decision);
+  FUZZ_CHECK(decision.setClock == (FakeClock.calls != callsBefore ? 1 : 0));
+  FUZZ_CHECK(!decision.setClock || decision.trusted);
   FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
   if (telegram.valid == 0) {
-    FUZZ_CHECK(ContValidTime == 0);
+    FUZZ_CHECK(Counting.ContValidTime == 0);
     FUZZ_CHECK(FakeClock.calls == callsBefore);
     return;
   }
-  FUZZ_CHECK(ContValidTime == countBefore || ContValidTime == countBefore + 1);
+  FUZZ_CHECK(Counting.ContValidTime == countBefore || Counting.ContValidTime == countBefore + 1);
   const bool set = FakeClock.calls != callsBefore;
   FUZZ_CHECK(!set || FakeClock.calls == callsBefore + 1);
-  FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount));
+  FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount));
   FUZZ_CHECK(!set || (RealFields(telegram) && telegram.millisecond >= 0));
   if (!RealDate(telegram) || telegram.millisecond < 0) return;
 
@@ -157,14 +170,14 @@ void EvaluateKnown(TimeTelegram telegram) {
   FUZZ_CHECK(!set || instants == 1);
   double differenceMs = ((double)telegram.capture.time - (double)telegramUtc) * 1000.0 +
                         telegram.capture.millitm - (telegram.millisecond >= 1000 ? 0 : telegram.millisecond);
-  bool due = Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount &&
+  bool due = Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount &&
              fabs(differenceMs) >= (double)Settings.SynchronizeDiff &&
              fabs(differenceMs) / 3600000.0 <= (double)Settings.SynchronizeMaxDiff;
   if (instants != 1) {
     // Refused with its reason as the last line.
     FUZZ_CHECK(!set);
     if (due) {
-      FUZZ_CHECK(strcmp(MessageBuffer, instants == 2
+      FUZZ_CHECK(strcmp(decision.lines[decision.lineCount - 1], instants == 2
                                            ? "Repeated hour without time zone, can't synchronize time..."
                                            : "Can't set time! errno 22") == 0);
     }
@@ -187,7 +200,6 @@ void EvaluateKnown(TimeTelegram telegram) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FuzzQuietProgram();
-  TrustedTelegramHook = FeedReferenceClock;  // as the program sets it
   return 0;
 }
 
@@ -201,9 +213,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Settings.DCFSetTime = input.ConsumeIntegralInRange<int32_t>(0, 1);
   Settings.WriteData = input.ConsumeIntegralInRange<int32_t>(0, 1);
   Settings.WriteLog = 0;  // console only: a file opened per line would halve the pace
-  ContValidTime = input.ConsumeIntegral<int32_t>();
-  LastTelegram.year = input.ConsumeIntegral<int32_t>();
-  LastTelegram.minute = input.ConsumeIntegral<int32_t>();
+  ResetCountingState(&Counting);
+  Counting.ContValidTime = input.ConsumeIntegral<int32_t>();
+  Counting.year = input.ConsumeIntegral<int32_t>();
+  Counting.minute = input.ConsumeIntegral<int32_t>();
   ResetFakeClock();
   FakeClock.fail = input.ConsumeIntegralInRange<int>(0, 1);
   FakeClock.failCode = input.ConsumeIntegral<uint32_t>();
@@ -229,13 +242,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     frame.resize(length);
     const int callsBefore = FakeClock.calls;
     if (kind == 0) {
-      DecodeRawTelegramFrame(frame.data());
+      DecodeRawTelegramFrame(frame.data(), &Counting);
     } else {
-      DecodeDecodedTimeFrame(frame.data());
+      DecodeDecodedTimeFrame(frame.data(), &Counting);
     }
     FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
     if (FakeClock.calls != callsBefore) {
-      FUZZ_CHECK(Settings.DCFSetTime != 0 && ContValidTime >= Settings.ValidDateTimeCount);
+      FUZZ_CHECK(Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount);
     }
   }
   return 0;

@@ -2,18 +2,13 @@
 #include "clock/evaluate.h"
 
 #include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include "clock/calendar.h"
 #include "clock/pcclock.h"
-#include "config/settings.h"
-#include "log/log.h"
-
-int32_t ContValidTime;
-TrustedTelegramHandler TrustedTelegramHook = NULL;
-ClockSampleHandler ClockSampleHook = NULL;
-LastTelegramRecord LastTelegram;
 
 const char WeekdayNames[8][WeekdayNameSize] = {
     "Unknown", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
@@ -107,75 +102,86 @@ void NewClockTime(double difference, NewClockRecord* record) {
   record->second = local.tm_sec;
 }
 
-void EvaluateTelegram(TimeTelegram telegram) {
-  LogMessage("R:%d A1:%d Z1:%d Z2:%d A2:%d S:%d", telegram.R, telegram.A1, telegram.Z1,
-             telegram.Z2, telegram.A2, telegram.S);
+void ResetCountingState(CountingState* state) { memset(state, 0, sizeof *state); }
+
+// Formats the decision's next line.
+static void AddLine(EvaluationDecision* decision, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+static void AddLine(EvaluationDecision* decision, const char* format, ...) {
+  if (decision->lineCount >= DecisionLineCount) return;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(decision->lines[decision->lineCount], DecisionLineSize, format, args);
+  va_end(args);
+  ++decision->lineCount;
+}
+
+void EvaluateTelegram(const TimeTelegram* received, const SettingsRecord* settings,
+                      CountingState* state, EvaluationDecision* decision) {
+  memset(decision, 0, sizeof *decision);
+  TimeTelegram telegram = *received;
+  AddLine(decision, "R:%d A1:%d Z1:%d Z2:%d A2:%d S:%d", telegram.R, telegram.A1, telegram.Z1,
+          telegram.Z2, telegram.A2, telegram.S);
   const char* weekdayName =
       telegram.weekday >= 0 && telegram.weekday <= 7 ? WeekdayNames[telegram.weekday] : WeekdayNames[0];
-  LogMessage("%.2d:%.2d:%.2d.%.3d %.2d.%.2d.%.4d %s", telegram.hour, telegram.minute,
-             telegram.second, telegram.millisecond, telegram.day, telegram.month, telegram.year,
-             weekdayName);
+  AddLine(decision, "%.2d:%.2d:%.2d.%.3d %.2d.%.2d.%.4d %s", telegram.hour, telegram.minute,
+          telegram.second, telegram.millisecond, telegram.day, telegram.month, telegram.year,
+          weekdayName);
+  decision->linesBeforeFeed = decision->lineCount;
 
   if (telegram.valid == 0) {
-    ContValidTime = 0;
+    state->ContValidTime = 0;
     return;
   }
   if (telegram.millisecond >= 1000) telegram.millisecond = 0;
   // Sunday counts as the same day as an unknown weekday.
   int32_t weekday = telegram.weekday == 7 ? 0 : telegram.weekday;
 
-  LastTelegramRecord& last = LastTelegram;
-  if (telegram.year != last.year || telegram.month != last.month || weekday != last.weekday ||
-      telegram.day != last.day || telegram.hour != last.hour || telegram.minute != last.minute) {
-    last.year = telegram.year;
-    last.month = telegram.month;
-    last.weekday = weekday;
-    last.day = telegram.day;
-    last.hour = telegram.hour;
-    last.minute = telegram.minute;
-    if (ContValidTime < INT32_MAX) ++ContValidTime;
+  if (telegram.year != state->year || telegram.month != state->month ||
+      weekday != state->weekday || telegram.day != state->day || telegram.hour != state->hour ||
+      telegram.minute != state->minute) {
+    state->year = telegram.year;
+    state->month = telegram.month;
+    state->weekday = weekday;
+    state->day = telegram.day;
+    state->hour = telegram.hour;
+    state->minute = telegram.minute;
+    if (state->ContValidTime < INT32_MAX) ++state->ContValidTime;
   }
 
   DifferenceBreakdown breakdown;
   double difference = 0.0;
   const char* sign = ClockDifference(&telegram, &breakdown, &difference) ? "-" : "";
-  LogMessage("Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign, breakdown.days,
-             breakdown.hours, breakdown.minutes, breakdown.seconds, breakdown.milliseconds,
-             ContValidTime);
+  AddLine(decision, "Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign,
+          breakdown.days, breakdown.hours, breakdown.minutes, breakdown.seconds,
+          breakdown.milliseconds, state->ContValidTime);
+  decision->linesBeforeFeed = decision->lineCount;
+  decision->offsetMs = -difference;
 
   // The time daemon gets every telegram the clock-setting rule would trust,
   // whether or not this program sets the clock itself.
   int32_t kind = TelegramUtc(&telegram).kind;
-  if (ContValidTime < Settings.ValidDateTimeCount) return;
-  if (kind == InstantExact && TrustedTelegramHook != NULL) TrustedTelegramHook(telegram);
+  if (state->ContValidTime < settings->ValidDateTimeCount) return;
+  decision->trusted = kind == InstantExact ? 1 : 0;
 
-  if (Settings.DCFSetTime == 0) return;
-  // A telegram that names one real instant is a sample of the clock
-  // discipline, which slews it below SynchronizeDiff instead of a set.
-  if (ClockSampleHook != NULL && kind == InstantExact && ClockSampleHook(difference)) return;
+  if (settings->DCFSetTime == 0) return;
   double absolute = fabs(difference);
-  if ((double)Settings.SynchronizeDiff > absolute) return;
-  if (absolute / 3600000.0 > (double)Settings.SynchronizeMaxDiff) {
-    LogMessage("Big difference, can't synchronize time...");
+  if ((double)settings->SynchronizeDiff > absolute) return;
+  if (absolute / 3600000.0 > (double)settings->SynchronizeMaxDiff) {
+    AddLine(decision, "Big difference, can't synchronize time...");
     return;
   }
   if (kind == InstantImpossible) {
     // As the platform's own set refuses a date that does not exist.
-    LogMessage("Can't set time! errno %d", (int)InvalidTimeErrorCode());
+    AddLine(decision, "Can't set time! errno %d", (int)InvalidTimeErrorCode());
     return;
   }
   if (kind == InstantRepeated) {
-    LogMessage("Repeated hour without time zone, can't synchronize time...");
+    AddLine(decision, "Repeated hour without time zone, can't synchronize time...");
     return;
   }
-
-  NewClockRecord next;
-  NewClockTime(difference, &next);
-  LogMessage("Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", next.day, next.month,
-             next.year, next.hour, next.minute, next.second, next.milliseconds);
-
-  uint32_t code = 0;
-  if (!SetPcUtcTime(next.seconds, next.milliseconds, &code)) {
-    LogMessage("Can't set time! errno %d", (int)code);
-  }
+  decision->setClock = 1;
 }

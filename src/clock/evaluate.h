@@ -7,39 +7,21 @@
 #include <stdint.h>
 
 #include "clock/telegram.h"
+#include "config/settings.h"
 
-// Consecutive valid telegrams that brought a new minute. The decoders set it
-// to 0 when they reject a frame outright.
-extern int32_t ContValidTime;
-
-// Date and time down to the minute of the last telegram that was counted.
-struct LastTelegramRecord {
-  int32_t year;
-  int32_t month;
-  int32_t weekday;
-  int32_t day;
-  int32_t hour;
-  int32_t minute;
+// The run's counting state: what the evaluation remembers from one telegram
+// to the next.
+struct CountingState {
+  // Consecutive valid telegrams that brought a new minute. The decoders set
+  // it to 0 when they reject a frame outright.
+  int32_t ContValidTime;
+  // Date and time down to the minute of the last telegram that was counted
+  // (weekday 7, Sunday, kept as 0).
+  int32_t year, month, weekday, day, hour, minute;
 };
-extern LastTelegramRecord LastTelegram;
 
-// Where EvaluateTelegram hands every telegram the clock-setting rule trusts
-// (valid, ContValidTime at or above ValidDateTimeCount, naming one real
-// instant, whatever DCFSetTime says), right after its "Time diff" line. The
-// program points it at the time daemon's feed (FeedReferenceClock,
-// refclock/); NULL, the start value, hands the telegram to nobody. So the
-// evaluation needs nothing above it.
-typedef void (*TrustedTelegramHandler)(TimeTelegram telegram);
-extern TrustedTelegramHandler TrustedTelegramHook;
-
-// Where EvaluateTelegram hands the difference (ms, PC minus receiver) of a
-// telegram it would set the clock by or leave it alone for as too small:
-// trusted, naming one real instant, DCFSetTime on. The program points it at
-// the clock discipline when ClockDiscipline is on. It returns 1 when it took
-// the difference (the clock is slewed, not set), 0 when the clock is to be
-// set as without it. NULL, the start value: the clock is set as always.
-typedef int (*ClockSampleHandler)(double difference);
-extern ClockSampleHandler ClockSampleHook;
+// All zero: no telegram counted, as at the program's start.
+void ResetCountingState(CountingState* state);
 
 enum { WeekdayNameSize = 10 };
 extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "Sunday"
@@ -98,17 +80,41 @@ struct NewClockRecord {
 // name is taken as 0 (and refused when set).
 void NewClockTime(double difference, NewClockRecord* record);
 
-// Logs the telegram's flags and its date and time; for a valid one counts it
-// when its minute is new and logs the difference to the PC clock. Once
-// ContValidTime has reached ValidDateTimeCount it hands a telegram that
-// names one instant to the time daemon's feed (TrustedTelegramHook) and,
-// when DCFSetTime is on and the difference lies within [SynchronizeDiff ms,
-// SynchronizeMaxDiff h], sets the PC clock to the UTC instant the
-// difference gives. Such a telegram that names no real instant logs
-// "Can't set time! errno N" (the code the platform's set gives for an
-// impossible instant) instead; one in the repeated autumn hour without a
-// zone bit logs "Repeated hour without time zone, can't synchronize
-// time...". Neither sets the clock.
-void EvaluateTelegram(TimeTelegram telegram);
+enum { DecisionLineCount = 4, DecisionLineSize = 128 };
+
+// What the evaluation of one telegram decided; carried out by the caller.
+struct EvaluationDecision {
+  char lines[DecisionLineCount][DecisionLineSize];  // to log, in this order
+  int32_t lineCount;
+  int32_t linesBeforeFeed;  // the feed comes after this many lines
+  // The telegram is trusted: valid, ContValidTime at or above
+  // ValidDateTimeCount, and naming one real instant. It then goes to the
+  // time daemon's feed, whatever DCFSetTime says.
+  int32_t trusted;
+  // The telegram's UTC instant less the PC clock at capture, in ms
+  // (positive: the PC was behind): the "Time diff" line's value, set for
+  // every valid telegram.
+  double offsetMs;
+  // Set the clock: to the PC clock now plus offsetMs, logging
+  // "Synchronizing time to ..." first and "Can't set time! errno N" if the
+  // system refuses.
+  int32_t setClock;
+};
+
+// Evaluates telegram against the settings and the counting state, which it
+// updates; no input or output of its own. The lines: the telegram's flags
+// and its date and time; for a valid one, counted when its minute is new,
+// the difference to the PC clock at capture. Once ContValidTime has reached
+// ValidDateTimeCount a telegram that names one instant is trusted (fed to
+// the time daemon) and, when DCFSetTime is on and the difference lies within
+// [SynchronizeDiff ms, SynchronizeMaxDiff h], sets the clock. Beyond
+// SynchronizeMaxDiff: "Big difference, can't synchronize time...". A
+// telegram that would set the clock but names no real instant gets
+// "Can't set time! errno N" with the platform's code for an instant it
+// cannot take (InvalidTimeErrorCode); one in the repeated autumn hour
+// without a zone bit "Repeated hour without time zone, can't synchronize
+// time...". Neither sets the clock nor is trusted.
+void EvaluateTelegram(const TimeTelegram* telegram, const SettingsRecord* settings,
+                      CountingState* state, EvaluationDecision* decision);
 
 #endif

@@ -1,15 +1,11 @@
 // The decoded-time frame decoder: the module's own verdicts and binary values.
 #include <string.h>
 
-#include "clock/evaluate.h"
 #include "decode/decode.h"
-#include "config/settings.h"
-#include "log/log.h"
 
-void DecodeDecodedTimeFrame(const unsigned char* frame) {
-  TimeTelegram telegram;
-  memset(&telegram, 0, sizeof telegram);
-  CaptureAnswerTime(&telegram.capture, DecodedTimeFrameSize);
+void DecodeDecodedTime(const unsigned char* frame, int32_t century, DecodeResult* result) {
+  memset(result, 0, sizeof *result);
+  TimeTelegram& telegram = result->telegram;
   telegram.valid = 1;
   telegram.S = 1;
 
@@ -24,30 +20,17 @@ void DecodeDecodedTimeFrame(const unsigned char* frame) {
   telegram.month = frame[4] & 0x0F;
   telegram.weekday = (frame[4] >> 4) & 0x07;
   telegram.R = (frame[4] >> 7) & 1;
-  telegram.year = (int32_t)((uint32_t)(int8_t)frame[5] + (uint32_t)Settings.century);
+  telegram.year = (int32_t)((uint32_t)(int8_t)frame[5] + (uint32_t)century);
   telegram.second = (int8_t)frame[6];
   telegram.millisecond = (int8_t)frame[8] * 10;
 
   if ((flags & 0x80u) == 0) {
-    ContValidTime = 0;
-    LogMessage("Bad data!");
+    AddFailedCheck(result, CheckBadData);
     return;
   }
-  if (flags & 0x10u) {
-    telegram.valid = 0;
-    LogMessage("Bad minute parity!");
-  }
-  if (flags & 0x20u) {
-    telegram.valid = 0;
-    LogMessage("Bad hour parity!");
-  }
-  if (flags & 0x40u) {
-    telegram.valid = 0;
-    LogMessage("Bad date parity!");
-  }
-  if (frame[7] != 0) {
-    telegram.valid = 0;
-    LogMessage("Bad marks in new minute!");
-  }
-  EvaluateTelegram(telegram);
+  result->complete = 1;
+  if (flags & 0x10u) AddFailedCheck(result, CheckMinuteParity);
+  if (flags & 0x20u) AddFailedCheck(result, CheckHourParity);
+  if (flags & 0x40u) AddFailedCheck(result, CheckDateParity);
+  if (frame[7] != 0) AddFailedCheck(result, CheckMarks);
 }

@@ -2,10 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "clock/evaluate.h"
 #include "decode/decode.h"
-#include "config/paths.h"
-#include "config/settings.h"
 #include "log/log.h"
 
 enum { FirstBitByte = 15, LastBitByte = 23 };
@@ -66,10 +63,18 @@ void BuildDataLine(const unsigned char* frame, char* line, int size) {
   snprintf(line + used, (size_t)size - used, "\n");
 }
 
-void DecodeRawTelegramFrame(const unsigned char* frame) {
-  TimeTelegram telegram;
-  memset(&telegram, 0, sizeof telegram);
-  CaptureAnswerTime(&telegram.capture, RawTelegramFrameSize);
+const char CheckMessages[CheckCount][CheckMessageSize] = {
+    "Bad data!", "Bad start bit!", "Bad marks in new minute!", "Bad minute parity!",
+    "Bad hour parity!", "Bad date parity!"};
+
+void AddFailedCheck(DecodeResult* result, int32_t check) {
+  if (result->failedCount < CheckCount) result->failed[result->failedCount++] = check;
+  if (check != CheckBadData) result->telegram.valid = 0;
+}
+
+void DecodeRawTelegram(const unsigned char* frame, int32_t century, DecodeResult* result) {
+  memset(result, 0, sizeof *result);
+  TimeTelegram& telegram = result->telegram;
   telegram.valid = 1;
   telegram.R = (int32_t)TelegramBits(frame, 15, 1);
   telegram.A1 = (int32_t)TelegramBits(frame, 16, 1);
@@ -78,39 +83,24 @@ void DecodeRawTelegramFrame(const unsigned char* frame) {
   telegram.A2 = (int32_t)TelegramBits(frame, 19, 1);
   telegram.S = (int32_t)TelegramBits(frame, 20, 1);
 
-  int complete = frame[12] == 0 && frame[13] == 59;
-  if (complete && Settings.WriteData != 0) {
-    char line[DataLineSize];
-    BuildDataLine(frame, line, sizeof line);
-    AppendLine(line, DataPath);
-  }
-  if (!complete) {
-    ContValidTime = 0;
-    LogMessage("Bad data!");
+  if (!(frame[12] == 0 && frame[13] == 59)) {
+    AddFailedCheck(result, CheckBadData);
     return;
   }
-
-  if (telegram.S == 0) {
-    telegram.valid = 0;
-    LogMessage("Bad start bit!");
-  }
-  if (frame[0] != 0) {
-    telegram.valid = 0;
-    LogMessage("Bad marks in new minute!");
-  }
+  result->complete = 1;
+  if (telegram.S == 0) AddFailedCheck(result, CheckStartBit);
+  if (frame[0] != 0) AddFailedCheck(result, CheckMarks);
   telegram.second = (int8_t)frame[1];
 
   uint32_t minuteBits = TelegramBits(frame, 21, 7);
   telegram.minute = BcdToInt((uint8_t)minuteBits);
   if (!CheckParity(minuteBits, 7, (int)TelegramBits(frame, 28, 1))) {
-    telegram.valid = 0;
-    LogMessage("Bad minute parity!");
+    AddFailedCheck(result, CheckMinuteParity);
   }
   uint32_t hourBits = TelegramBits(frame, 29, 6);
   telegram.hour = BcdToInt((uint8_t)hourBits);
   if (!CheckParity(hourBits, 6, (int)TelegramBits(frame, 35, 1))) {
-    telegram.valid = 0;
-    LogMessage("Bad hour parity!");
+    AddFailedCheck(result, CheckHourParity);
   }
 
   telegram.day = BcdToInt((uint8_t)TelegramBits(frame, 36, 6));
@@ -118,11 +108,9 @@ void DecodeRawTelegramFrame(const unsigned char* frame) {
   telegram.month = BcdToInt((uint8_t)TelegramBits(frame, 45, 5));
   // Added in unsigned arithmetic: any century setting wraps instead of overflowing.
   telegram.year = (int32_t)((uint32_t)BcdToInt((uint8_t)TelegramBits(frame, 50, 8)) +
-                            (uint32_t)Settings.century);
+                            (uint32_t)century);
   telegram.millisecond = (int8_t)frame[24] * 10;
   if (!CheckParity(TelegramBits(frame, 36, 22), 22, (int)TelegramBits(frame, 58, 1))) {
-    telegram.valid = 0;
-    LogMessage("Bad date parity!");
+    AddFailedCheck(result, CheckDateParity);
   }
-  EvaluateTelegram(telegram);
 }

@@ -9,7 +9,7 @@
 
 #include "clock/adjust.h"
 #include "clock/discipline.h"
-#include "clock/evaluate.h"
+#include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "link/port.h"

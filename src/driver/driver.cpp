@@ -27,6 +27,10 @@
 // it.
 static unsigned char AnswerBuffer[AnswerBufferSize];
 
+// The run's counting state: consecutive valid telegrams and the last one
+// counted.
+static CountingState Counting;
+
 // Taken by the Ctrl-C handler when it starts, or by the main flow once its
 // final wait is over, whichever comes first: that side ends the process and
 // the other never races it through exit.
@@ -100,9 +104,9 @@ static void Poll(void) {
   }
   DumpFrame(AnswerBuffer, received, DumpHex);
   if (decoded) {
-    DecodeDecodedTimeFrame(AnswerBuffer);
+    DecodeDecodedTimeFrame(AnswerBuffer, &Counting);
   } else {
-    DecodeRawTelegramFrame(AnswerBuffer);
+    DecodeRawTelegramFrame(AnswerBuffer, &Counting);
   }
 }
 
@@ -135,7 +139,7 @@ int RunProgram(int argc, char** argv) {
   SettingsReport = LogText;
   LoadSettings();
   StartReferenceFeed();
-  TrustedTelegramHook = FeedReferenceClock;
+  ResetCountingState(&Counting);
   StartClockLoop();
 
   HaltIfInterrupted();  // the port is not to be opened after Ctrl-C

@@ -78,7 +78,7 @@ void StartReferenceFeed(void);
 // and 1 writable by others ("NTP shared memory unit U refused: owner uid
 // O, creator uid C, mode M", the mode in octal). Never waits for the
 // daemon. A failure of the feed leaves the run's status alone. The program
-// hands it every trusted telegram through TrustedTelegramHook.
+// hands it every trusted telegram (CarryOutEvaluation, decode/).
 void FeedReferenceClock(TimeTelegram telegram);
 
 // Closes the socket and detaches the segment; every feed is off until the

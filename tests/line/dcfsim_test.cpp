@@ -42,7 +42,7 @@ int Bit(const unsigned char* bits, int n) { return (bits[n / 8] >> (n % 8)) & 1;
 std::vector<std::string> Decode(int command, const unsigned char* frame) {
   ResetProgramState();
   testing::internal::CaptureStdout();  // the console copy of the log
-  (command == 3 ? DecodeRawTelegramFrame : DecodeDecodedTimeFrame)(frame);
+  (command == 3 ? DecodeRawTelegramFrame : DecodeDecodedTimeFrame)(frame, &TestCounting);
   testing::internal::GetCapturedStdout();
   return LoggedMessages();
 }
@@ -180,7 +180,7 @@ TEST(SimAnswers, BothFramesDecodeToTheirInstantThroughTheProgram) {
       ASSERT_GE(lines.size(), 3u) << c.time;
       EXPECT_EQ(lines[0], c.flags);  // no complaint ahead of the flag line
       EXPECT_EQ(lines[1], c.time);
-      EXPECT_EQ(ContValidTime, 1) << c.time;  // counted as a valid telegram
+      EXPECT_EQ(TestCounting.ContValidTime, 1) << c.time;  // counted as a valid telegram
     }
   }
 }
@@ -208,7 +208,7 @@ TEST(SimAnswers, FaultyFramesBringTheirComplaint) {
       EXPECT_EQ(lines[0], c.message) << command;
       if (c.fault == FrameIncomplete) EXPECT_EQ(lines.size(), 1u) << command;
       else EXPECT_EQ(lines[1].rfind("R:", 0), 0u) << command;  // the only complaint
-      EXPECT_EQ(ContValidTime, 0) << c.message;
+      EXPECT_EQ(TestCounting.ContValidTime, 0) << c.message;
     }
   }
 }

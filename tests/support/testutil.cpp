@@ -12,6 +12,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "decode/decode.h"
 #include "log/log.h"
 #include "refclock/refclock.h"
 #include "support/fake_clockset.h"
@@ -37,16 +38,18 @@ static void SetPath(char* target, const std::string& value) {
   snprintf(target, PathTextSize, "%s", value.c_str());
 }
 
+CountingState TestCounting;
+
+void HandleInTest(TimeTelegram telegram) { HandleTelegram(&telegram, &TestCounting); }
+
 void ResetProgramState() {
   Settings = DefaultSettings;
   SettingsReport = LogText;  // as the program sets it
-  TrustedTelegramHook = FeedReferenceClock;  // likewise
-  ClockSampleHook = NULL;                    // no clock discipline
+  ClockSampleHook = NULL;  // no clock discipline
   PortName[0] = '\0';
   RunStatus = 0;
   ResetFileFaults();
-  ContValidTime = 0;
-  memset(&LastTelegram, 0, sizeof LastTelegram);
+  ResetCountingState(&TestCounting);
   ResetFakeClock();
   std::string dir = ScratchDirectory();
   SetPath(SettingsPath, dir + "t.ini");

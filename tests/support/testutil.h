@@ -11,6 +11,15 @@ std::string ScratchDirectory();
 
 // Settings at their defaults, counters cleared, fake clock reset, and the
 // program's files pointed into a fresh scratch directory (base name "t").
+// The counting state the tests hand to the decoders and the evaluation.
+struct CountingState;
+extern CountingState TestCounting;
+struct TimeTelegram;
+
+// Evaluates telegram with the settings and TestCounting and carries the
+// decision out, as the decoders' shell does (HandleTelegram).
+void HandleInTest(TimeTelegram telegram);
+
 void ResetProgramState();
 
 std::string ReadFile(const std::string& path);

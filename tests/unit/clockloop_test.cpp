@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "clock/evaluate.h"
+#include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "driver/clockloop.h"

@@ -62,7 +62,7 @@ TEST(ReceivedTelegrams, DecodeToTheirListedTimeWithTheListedParityProblems) {
     }
     remove(LogPath);
     testing::internal::CaptureStdout();  // the console copy of the log lines
-    DecodeRawTelegramFrame(frame);
+    DecodeRawTelegramFrame(frame, &TestCounting);
     testing::internal::GetCapturedStdout();
     std::vector<std::string> lines = LoggedMessages();
 

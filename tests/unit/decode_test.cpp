@@ -66,16 +66,16 @@ class RawDecoder : public ::testing::Test {
 
 TEST_F(RawDecoder, CleanFrameIsEvaluatedAndWrittenToTheDataFile) {
   Settings.WriteData = 1;
-  DecodeRawTelegramFrame(CleanRawFrame);
+  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.12.2026 Tuesday");
   EXPECT_EQ(lines[2].rfind("Time diff: ", 0), 0u) << lines[2];
-  EXPECT_EQ(ContValidTime, 1);
-  EXPECT_EQ(LastTelegram.day, 8);
-  EXPECT_EQ(LastTelegram.month, 12);
-  EXPECT_EQ(LastTelegram.weekday, 2);
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  EXPECT_EQ(TestCounting.day, 8);
+  EXPECT_EQ(TestCounting.month, 12);
+  EXPECT_EQ(TestCounting.weekday, 2);
 
   std::string data = ReadFile(DataPath);
   if (data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0)
@@ -93,66 +93,66 @@ TEST_F(RawDecoder, IncompleteFrameIsRejectedWithOneMessage) {
   for (int variant = 0; variant < 2; ++variant) {
     ResetProgramState();
     Settings.WriteData = 1;
-    ContValidTime = 2;
+    TestCounting.ContValidTime = 2;
     RawFrame frame;
     if (variant == 0) frame.Byte(13, 58);
     else frame.Byte(12, 1);
-    DecodeRawTelegramFrame(frame.bytes);
+    DecodeRawTelegramFrame(frame.bytes, &TestCounting);
     EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"Bad data!"});
-    EXPECT_EQ(ContValidTime, 0);
+    EXPECT_EQ(TestCounting.ContValidTime, 0);
     EXPECT_FALSE(FileExists(DataPath));
   }
 }
 
 TEST_F(RawDecoder, EveryFailedCheckIsReportedInOrderAndInvalidates) {
-  ContValidTime = 2;
-  DecodeRawTelegramFrame(RawFrame().Bits(20, 1, 0).Byte(0, 2).bytes);
+  TestCounting.ContValidTime = 2;
+  DecodeRawTelegramFrame(RawFrame().Bits(20, 1, 0).Byte(0, 2).bytes, &TestCounting);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(Complaints(lines),
             (std::vector<std::string>{"Bad start bit!", "Bad marks in new minute!"}));
   ASSERT_EQ(lines.size(), 4u);  // no difference line for an invalid telegram
   EXPECT_EQ(lines[2], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:0");
   EXPECT_EQ(lines[3], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(ContValidTime, 0);
+  EXPECT_EQ(TestCounting.ContValidTime, 0);
 
   ResetProgramState();
   // Flipping a parity bit breaks its check; the minute and date ones here.
   RawFrame frame;
   frame.bytes[15 + 28 / 8] ^= (unsigned char)(1u << (28 % 8));
   frame.bytes[15 + 58 / 8] ^= (unsigned char)(1u << (58 % 8));
-  DecodeRawTelegramFrame(frame.bytes);
+  DecodeRawTelegramFrame(frame.bytes, &TestCounting);
   EXPECT_EQ(Complaints(LoggedMessages()),
             (std::vector<std::string>{"Bad minute parity!", "Bad date parity!"}));
 
   ResetProgramState();
   frame = RawFrame();
   frame.bytes[15 + 35 / 8] ^= (unsigned char)(1u << (35 % 8));
-  DecodeRawTelegramFrame(frame.bytes);
+  DecodeRawTelegramFrame(frame.bytes, &TestCounting);
   EXPECT_EQ(Complaints(LoggedMessages()), std::vector<std::string>{"Bad hour parity!"});
 }
 
 TEST_F(RawDecoder, FieldValuesAtTheirEdges) {
   Settings.century = 1900;
-  DecodeRawTelegramFrame(CleanRawFrame);
+  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
   EXPECT_EQ(LoggedMessages()[1], "14:35:17.500 08.12.1926 Tuesday");
 
   // Minute digits 0x7F with a matching parity bit: 85, not detected.
   ResetProgramState();
-  DecodeRawTelegramFrame(RawFrame().Bits(21, 7, 0x7F).Bits(28, 1, 1).Byte(24, 99).bytes);
+  DecodeRawTelegramFrame(RawFrame().Bits(21, 7, 0x7F).Bits(28, 1, 1).Byte(24, 99).bytes, &TestCounting);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:85:17.990 08.12.2026 Tuesday");
 
   // Flag bits and a negative second as the module sends them.
   ResetProgramState();
-  DecodeRawTelegramFrame(RawFrame().Bits(15, 5, 0x1F).Byte(1, 0xFF).bytes);
+  DecodeRawTelegramFrame(RawFrame().Bits(15, 5, 0x1F).Byte(1, 0xFF).bytes, &TestCounting);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:1 A1:1 Z1:1 Z2:1 A2:1 S:1");
   EXPECT_EQ(lines[1], "14:35:-01.500 08.12.2026 Tuesday");
 }
 
 TEST_F(RawDecoder, NoDataLineWhileWriteDataIsOff) {
-  DecodeRawTelegramFrame(CleanRawFrame);
+  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
   EXPECT_FALSE(FileExists(DataPath));
 }
 
@@ -205,49 +205,85 @@ class DecodedDecoder : public RawDecoder {};
 
 TEST_F(DecodedDecoder, ValuesAndFlagsAreTakenAsSent) {
   Settings.WriteData = 1;
-  DecodeDecodedTimeFrame(DecodedFrame().bytes);
+  DecodeDecodedTimeFrame(DecodedFrame().bytes, &TestCounting);
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:0 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(ContValidTime, 1);
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
   EXPECT_FALSE(FileExists(DataPath));  // this frame never goes to the data file
 
   ResetProgramState();
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(4, 0xAC).Byte(0, 0x84).Byte(8, 99).bytes);
+  DecodeDecodedTimeFrame(DecodedFrame().Byte(4, 0xAC).Byte(0, 0x84).Byte(8, 99).bytes, &TestCounting);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:1 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.990 08.12.2026 Tuesday");
 
   ResetProgramState();
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x8B).Byte(5, 0).Byte(4, 0x7F).bytes);
+  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x8B).Byte(5, 0).Byte(4, 0x7F).bytes, &TestCounting);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:0 A1:1 Z1:1 Z2:0 A2:1 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.15.2000 Sunday");
 }
 
 TEST_F(DecodedDecoder, NotValidFrameIsRejectedWithOneMessage) {
-  ContValidTime = 2;
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x7F).Byte(7, 1).bytes);
+  TestCounting.ContValidTime = 2;
+  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x7F).Byte(7, 1).bytes, &TestCounting);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"Bad data!"});
-  EXPECT_EQ(ContValidTime, 0);
+  EXPECT_EQ(TestCounting.ContValidTime, 0);
 }
 
 TEST_F(DecodedDecoder, ModuleVerdictsAreReportedInOrder) {
-  ContValidTime = 2;
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0xF0).Byte(7, 1).bytes);
+  TestCounting.ContValidTime = 2;
+  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0xF0).Byte(7, 1).bytes, &TestCounting);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(Complaints(lines),
             (std::vector<std::string>{"Bad minute parity!", "Bad hour parity!",
                                       "Bad date parity!", "Bad marks in new minute!"}));
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[5], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(ContValidTime, 0);
+  EXPECT_EQ(TestCounting.ContValidTime, 0);
 }
 
-// Telegrams handed to the time daemon's feed.
-int Fed = 0;
-void CountFed(TimeTelegram) { ++Fed; }
+TEST(PureDecoders, FailedChecksInOrderAndTheTelegramWithoutCapture) {
+  DecodeResult r;
+  RawFrame raw;
+  raw.Bits(20, 1, 0).Byte(0, 2);
+  raw.bytes[15 + 35 / 8] ^= (unsigned char)(1u << (35 % 8));
+  DecodeRawTelegram(raw.bytes, 2000, &r);
+  EXPECT_EQ(r.complete, 1);
+  EXPECT_EQ(std::vector<int32_t>(r.failed, r.failed + r.failedCount),
+            (std::vector<int32_t>{CheckStartBit, CheckMarks, CheckHourParity}));
+  EXPECT_EQ(r.telegram.valid, 0);
+  EXPECT_EQ(r.telegram.capture.time, 0);
+  DecodeRawTelegram(RawFrame().Byte(13, 58).bytes, 2000, &r);
+  EXPECT_EQ(r.complete, 0);
+  ASSERT_EQ(r.failedCount, 1);
+  EXPECT_STREQ(CheckMessages[r.failed[0]], "Bad data!");
+
+  DecodeDecodedTime(DecodedFrame().Byte(0, 0xF0).Byte(7, 1).bytes, 1900, &r);
+  EXPECT_EQ(std::vector<int32_t>(r.failed, r.failed + r.failedCount),
+            (std::vector<int32_t>{CheckMinuteParity, CheckHourParity, CheckDateParity,
+                                  CheckMarks}));
+  EXPECT_EQ(r.telegram.year, 1926);
+  DecodeDecodedTime(DecodedFrame().bytes, 2000, &r);
+  EXPECT_EQ(r.failedCount, 0);
+  EXPECT_EQ(r.telegram.valid, 1);
+  EXPECT_EQ(r.telegram.minute * 100 + r.telegram.hour, 3514);
+}
+
+// 1 when the evaluation of the frame's telegram, fresh and captured now,
+// would hand it to the time daemon's feed.
+int Fed(const unsigned char* frame, int decoded) {
+  DecodeResult result;
+  (decoded ? DecodeDecodedTime : DecodeRawTelegram)(frame, Settings.century, &result);
+  ReadPcClock(&result.telegram.capture);
+  CountingState fresh;
+  ResetCountingState(&fresh);
+  EvaluationDecision decision;
+  EvaluateTelegram(&result.telegram, &Settings, &fresh, &decision);
+  return decision.trusted;
+}
 
 TEST_F(DecodedDecoder, TelegramsThatNameNoRealInstantAreLoggedAndCountedButNeverSetNorFed) {
   const struct { const char* shown; RawFrame raw; DecodedFrame decoded; } cases[] = {
@@ -270,23 +306,21 @@ TEST_F(DecodedDecoder, TelegramsThatNameNoRealInstantAreLoggedAndCountedButNever
       Settings.DCFSetTime = 1;
       Settings.ValidDateTimeCount = 1;
       Settings.SynchronizeMaxDiff = 1000000;  // as a PC without a real-time clock needs
-      TrustedTelegramHook = CountFed;
-      Fed = 0;
       if (decoded) {
-        DecodeDecodedTimeFrame(c.decoded.bytes);
+        DecodeDecodedTimeFrame(c.decoded.bytes, &TestCounting);
       } else {
-        DecodeRawTelegramFrame(c.raw.bytes);
+        DecodeRawTelegramFrame(c.raw.bytes, &TestCounting);
       }
       std::vector<std::string> lines = LoggedMessages();
       SCOPED_TRACE(std::string(c.shown) + (decoded ? " decoded" : " raw"));
       ASSERT_EQ(lines.size(), 4u);
       EXPECT_EQ(lines[1], c.shown);
-      EXPECT_EQ(ContValidTime, 1);
+      EXPECT_EQ(TestCounting.ContValidTime, 1);
       bool real = &c == &cases[sizeof cases / sizeof cases[0] - 1];
       EXPECT_EQ(lines[3].rfind("Synchronizing time to ", 0) == 0, real);
       if (!real) EXPECT_EQ(lines[3], "Can't set time! errno " + std::to_string(InvalidTimeErrorCode()));
       EXPECT_EQ(FakeClock.calls, real ? 1 : 0);
-      EXPECT_EQ(Fed, real ? 1 : 0);
+      EXPECT_EQ(Fed(decoded ? c.decoded.bytes : c.raw.bytes, decoded), real ? 1 : 0);
     }
   }
 }

@@ -11,6 +11,7 @@
 #include "clock/pcclock.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "decode/decode.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 
@@ -66,14 +67,14 @@ TEST_F(Evaluate, FirstTelegramOfTheEpochLogsFlagsTimeAndDifference) {
   t.A2 = 1;
   t.capture.time = 0;
   t.capture.millitm = 500;
-  EvaluateTelegram(t);
+  HandleInTest(t);
   std::vector<std::string> expected = {"R:1 A1:0 Z1:0 Z2:1 A2:1 S:1",
                                        "01:00:00.000 01.01.1970 Unknown",
                                        "Time diff: -0d 00:00:00.500 ContValidTime: 1"};
   EXPECT_EQ(LoggedMessages(), expected);
-  EXPECT_EQ(ContValidTime, 1);
-  EXPECT_EQ(LastTelegram.year, 1970);
-  EXPECT_EQ(LastTelegram.hour, 1);
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  EXPECT_EQ(TestCounting.year, 1970);
+  EXPECT_EQ(TestCounting.hour, 1);
 }
 
 TEST_F(Evaluate, SignShowsWhetherThePcWasAheadOrBehind) {
@@ -89,7 +90,7 @@ TEST_F(Evaluate, SignShowsWhetherThePcWasAheadOrBehind) {
   EXPECT_EQ(breakdown.days, 1);
   EXPECT_EQ(breakdown.hours + breakdown.minutes + breakdown.seconds + breakdown.milliseconds, 0);
 
-  EvaluateTelegram(t);
+  HandleInTest(t);
   EXPECT_EQ(LoggedMessages().back(), "Time diff: 1d 00:00:00.000 ContValidTime: 1");
 }
 
@@ -149,42 +150,42 @@ TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndZones) {
 }
 
 TEST_F(Evaluate, CountsEachNewMinuteOnceAndResetsOnInvalidTelegrams) {
-  EvaluateTelegram(Telegram(2026, 12, 8, 14, 35, 10));
-  EvaluateTelegram(Telegram(2026, 12, 8, 14, 35, 40));  // same minute
-  EXPECT_EQ(ContValidTime, 1);
-  EvaluateTelegram(Telegram(2026, 12, 8, 14, 36, 0));
-  EXPECT_EQ(ContValidTime, 2);
+  HandleInTest(Telegram(2026, 12, 8, 14, 35, 10));
+  HandleInTest(Telegram(2026, 12, 8, 14, 35, 40));  // same minute
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  HandleInTest(Telegram(2026, 12, 8, 14, 36, 0));
+  EXPECT_EQ(TestCounting.ContValidTime, 2);
 
   TimeTelegram bad = Telegram(2026, 12, 8, 14, 37, 0);
   bad.valid = 0;
-  EvaluateTelegram(bad);
-  EXPECT_EQ(ContValidTime, 0);
-  EXPECT_EQ(LastTelegram.minute, 36);  // an invalid telegram is not remembered
+  HandleInTest(bad);
+  EXPECT_EQ(TestCounting.ContValidTime, 0);
+  EXPECT_EQ(TestCounting.minute, 36);  // an invalid telegram is not remembered
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u * 3 + 2);  // three lines per valid telegram, two for the invalid
   EXPECT_EQ(lines.back(), "14:37:00.000 08.12.2026 Unknown");
 
-  EvaluateTelegram(Telegram(2026, 12, 8, 14, 36, 30));  // minute of LastTelegram
-  EXPECT_EQ(ContValidTime, 0);
-  EvaluateTelegram(Telegram(2026, 12, 8, 14, 38, 0));
-  EXPECT_EQ(ContValidTime, 1);
+  HandleInTest(Telegram(2026, 12, 8, 14, 36, 30));  // minute of LastTelegram
+  EXPECT_EQ(TestCounting.ContValidTime, 0);
+  HandleInTest(Telegram(2026, 12, 8, 14, 38, 0));
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
 }
 
 TEST_F(Evaluate, SundayAndUnknownWeekdayCountAsTheSameDay) {
-  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 0, 0, 7));
+  HandleInTest(Telegram(2026, 12, 13, 10, 0, 0, 0, 7));
   EXPECT_EQ(LoggedMessages()[1], "10:00:00.000 13.12.2026 Sunday");
-  EXPECT_EQ(LastTelegram.weekday, 0);
-  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 5, 0, 0));
-  EXPECT_EQ(ContValidTime, 1);
-  EvaluateTelegram(Telegram(2026, 12, 13, 10, 0, 5, 0, 6));  // weekday differs
-  EXPECT_EQ(ContValidTime, 2);
+  EXPECT_EQ(TestCounting.weekday, 0);
+  HandleInTest(Telegram(2026, 12, 13, 10, 0, 5, 0, 0));
+  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  HandleInTest(Telegram(2026, 12, 13, 10, 0, 5, 0, 6));  // weekday differs
+  EXPECT_EQ(TestCounting.ContValidTime, 2);
 }
 
 TEST_F(Evaluate, MillisecondOfAThousandIsLoggedAsReceivedAndUsedAsZero) {
   TimeTelegram t = Telegram(1970, 1, 1, 1, 0, 0, 1000);
   t.capture.time = 0;
   t.capture.millitm = 0;
-  EvaluateTelegram(t);
+  HandleInTest(t);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(lines[1], "01:00:00.1000 01.01.1970 Unknown");
   EXPECT_EQ(lines[2], "Time diff: -0d 00:00:00.000 ContValidTime: 1");
@@ -194,7 +195,7 @@ TEST_F(Evaluate, ValuesOutsideTheTablesAreLoggedWithoutReadingPastThem) {
   for (int weekday : {8, -1, 1000, INT32_MIN}) {
     ResetProgramState();
     TimeTelegram t = Telegram(2026, 12, 8, 14, 35, 0, 0, weekday);
-    EvaluateTelegram(t);
+    HandleInTest(t);
     EXPECT_EQ(LoggedMessages()[1], "14:35:00.000 08.12.2026 Unknown") << weekday;
   }
   // A month beyond 12 adds the whole year's months, below 1 none: the result
@@ -236,7 +237,7 @@ class SetClock : public Evaluate {
     for (int i = 0; i < count; ++i) {
       TimeTelegram t = Telegram(2026, 12, 8, 14, firstMinute + i);
       CaptureAt(t, 1796734800 + 60 * (firstMinute + i), diffMs);  // 13:00 UTC + minutes
-      EvaluateTelegram(t);
+      HandleInTest(t);
     }
   }
 };
@@ -248,7 +249,7 @@ TEST_F(SetClock, SetsFirstAtTheRequiredCountOfNewMinutes) {
   EvaluateMinutes(1, 5000, 2);
   int64_t after = NowMs();
   EXPECT_EQ(FakeClock.calls, 1);
-  EXPECT_EQ(ContValidTime, 3);  // setting the clock leaves the count alone
+  EXPECT_EQ(TestCounting.ContValidTime, 3);  // setting the clock leaves the count alone
 
   // The new time is the clock now less the difference, as a UTC instant.
   int64_t set = RequestedMs();
@@ -285,13 +286,13 @@ TEST_F(SetClock, ThresholdsAreInclusive) {
 TEST_F(SetClock, NeverSetsWhenSwitchedOffOrForInvalidTelegrams) {
   Settings.DCFSetTime = 0;
   EvaluateMinutes(5, 60000);
-  EXPECT_EQ(ContValidTime, 5);
+  EXPECT_EQ(TestCounting.ContValidTime, 5);
   EXPECT_EQ(FakeClock.calls, 0);
 
   Settings.DCFSetTime = 1;
   TimeTelegram t = Telegram(2026, 12, 8, 15, 0);
   t.valid = 0;
-  EvaluateTelegram(t);
+  HandleInTest(t);
   EXPECT_EQ(FakeClock.calls, 0);
 }
 
@@ -338,7 +339,7 @@ TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
     Settings.DCFSetTime = 1;
     Settings.ValidDateTimeCount = 1;
     int64_t before = NowMs();
-    EvaluateTelegram(pass.t);
+    HandleInTest(pass.t);
     int64_t after = NowMs();
     std::vector<std::string> lines = LoggedMessages();
     ASSERT_EQ(lines.size(), 4u);
@@ -350,15 +351,15 @@ TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
   }
 }
 
-// Telegrams handed to the time daemon's feed.
+// Whether the last telegram was handed to the time daemon's feed.
 int Fed = 0;
-void CountFed(TimeTelegram) { ++Fed; }
 
-// Evaluates one telegram with the feed counted; returns its log lines.
+// Evaluates one telegram and carries the decision out; returns the log lines.
 std::vector<std::string> EvaluateCounted(const TimeTelegram& t) {
-  TrustedTelegramHook = CountFed;
-  Fed = 0;
-  EvaluateTelegram(t);
+  EvaluationDecision decision;
+  EvaluateTelegram(&t, &Settings, &TestCounting, &decision);
+  Fed = decision.trusted;
+  CarryOutEvaluation(&t, &decision);
   return LoggedMessages();
 }
 
@@ -442,7 +443,7 @@ TEST_F(SetClock, WithoutAZoneBitTheRepeatedHourIsLoggedAndCountedButNeitherSetNo
       t.Z1 = t.Z2 = zoneBits;
       std::vector<std::string> lines = EvaluateCounted(t);
       SCOPED_TRACE(lines[lines.size() - 3]);
-      EXPECT_EQ(ContValidTime, 1 + zoneBits);
+      EXPECT_EQ(TestCounting.ContValidTime, 1 + zoneBits);
       // The difference shown is the nearer pass's: the PC's real error.
       EXPECT_EQ(lines.back() == "Repeated hour without time zone, can't synchronize time...",
                 !c.set);
@@ -477,7 +478,7 @@ TEST_F(SetClock, ATelegramThatNamesNoRealInstantIsLoggedAndCountedButNeverSetNor
       std::vector<std::string> lines = EvaluateCounted(t);
       SCOPED_TRACE(lines[1]);
       ASSERT_EQ(lines.size(), 4u);
-      EXPECT_EQ(ContValidTime, 1);
+      EXPECT_EQ(TestCounting.ContValidTime, 1);
       EXPECT_EQ(lines[2].substr(0, 11), "Time diff: ");
       EXPECT_EQ(lines[3], cutOff ? std::string("Big difference, can't synchronize time...")
                                  : "Can't set time! errno " +
@@ -492,6 +493,49 @@ TEST_F(SetClock, ATelegramThatNamesNoRealInstantIsLoggedAndCountedButNeverSetNor
   CaptureAt(t, 1796723940, 0);
   EXPECT_EQ(EvaluateCounted(t).size(), 3u);
   EXPECT_EQ(Fed, 0);
+}
+
+// The pure evaluation alone: plain values in, a decision out, nothing
+// logged, set or fed.
+TEST(EvaluationDecision, PlainValuesGiveLinesTrustOffsetAndTheSet) {
+  SettingsRecord settings = DefaultSettings;
+  settings.DCFSetTime = 1;
+  settings.ValidDateTimeCount = 2;
+  CountingState state;
+  ResetCountingState(&state);
+  // 08.12.2026 14:35 CET with the PC 5 s ahead, then the next minute.
+  const struct { int minute; int64_t aheadMs; int trusted, set, lines; } steps[] = {
+      {35, 5000, 0, 0, 3},   // counted 1 of 2: neither trusted nor set
+      {36, 5000, 1, 1, 3},   // trusted and set; "Synchronizing" is the shell's line
+      {36, 5000, 1, 1, 3},   // the same minute: not counted, still trusted
+      {37, 50, 1, 0, 3},     // below SynchronizeDiff
+      {38, 13 * 3600000LL, 1, 0, 4},  // beyond SynchronizeMaxDiff
+  };
+  int32_t counts[] = {1, 2, 2, 3, 4};
+  for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+    TimeTelegram t = Telegram(2026, 12, 8, 14, steps[i].minute);
+    CaptureAt(t, 1796736900 + 60 * (steps[i].minute - 35), steps[i].aheadMs);
+    EvaluationDecision d;
+    EvaluateTelegram(&t, &settings, &state, &d);
+    SCOPED_TRACE(i);
+    EXPECT_EQ(d.lineCount, steps[i].lines);
+    EXPECT_EQ(d.linesBeforeFeed, 3);
+    EXPECT_STREQ(d.lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
+    EXPECT_EQ(std::string(d.lines[2]).rfind("Time diff: -0d ", 0), 0u) << d.lines[2];
+    EXPECT_EQ(d.trusted, steps[i].trusted);
+    EXPECT_EQ(d.setClock, steps[i].set);
+    EXPECT_EQ(d.offsetMs, -(double)steps[i].aheadMs);
+    EXPECT_EQ(state.ContValidTime, counts[i]);
+  }
+  // An invalid telegram: two lines, the count reset, nothing else.
+  TimeTelegram bad = Telegram(2026, 12, 8, 14, 39);
+  bad.valid = 0;
+  EvaluationDecision d;
+  EvaluateTelegram(&bad, &settings, &state, &d);
+  EXPECT_EQ(d.lineCount, 2);
+  EXPECT_EQ(d.trusted + d.setClock, 0);
+  EXPECT_EQ(state.ContValidTime, 0);
+  EXPECT_EQ(state.minute, 38);
 }
 
 }  // namespace

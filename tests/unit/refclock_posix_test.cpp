@@ -220,10 +220,10 @@ TEST_F(Feed, EveryTrustedTelegramGoesOutAndNoOther) {
   Settings.DCFSetTime = 0;  // the daemon steers: the feed does not care
   StartChrony(daemon.path);
 
-  EvaluateTelegram(Telegram(1));
-  EvaluateTelegram(Telegram(2));
+  HandleInTest(Telegram(1));
+  HandleInTest(Telegram(2));
   EXPECT_TRUE(daemon.Received().empty()) << "counted 1 and 2 of 3";
-  EvaluateTelegram(Telegram(3));
+  HandleInTest(Telegram(3));
   std::vector<std::string> got = daemon.Received(1000);
   ASSERT_EQ(1u, got.size());
   ASSERT_EQ(sizeof(ChronySockRecord), got[0].size());
@@ -239,7 +239,7 @@ TEST_F(Feed, EveryTrustedTelegramGoesOutAndNoOther) {
   TimeTelegram again = Telegram(3);
   again.second = 40;
   again.capture.time += 35;
-  EvaluateTelegram(again);
+  HandleInTest(again);
   ASSERT_EQ(1u, daemon.Received(1000).size());
 
   // A telegram without a zone is read by the German rule (CET in December)
@@ -247,25 +247,25 @@ TEST_F(Feed, EveryTrustedTelegramGoesOutAndNoOther) {
   // count but names no real instant and is not fed.
   TimeTelegram noZone = Telegram(4);
   noZone.Z1 = 1;
-  EvaluateTelegram(noZone);
+  HandleInTest(noZone);
   got = daemon.Received(1000);
   ASSERT_EQ(1u, got.size());
   EXPECT_NEAR(-0.100, AsRecord(got[0]).offset, 1e-9);
   TimeTelegram impossible = Telegram(5);
   impossible.weekday = 4;
-  EvaluateTelegram(impossible);
-  EXPECT_EQ(5, ContValidTime);
+  HandleInTest(impossible);
+  EXPECT_EQ(5, TestCounting.ContValidTime);
   EXPECT_TRUE(daemon.Received(200).empty());
 
   // An invalid telegram resets the count: the next ones are not trusted
   // until the count is back.
   TimeTelegram bad = Telegram(6);
   bad.valid = 0;
-  EvaluateTelegram(bad);
-  EvaluateTelegram(Telegram(7));
-  EvaluateTelegram(Telegram(8));
+  HandleInTest(bad);
+  HandleInTest(Telegram(7));
+  HandleInTest(Telegram(8));
   EXPECT_TRUE(daemon.Received(200).empty());
-  EvaluateTelegram(Telegram(9));
+  HandleInTest(Telegram(9));
   EXPECT_EQ(1u, daemon.Received(1000).size());
 
   // The log holds the evaluation's own lines only.
@@ -284,7 +284,7 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   // run's status left alone.
   for (int minute = 1; minute <= 3; ++minute) {
     RunStatus = 1234;
-    EvaluateTelegram(Telegram(minute));
+    HandleInTest(Telegram(minute));
     EXPECT_EQ(1234, RunStatus);
   }
   std::vector<std::string> log = LoggedMessages();
@@ -295,8 +295,8 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   // chronyd starts: the next sample arrives, and that is logged once.
   DaemonSocket daemon;
   ASSERT_TRUE(daemon.Bind(path));
-  EvaluateTelegram(Telegram(4));
-  EvaluateTelegram(Telegram(5));
+  HandleInTest(Telegram(4));
+  HandleInTest(Telegram(5));
   EXPECT_EQ(2u, daemon.Received(1000).size());
   log = LoggedMessages();
   EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + " works again"));
@@ -306,8 +306,8 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   int stale = daemon.fd;
   daemon.fd = -1;
   close(stale);  // the file stays
-  EvaluateTelegram(Telegram(6));
-  EvaluateTelegram(Telegram(7));
+  HandleInTest(Telegram(6));
+  HandleInTest(Telegram(7));
   log = LoggedMessages();
   EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": error 111"))
       << "ECONNREFUSED, once";
@@ -316,7 +316,7 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   // chronyd restarts and makes a new socket at the same path.
   DaemonSocket restarted;
   ASSERT_TRUE(restarted.Bind(path));
-  EvaluateTelegram(Telegram(8));
+  HandleInTest(Telegram(8));
   EXPECT_EQ(1u, restarted.Received(1000).size());
   log = LoggedMessages();
   EXPECT_EQ(2, std::count(log.begin(), log.end(), "chrony socket " + path + " works again"));
@@ -330,7 +330,7 @@ TEST_F(Feed, SocketPathMustFitASocketAddressWhole) {
   DaemonSocket daemon;
   ASSERT_TRUE(daemon.Bind(fits));
   StartChrony(fits);
-  EvaluateTelegram(Telegram(1));
+  HandleInTest(Telegram(1));
   EXPECT_EQ(1u, daemon.Received(1000).size());
   EXPECT_EQ(3u, LoggedMessages().size()) << "no line of the feed's";
 
@@ -341,7 +341,7 @@ TEST_F(Feed, SocketPathMustFitASocketAddressWhole) {
   std::vector<std::string> log = LoggedMessages();
   ASSERT_EQ(1u, log.size());
   EXPECT_EQ("ChronySocket too long (108 characters, at most 107), feed off: " + tooLong, log[0]);
-  EvaluateTelegram(Telegram(2));
+  HandleInTest(Telegram(2));
   EXPECT_TRUE(daemon.Received(200).empty());
   EXPECT_EQ(4u, LoggedMessages().size());
 
@@ -363,7 +363,7 @@ TEST_F(Feed, UnitOutsideTheRangeTurnsTheSharedMemoryFeedOff) {
   for (int32_t u : bad) {
     WriteFile(LogPath, "");
     StartShm(u);
-    EvaluateTelegram(Telegram(1));
+    HandleInTest(Telegram(1));
     std::vector<std::string> log = LoggedMessages();
     ASSERT_EQ(4u, log.size()) << u;
     EXPECT_EQ("NtpShmUnit " + std::to_string(u) + " out of range 0..255, feed off", log[0]);
@@ -393,7 +393,7 @@ TEST_F(Feed, SharedMemoryUnitIsCreatedWrittenAndFollowedToANewSegment) {
   EXPECT_EQ(0, seen.count);
 
   RunStatus = 4321;
-  EvaluateTelegram(Telegram(1));
+  HandleInTest(Telegram(1));
   EXPECT_EQ(4321, RunStatus);
   ASSERT_TRUE(ReadShmUnit(unit, &seen));
   EXPECT_EQ(1, seen.mode);
@@ -414,7 +414,7 @@ TEST_F(Feed, SharedMemoryUnitIsCreatedWrittenAndFollowedToANewSegment) {
   ASSERT_NE((void*)-1, (void*)daemonView);
   daemonView->valid = 0;
   shmdt(daemonView);
-  EvaluateTelegram(Telegram(2));
+  HandleInTest(Telegram(2));
   ASSERT_TRUE(ReadShmUnit(unit, &seen));
   EXPECT_EQ(4, seen.count);
   EXPECT_EQ(1, seen.valid);
@@ -425,7 +425,7 @@ TEST_F(Feed, SharedMemoryUnitIsCreatedWrittenAndFollowedToANewSegment) {
   ASSERT_EQ(0, shmctl(id, IPC_RMID, nullptr));
   int fresh = shmget((key_t)(NtpShmKeyBase + unit), sizeof(NtpShmSegment), IPC_CREAT | 0600);
   ASSERT_GE(fresh, 0);
-  EvaluateTelegram(Telegram(3));
+  HandleInTest(Telegram(3));
   ASSERT_TRUE(ReadShmUnit(unit, &seen));
   EXPECT_EQ(2, seen.count);
   EXPECT_EQ(1, seen.valid);
@@ -447,12 +447,12 @@ TEST_F(Feed, SegmentThatCannotBeAttachedIsLoggedOnceAndItsReturnOnce) {
   std::vector<std::string> log = LoggedMessages();
   ASSERT_EQ(1u, log.size());
   EXPECT_EQ(failed, log[0]) << "EINVAL, at start";
-  EvaluateTelegram(Telegram(1));
-  EvaluateTelegram(Telegram(2));
+  HandleInTest(Telegram(1));
+  HandleInTest(Telegram(2));
   EXPECT_EQ(7u, LoggedMessages().size()) << "not again at each sample";
 
   ASSERT_EQ(0, shmctl(small, IPC_RMID, nullptr));
-  EvaluateTelegram(Telegram(3));
+  HandleInTest(Telegram(3));
   log = LoggedMessages();
   ASSERT_EQ(11u, log.size());
   EXPECT_EQ("NTP shared memory unit " + std::to_string(unit) + " works again", log[10]);
@@ -485,7 +485,7 @@ TEST_F(Feed, BothFeedsTakeTheSameSample) {
   t.A2 = 1;
   t.capture.time = 1798759800;  // 31.12.2026 23:30:00 UTC
   t.capture.millitm = 0;
-  EvaluateTelegram(t);
+  HandleInTest(t);
   std::vector<std::string> got = daemon.Received(1000);
   ASSERT_EQ(1u, got.size());
   ChronySockRecord r = AsRecord(got[0]);
@@ -537,8 +537,8 @@ TEST_F(Feed, SegmentMadeInAdvanceByAnotherUserIsRefused) {
                      std::to_string(sizeof(NtpShmSegment)) + ", 0o3666) < 0)'";
   ASSERT_EQ(0, system(make.c_str()));
   StartShm(unit);
-  EvaluateTelegram(Telegram(1));
-  EvaluateTelegram(Telegram(2));
+  HandleInTest(Telegram(1));
+  HandleInTest(Telegram(2));
   std::vector<std::string> log = LoggedMessages();
   const std::string prefix = "NTP shared memory unit " + std::to_string(unit);
   ASSERT_EQ(7u, log.size());
@@ -548,7 +548,7 @@ TEST_F(Feed, SegmentMadeInAdvanceByAnotherUserIsRefused) {
   EXPECT_EQ(0, seen.count) << "nothing written into it";
 
   RemoveShmUnit(unit);
-  EvaluateTelegram(Telegram(3));
+  HandleInTest(Telegram(3));
   log = LoggedMessages();
   ASSERT_EQ(11u, log.size());
   EXPECT_EQ(prefix + " works again", log[10]);
@@ -574,8 +574,8 @@ TEST_F(Feed, PathThatIsNoSocketIsRefused) {
       WriteFile(path, "");
     }
     StartChrony(path);
-    EvaluateTelegram(Telegram(1));
-    EvaluateTelegram(Telegram(2));
+    HandleInTest(Telegram(1));
+    HandleInTest(Telegram(2));
     EXPECT_TRUE(daemon.Received(200).empty());
     std::vector<std::string> log = LoggedMessages();
     EXPECT_EQ(1, std::count(log.begin(), log.end(), refused));
@@ -584,7 +584,7 @@ TEST_F(Feed, PathThatIsNoSocketIsRefused) {
   }
   DaemonSocket atPath;
   ASSERT_TRUE(atPath.Bind(path));
-  EvaluateTelegram(Telegram(3));
+  HandleInTest(Telegram(3));
   EXPECT_EQ(1u, atPath.Received(1000).size());
   std::vector<std::string> log = LoggedMessages();
   EXPECT_EQ("chrony socket " + path + " works again", log.back());

@@ -35,7 +35,7 @@ TEST(ReferenceFeedOnWindows, KeysAreReadAndIgnored) {
   t.hour = 8;
   t.valid = 1;
   t.capture.time = 1796803200;
-  EvaluateTelegram(t);
+  HandleInTest(t);
   std::vector<std::string> log = LoggedMessages();
   ASSERT_EQ(3u, log.size());
   EXPECT_EQ(0u, log[2].rfind("Time diff: ", 0)) << log[2];

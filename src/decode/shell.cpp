@@ -1,0 +1,76 @@
+// The shell around the decoders and the evaluation: the capture, the
+// decoder's complaints and the data line, and the evaluation's decision
+// carried out (its lines logged, the telegram fed, the clock set).
+#include <string.h>
+
+#include "clock/evaluate.h"
+#include "clock/pcclock.h"
+#include "config/paths.h"
+#include "config/settings.h"
+#include "decode/decode.h"
+#include "log/log.h"
+#include "refclock/refclock.h"
+
+ClockSampleHandler ClockSampleHook = NULL;
+
+void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* decision) {
+  for (int32_t i = 0; i < decision->lineCount; ++i) {
+    if (i == decision->linesBeforeFeed && decision->trusted) FeedReferenceClock(*telegram);
+    LogText(decision->lines[i]);
+  }
+  if (decision->lineCount <= decision->linesBeforeFeed && decision->trusted) {
+    FeedReferenceClock(*telegram);
+  }
+  // The clock discipline takes every trusted telegram as a sample; below
+  // SynchronizeDiff it slews instead of the set (which is then not asked).
+  if (decision->trusted && Settings.DCFSetTime != 0 && ClockSampleHook != NULL &&
+      ClockSampleHook(-decision->offsetMs)) {
+    return;
+  }
+  if (!decision->setClock) return;
+
+  NewClockRecord next;
+  NewClockTime(-decision->offsetMs, &next);
+  LogMessage("Synchronizing time to %.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", next.day, next.month,
+             next.year, next.hour, next.minute, next.second, next.milliseconds);
+  uint32_t code = 0;
+  if (!SetPcUtcTime(next.seconds, next.milliseconds, &code)) {
+    LogMessage("Can't set time! errno %d", (int)code);
+  }
+}
+
+void HandleTelegram(const TimeTelegram* telegram, CountingState* counting) {
+  EvaluationDecision decision;
+  EvaluateTelegram(telegram, &Settings, counting, &decision);
+  CarryOutEvaluation(telegram, &decision);
+}
+
+// The decoder's result carried out: complaints, and the telegram evaluated
+// unless the frame was rejected outright.
+static void HandleDecoded(const DecodeResult* result, CountingState* counting) {
+  for (int32_t i = 0; i < result->failedCount; ++i) LogText(CheckMessages[result->failed[i]]);
+  if (!result->complete) {
+    counting->ContValidTime = 0;
+    return;
+  }
+  HandleTelegram(&result->telegram, counting);
+}
+
+void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
+  DecodeResult result;
+  DecodeRawTelegram(frame, Settings.century, &result);
+  CaptureAnswerTime(&result.telegram.capture, RawTelegramFrameSize);
+  if (result.complete && Settings.WriteData != 0) {
+    char line[DataLineSize];
+    BuildDataLine(frame, line, sizeof line);
+    AppendLine(line, DataPath);
+  }
+  HandleDecoded(&result, counting);
+}
+
+void DecodeDecodedTimeFrame(const unsigned char* frame, CountingState* counting) {
+  DecodeResult result;
+  DecodeDecodedTime(frame, Settings.century, &result);
+  CaptureAnswerTime(&result.telegram.capture, DecodedTimeFrameSize);
+  HandleDecoded(&result, counting);
+}
