@@ -9,6 +9,7 @@
 #   /opt/dcfsync/dcfsync.ini  ->  /etc/opt/dcfsync/dcfsync.ini   (conffile)
 #   /opt/dcfsync/dcfsync.log  ->  /var/log/dcfsync/dcfsync.log
 #   /opt/dcfsync/dcfsync.dat  ->  /var/lib/dcfsync/dcfsync.dat
+#   /opt/dcfsync/dcfsync.drift  ->  /var/lib/dcfsync/dcfsync.drift
 #   /usr/bin/dcfsync          ->  /opt/dcfsync/dcfsync
 # with the service, the logrotate file, the manual page dcfsync(8), a udev
 # example and the package's maintainer scripts (packaging/debian). The
@@ -208,6 +209,7 @@ dcfsync: no-manual-page [usr/bin/dcfreport]
       "opt/dcfsync/dcfsync.ini=/etc/opt/dcfsync/dcfsync.ini"
       "opt/dcfsync/dcfsync.log=/var/log/dcfsync/dcfsync.log"
       "opt/dcfsync/dcfsync.dat=/var/lib/dcfsync/dcfsync.dat"
+      "opt/dcfsync/dcfsync.drift=/var/lib/dcfsync/dcfsync.drift"
       "usr/bin/dcfsync=/opt/dcfsync/dcfsync")
     string(REPLACE "=" ";" pieces "${link}")
     list(GET pieces 0 name)

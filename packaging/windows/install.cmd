@@ -4,10 +4,11 @@ rem unpacked zip in a command prompt run as administrator:
 rem   install.cmd
 rem It copies the program to %ProgramFiles%\dcfsync, where only
 rem administrators write, keeping a dcfsync.ini already there; creates
-rem dcfsync.log and dcfsync.dat there; registers the task dcfsync (started
-rem at boot as LOCAL SERVICE, with no privilege but changing the system
-rem time); and lets that task - and nobody else but administrators -
-rem write to those two files only. The folder, the program and its settings
+rem dcfsync.log, dcfsync.dat and the clock discipline's dcfsync.drift
+rem (+0.000 ppm) there; registers the task dcfsync (started at boot as LOCAL
+rem SERVICE, with no privilege but changing the system time); and lets that
+rem task - and nobody else but administrators - write to those three files
+rem only. The folder, the program and its settings
 rem stay read-only to the task and to users. Uses icacls and schtasks.
 setlocal
 set "FROM=%~dp0"
@@ -29,14 +30,15 @@ if not exist "%DEST%\dcfsync.ini" copy "%FROM%dcfsync.ini" "%DEST%\dcfsync.ini" 
 if errorlevel 1 goto failed
 if not exist "%DEST%\dcfsync.log" type nul >"%DEST%\dcfsync.log"
 if not exist "%DEST%\dcfsync.dat" type nul >"%DEST%\dcfsync.dat"
+if not exist "%DEST%\dcfsync.drift" echo +0.000> "%DEST%\dcfsync.drift"
 
 rem The task first: its own account, NT TASK\dcfsync, exists from then on.
 schtasks /create /tn dcfsync /xml "%DEST%\dcfsync-task.xml" /f
 if errorlevel 1 goto failed
 
-rem The two files: inheritance removed; administrators and SYSTEM full
+rem The three files: inheritance removed; administrators and SYSTEM full
 rem control, users read, the task modify.
-for %%f in (dcfsync.log dcfsync.dat) do (
+for %%f in (dcfsync.log dcfsync.dat dcfsync.drift) do (
   icacls "%DEST%\%%f" /inheritance:r /grant:r *S-1-5-32-544:F *S-1-5-18:F *S-1-5-32-545:R "NT TASK\dcfsync:M"
   if errorlevel 1 goto failed
 )

@@ -5,7 +5,6 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "clock/calendar.h"
 #include "clock/pcclock.h"
@@ -77,29 +76,6 @@ int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown
   breakdown->seconds = (int32_t)(rest / MsPerSecond);
   breakdown->milliseconds = (int32_t)(rest % MsPerSecond);
   return notNegative;
-}
-
-void NewClockTime(double difference, NewClockRecord* record) {
-  PcTime now;
-  ReadPcClock(&now);
-  double x = (double)now.time * 1000.0 + (double)now.millitm - difference;
-  if (!(x > -9.2e18 && x < 9.2e18)) x = 0.0;  // no date lies out there: refused when set
-  int64_t ms = (int64_t)x;
-  record->seconds = FloorDivide(ms, MsPerSecond);
-  record->milliseconds = (int32_t)(ms - record->seconds * MsPerSecond);
-
-  // Shown as the PC shows it, in its own zone.
-  time_t t = (time_t)record->seconds;
-  struct tm local;
-  memset(&local, 0, sizeof local);
-  const struct tm* broken = localtime(&t);
-  if (broken != NULL) local = *broken;  // unrepresentable: refused when set
-  record->year = local.tm_year + 1900;
-  record->month = local.tm_mon + 1;
-  record->day = local.tm_mday;
-  record->hour = local.tm_hour;
-  record->minute = local.tm_min;
-  record->second = local.tm_sec;
 }
 
 void ResetCountingState(CountingState* state) { memset(state, 0, sizeof *state); }

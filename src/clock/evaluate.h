@@ -1,6 +1,8 @@
-// Telegram evaluation: logging each telegram, counting consecutive valid
-// telegrams of new minutes, the difference to the PC clock, and setting the
-// clock within the configured bounds.
+// Telegram evaluation, pure: the lines to log for each telegram, counting
+// consecutive valid telegrams of new minutes, the difference to the PC clock
+// at capture, and whether to feed the telegram and set the clock within the
+// configured bounds. No input or output and no process-wide state: the
+// shell (decode/shell.cpp) carries the decision out.
 #ifndef DCFSYNC_CLOCK_EVALUATE_H
 #define DCFSYNC_CLOCK_EVALUATE_H
 
@@ -67,18 +69,6 @@ struct DifferenceBreakdown {
 // difference is 0 or more, 0 when it is negative.
 int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
                     double* difference);
-
-// The clock's new time: the UTC instant it is set to, and the same instant
-// as the PC shows it in its own zone (what the log shows).
-struct NewClockRecord {
-  int64_t seconds;       // since 1970, UTC
-  int32_t milliseconds;  // 0..999
-  int32_t year, month, day, hour, minute, second;  // the PC's local date and time
-};
-
-// The clock now less difference (ms), into *record. An instant no date can
-// name is taken as 0 (and refused when set).
-void NewClockTime(double difference, NewClockRecord* record);
 
 enum { DecisionLineCount = 4, DecisionLineSize = 128 };
 

@@ -53,6 +53,7 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
     Paths.baseName[0] = '\0';
     FormatAllPaths(separator);
   }
+  if (!FormatPath(Paths.drift, separator, ".drift")) Paths.drift[0] = '\0';
   if (!complete) printf("Error argv[]!\n");
   fflush(stdout);
 }

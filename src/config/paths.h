@@ -18,6 +18,9 @@ struct FilePaths {
   char settings[PathTextSize];   // directory + separator + baseName + ".ini"
   char log[PathTextSize];        // ... ".log"
   char data[PathTextSize];       // ... ".dat"
+  // The clock discipline's drift file, ... ".drift"; empty when that name
+  // would not fit, which refuses none of the others.
+  char drift[PathTextSize];
 };
 extern FilePaths Paths;
 

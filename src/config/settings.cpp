@@ -55,6 +55,8 @@ const SettingDefinition SettingDefinitions[] = {
     {"ChronySocket", SettingText, offsetof(SettingsRecord, ChronySocket),
      sizeof(SettingsRecord::ChronySocket), 0, "", 1, "path of chronyd's SOCK socket; empty: off"},
     INTEGER_SETTING(NtpShmUnit, -1, 1, "NTP shared-memory unit 0 to 255; -1: off"),
+    // After the feed, whose keys refuse it.
+    INTEGER_SETTING(ClockDiscipline, 0, 1, "non-zero: slew the clock and correct its frequency"),
 };
 const size_t SettingCount = sizeof SettingDefinitions / sizeof SettingDefinitions[0];
 

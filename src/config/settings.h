@@ -59,6 +59,8 @@ struct SettingsRecord {
   // of cutting it), empty for none; the NTP shared-memory unit, -1 for none.
   char ChronySocket[SettingTextSize];
   int32_t NtpShmUnit;
+  // The clock discipline (clock/discipline.h): 0 steps the clock only.
+  int32_t ClockDiscipline;
 };
 
 // The settings of the run, owned by the driver: read once by LoadSettings at

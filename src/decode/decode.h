@@ -71,7 +71,19 @@ void HandleTelegram(const TimeTelegram* telegram, CountingState* counting);
 // the clock to the PC clock now plus decision->offsetMs ("Synchronizing time
 // to ..." in the PC's own zone, then SetPcUtcTime; "Can't set time! errno
 // N" when the system refuses).
+// With the clock discipline on (ClockSampleHook set), a trusted telegram
+// with DCFSetTime on is first handed to the hook; when it takes it (below
+// SynchronizeDiff: slewed), the clock is not set.
 void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* decision);
+
+// Where CarryOutEvaluation hands the difference (ms, PC minus receiver: the
+// negated offsetMs) of a trusted telegram while DCFSetTime is on: the clock
+// discipline, which the program points it at when ClockDiscipline is on. It
+// returns 1 when it took the difference (the clock is slewed, not set), 0
+// when the decision is to be carried out as without it. NULL, the start
+// value: the clock is set as always.
+typedef int (*ClockSampleHandler)(double difference);
+extern ClockSampleHandler ClockSampleHook;
 
 // The capture of the answer just received, frameBytes long: the PC clock
 // now taken back to the moment the module read its own clock, by

@@ -2,7 +2,9 @@
 // decoder's complaints and the data line, and the evaluation's decision
 // carried out (its lines logged, the telegram fed, the clock set).
 #include <string.h>
+#include <time.h>
 
+#include "clock/calendar.h"
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "config/paths.h"
@@ -11,6 +13,41 @@
 #include "log/log.h"
 #include "refclock/refclock.h"
 
+ClockSampleHandler ClockSampleHook = NULL;
+
+// The clock's new time: the UTC instant it is set to, and the same instant
+// as the PC shows it in its own zone (what the log shows).
+struct NewClockRecord {
+  int64_t seconds;       // since 1970, UTC
+  int32_t milliseconds;  // 0..999
+  int32_t year, month, day, hour, minute, second;  // the PC's local date and time
+};
+
+// The clock now less difference (ms), into *record. An instant no date can
+// name is taken as 0 (and refused when set).
+static void NewClockTime(double difference, NewClockRecord* record) {
+  PcTime now;
+  ReadPcClock(&now);
+  double x = (double)now.time * 1000.0 + (double)now.millitm - difference;
+  if (!(x > -9.2e18 && x < 9.2e18)) x = 0.0;  // no date lies out there: refused when set
+  int64_t ms = (int64_t)x;
+  record->seconds = FloorDivide(ms, 1000);
+  record->milliseconds = (int32_t)(ms - record->seconds * 1000);
+
+  // Shown as the PC shows it, in its own zone.
+  time_t t = (time_t)record->seconds;
+  struct tm local;
+  memset(&local, 0, sizeof local);
+  const struct tm* broken = localtime(&t);
+  if (broken != NULL) local = *broken;  // unrepresentable: refused when set
+  record->year = local.tm_year + 1900;
+  record->month = local.tm_mon + 1;
+  record->day = local.tm_mday;
+  record->hour = local.tm_hour;
+  record->minute = local.tm_min;
+  record->second = local.tm_sec;
+}
+
 void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* decision) {
   for (int32_t i = 0; i < decision->lineCount; ++i) {
     if (i == decision->linesBeforeFeed && decision->trusted) FeedReferenceClock(*telegram);
@@ -18,6 +55,12 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
   }
   if (decision->lineCount <= decision->linesBeforeFeed && decision->trusted) {
     FeedReferenceClock(*telegram);
+  }
+  // The clock discipline takes every trusted telegram as a sample; below
+  // SynchronizeDiff it slews instead of the set (which is then not asked).
+  if (decision->trusted && Settings.DCFSetTime != 0 && ClockSampleHook != NULL &&
+      ClockSampleHook(-decision->offsetMs)) {
+    return;
   }
   if (!decision->setClock) return;
 

@@ -11,6 +11,7 @@
 
 #include "clock/evaluate.h"
 #include "config/paths.h"
+#include "driver/clockloop.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
 #include "config/settings.h"
@@ -34,6 +35,9 @@ void SleepSeconds(int seconds) {
 // switched off and the port closed, and the end a second after the request.
 static int EndByInterrupt(void) {
   HaltOutput("\nCtrl-C\n");
+  // The learned frequency stays in force, the slew stops, the drift file is
+  // written.
+  StopClockLoop();
   // Does nothing when the port is not open, never was, or is closed already.
   SetRts(0);
   SetDtr(0);
@@ -58,6 +62,7 @@ static void Shutdown(void) {
 // (3 when Ctrl-C comes before the wait is over).
 static int Final(void) {
   if (WakeRequested()) return EndByInterrupt();
+  StopClockLoop();
   if (RunStatus != 0) LogMessage("Return errno %d", RunStatus);
   if (WaitSeconds(FinalWaitSeconds)) return EndByInterrupt();
   return RunStatus;
@@ -95,6 +100,7 @@ static void Countdown(void) {
   if (total > INT_MAX) total = INT_MAX;
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
+    TendClockLoop();
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -118,6 +124,7 @@ int RunProgram(int argc, char** argv) {
   LoadSettings(LogText);
   StartReferenceFeed();
   ResetCountingState(&counting);
+  StartClockLoop();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -155,6 +162,7 @@ int RunProgram(int argc, char** argv) {
   DumpFrame(answer, received, DumpText);
 
   for (;;) {
+    TendClockLoop();
     Poll(answer, &counting);
     if (WakeRequested()) return EndByInterrupt();
     if (Settings.TimerEnable == 0) break;

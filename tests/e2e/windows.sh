@@ -17,6 +17,11 @@
 #              within a few ms of the simulator's time at the call
 #   accuracy-utc the same with the PC kept in UTC: the telegram's own zone,
 #              not the PC's, makes its time UTC
+#   discipline the same recorder's program with ClockDiscipline=1, the PC
+#              30 ms behind (below SynchronizeDiff): no set, the tick
+#              adjustments it asks for (frequency and slew) recorded with
+#              plausible values, and at Ctrl-C the slew ended with the
+#              frequency kept and the drift file written
 #
 # Each run has a directory of its own, <build>/e2e/SCENARIO, holding a copy of
 # the program and its settings file. COM1 is mapped to the simulator's
@@ -39,14 +44,14 @@ export TZ="CET-1CEST,M3.5.0,M10.5.0/3"
 export LC_ALL=C
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc dcfsync.exe dcfsim" >&2
+  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline dcfsync.exe dcfsim" >&2
   exit 2
 fi
 scenario=$1
 exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 sim=$3
 case "$scenario" in
-  raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc) ;;
+  raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline) ;;
   *) echo "windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
 esac
 [ -f "$exe" ] || { echo "windows.sh: no program $exe" >&2; exit 1; }
@@ -63,7 +68,7 @@ fi
 dir="$(dirname "$exe")/e2e/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
-if [ "${scenario%-utc}" = accuracy ]; then
+if [ "${scenario%-utc}" = accuracy ] || [ "$scenario" = discipline ]; then
   # The recorder's program under the program's name, so its files are the same.
   recorded="$(dirname "$exe")/tests/dcfsync_recorded.exe"
   [ -f "$recorded" ] || { echo "windows.sh: no program $recorded" >&2; exit 1; }
@@ -530,6 +535,41 @@ accuracy|accuracy-utc)
   echo "windows.sh: accuracy: $n sets, mean error $mean ms, worst $worst ms"
   awk -v m="$mean" -v w="$worst" 'BEGIN { exit !(m <= 8 && m >= -8 && w <= 40) }' ||
     fail "set errors out of bounds (mean within 8 ms, each within 40): mean $mean, worst $worst"
+  stop_simulator
+  ;;
+discipline)
+  start_simulator --offset 0.03
+  map_com1
+  settings port=COM1 timer=0 TimerEnable=1 DCFSetTime=1 ValidDateTimeCount=1 ClockDiscipline=1
+  export DCFSYNC_SETTIME_RECORD="Z:$dir/settime.txt"
+  recorded="$dir/adjust.txt"
+  export DCFSYNC_ADJUST_RECORD="Z:$recorded"
+  adjust="$dir/adjust.lf"  # the record with LF line ends
+  start_program
+  # The start's adjustment, then two corrections: a point is 16 polls.
+  for _ in $(seq 900); do
+    [ "$(grep -c '^adjust' "$recorded" 2>/dev/null || true)" -ge 3 ] && break
+    kill -0 "$prog_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -INT "$prog_pid" 2>/dev/null || true
+  await_program 15
+  tr -d '\r' <"$recorded" >"$adjust" 2>/dev/null || true
+  [ "$status" = 3 ] || fail "exit status '$status', 3 expected"
+  [ ! -s "$dir/settime.txt" ] || fail "the clock was set: $(cat "$dir/settime.txt")"
+  [ -z "$(console_line "Can't adjust time")" ] || fail "refused: $(console_line "Can't adjust time")"
+  corrections=$(console_lines | grep -cE "^$ts Discipline: offset [+-][0-9]+\.[0-9] ms, frequency [+-][0-9]+\.[0-9] ppm$" || true)
+  [ "$corrections" -ge 2 ] || fail "$corrections correction lines, 2 expected"
+  # Frequency within the loop's limit, a slew well below SynchronizeDiff at
+  # a rate of at most 500 ppm; the last call ends the slew.
+  awk '$1 == "adjust" && ($2 > 500 || $2 < -500 || $3 > 100 || $3 < -100 || $4 < 0 || $4 > 500) { bad = 1 }
+       END { exit bad }' "$adjust" || fail "implausible adjustment: $(cat "$adjust")"
+  last=$(tail -n 1 "$adjust")
+  [[ $last =~ ^end\ ([-0-9.]+)$ ]] || fail "the last adjustment does not end the slew: '$last'"
+  drift=$(tr -d '\r\n' <"$dir/dcfsync.drift" 2>/dev/null || true)
+  awk -v d="$drift" -v f="${BASH_REMATCH[1]:-x}" 'BEGIN { exit !(d != "" && d - f < 0.001 && f - d < 0.001) }' ||
+    fail "drift file '$drift' does not hold the frequency in force, '${BASH_REMATCH[1]:-}'"
+  echo "windows.sh: discipline: $(grep -c '^adjust' "$adjust") adjustments: $(tr '\n' ';' <"$adjust")"
   stop_simulator
   ;;
 esac

@@ -226,6 +226,7 @@ deb_checks() {
     echo "-rw-r--r-- root/root ./lib/systemd/system/dcfsync.service"
     echo "-rwxr-xr-x root/root ./opt/dcfsync/dcfsync"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.dat -> /var/lib/dcfsync/dcfsync.dat"
+    echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.drift -> /var/lib/dcfsync/dcfsync.drift"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.ini -> /etc/opt/dcfsync/dcfsync.ini"
     echo "lrwxrwxrwx root/root ./opt/dcfsync/dcfsync.log -> /var/log/dcfsync/dcfsync.log"
     echo "lrwxrwxrwx root/root ./usr/bin/dcfsync -> /opt/dcfsync/dcfsync"
@@ -640,12 +641,15 @@ install_checks() {
   bash "$run" schtasks /delete /tn dcfsync /f >/dev/null 2>&1 </dev/null
   (cd "$dir" && bash "$run" cmd /c install.cmd) >"$work/install.out" 2>&1 </dev/null
   local status=$?
-  for f in dcfsync.exe dcfsync.ini dcfsync-task.xml README.txt uninstall.cmd dcfsync.log dcfsync.dat; do
+  for f in dcfsync.exe dcfsync.ini dcfsync-task.xml README.txt uninstall.cmd dcfsync.log dcfsync.dat \
+      dcfsync.drift; do
     [ -f "$dest/$f" ] || missing+=" $f"
   done
+  # The drift file starts at 0 ppm, which the program reads as valid.
+  [ "$(tr -d '\r\n ' <"$dest/dcfsync.drift" 2>/dev/null)" = "+0.000" ] || missing+=" (dcfsync.drift's +0.000)"
   if [ "$status" = 0 ] && [ -z "$missing" ] && [ ! -s "$dest/dcfsync.log" ] &&
      cmp -s "$dir/dcfsync.exe" "$dest/dcfsync.exe" && grep -Fq '<URI>\dcfsync</URI>' "$stored"; then
-    pass "Wine: install.cmd copies to %ProgramFiles%\\dcfsync, creates the two files, registers the task"
+    pass "Wine: install.cmd copies to %ProgramFiles%\\dcfsync, creates the three files, registers the task"
   else
     fail "Wine: install.cmd (status $status, missing:${missing:- none}):"
     tr -d '\r' <"$work/install.out" | sed 's/^/        /' | head -20

@@ -17,7 +17,21 @@ struct FakeClockSet {
 };
 extern FakeClockSet FakeClock;
 
-// Clears the record and puts the recorder in the table.
+// The rate adjustments (clock/adjust.h) asked for, recorded by the stand-ins
+// of support/fake_adjust.cpp, which take the place of the platform's own
+// (linked only into the program).
+struct FakeClockAdjust {
+  int adjustCalls;     // AdjustPcClock
+  int endCalls;        // EndPcClockSlew
+  double frequencyPpm; // the last frequency put in force by either
+  double slewMs;       // the last slew started (0 after an end)
+  double slewRatePpm;
+  int fail;            // non-zero: refuse with failCode
+  uint32_t failCode;
+};
+extern FakeClockAdjust FakeAdjust;
+
+// Clears the records and puts the recorder in the table.
 void ResetFakeClock(void);
 
 // The system's own calls in the table, but the recorder for the clock

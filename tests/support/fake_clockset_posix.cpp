@@ -22,6 +22,7 @@ static int RecordClockSet(clockid_t, const struct timespec* value) {
 
 void ResetFakeClock(void) {
   memset(&FakeClock, 0, sizeof FakeClock);
+  memset(&FakeAdjust, 0, sizeof FakeAdjust);
   Os.SetClock = RecordClockSet;
 }
 

@@ -27,6 +27,7 @@ static BOOL WINAPI RecordClockSet(const SYSTEMTIME* utc) {
 
 void ResetFakeClock(void) {
   memset(&FakeClock, 0, sizeof FakeClock);
+  memset(&FakeAdjust, 0, sizeof FakeAdjust);
   Os.SetSystemTime = RecordClockSet;
 }
 

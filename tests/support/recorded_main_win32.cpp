@@ -6,11 +6,13 @@
 // to the file named by DCFSYNC_SETTIME_RECORD, the instant asked for and the
 // system time at the call, both since 1970 (UTC), and reports success.
 // Without that variable it refuses as Windows does without the right to set
-// the clock (1314).
+// the clock (1314). The rate adjustments likewise (below), in place of the
+// platform's own, which only the program itself links.
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
 
+#include "clock/adjust.h"
 #include "driver/driver.h"
 #include "os/oscalls_win32.h"
 
@@ -39,6 +41,37 @@ static BOOL WINAPI RecordSystemTime(const SYSTEMTIME* utc) {
   fclose(file);
   return TRUE;
 }
+
+// The rate adjustments of the clock discipline, recorded the same way in the
+// file named by DCFSYNC_ADJUST_RECORD, one line each:
+//   "adjust frequencyPpm slewMs slewRatePpm" or "end frequencyPpm".
+// Without that variable they are refused as without the right (1314).
+static int RecordAdjustment(const char* line) {
+  const char* record = getenv("DCFSYNC_ADJUST_RECORD");
+  FILE* file = record != NULL ? fopen(record, "a") : NULL;
+  if (file == NULL) return 0;
+  fputs(line, file);
+  fclose(file);
+  return 1;
+}
+
+int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode) {
+  char line[96];
+  snprintf(line, sizeof line, "adjust %.3f %.3f %.3f\n", frequencyPpm, slewMs, slewRatePpm);
+  if (RecordAdjustment(line)) return 1;
+  *errorCode = ERROR_PRIVILEGE_NOT_HELD;
+  return 0;
+}
+
+int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode) {
+  char line[64];
+  snprintf(line, sizeof line, "end %.3f\n", frequencyPpm);
+  if (RecordAdjustment(line)) return 1;
+  *errorCode = ERROR_PRIVILEGE_NOT_HELD;
+  return 0;
+}
+
+SlewStyle PcClockSlewStyle(void) { return SlewSpread; }
 
 int main(int argc, char** argv) {
   OpenStandardStreams();

@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
+#include <sys/timex.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -34,4 +35,20 @@ extern "C" int clock_settime(clockid_t clock, const struct timespec* value) {
   ssize_t written = write(fd, line, (size_t)length);
   close(fd);
   return written == length ? 0 : (errno = EIO, -1);
+}
+
+extern "C" int clock_adjtime(clockid_t clock, struct timex* request) {
+  (void)clock;
+  const char* record = getenv("DCFSYNC_ADJTIME_RECORD");
+  int fd = record != NULL ? open(record, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+  if (fd < 0) {
+    errno = EPERM;
+    return -1;
+  }
+  char line[96];
+  int length = snprintf(line, sizeof line, "%u %ld %ld\n", request->modes, (long)request->freq,
+                        (long)request->offset);
+  ssize_t written = write(fd, line, (size_t)length);
+  close(fd);
+  return written == length ? TIME_OK : (errno = EIO, -1);
 }

@@ -61,6 +61,7 @@ void ResetProgramState() {
   ResetRunStatus();
   StopWake();
   StopReferenceFeed();
+  ClockSampleHook = NULL;  // no clock discipline
   ResetFileFaults();
   ResetCountingState(&TestCounting);
   ResetFakeClock();
@@ -68,6 +69,7 @@ void ResetProgramState() {
   SetPath(Paths.settings, dir + "t.ini");
   SetPath(Paths.log, dir + "t.log");
   SetPath(Paths.data, dir + "t.dat");
+  SetPath(Paths.drift, dir + "t.drift");
 }
 
 std::string ReadFile(const std::string& path) {

@@ -105,8 +105,12 @@ TEST(Calendar, GermanLegalTimeChangesOnTheLastSundaysAtOneUtc) {
   for (const auto& c : cases) {
     int64_t first = -1, second = -1;
     ASSERT_EQ(GermanLocalToUtc(c.local, &first, &second), c.found) << c.local;
-    if (c.found >= 1) EXPECT_EQ(first, c.first) << c.local;
-    if (c.found == 2) EXPECT_EQ(second, c.second) << c.local;
+    if (c.found >= 1) {
+      EXPECT_EQ(first, c.first) << c.local;
+    }
+    if (c.found == 2) {
+      EXPECT_EQ(second, c.second) << c.local;
+    }
   }
 }
 

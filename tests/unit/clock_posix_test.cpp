@@ -1,13 +1,16 @@
 // The POSIX clock: time-zone fields of a reading under several TZ rules, and
 // setting the clock from UTC, whose system call is replaced by a recording
-// stub in the system-call table here.
+// stub in the system-call table here, and adjusting its rate, whose system
+// call a stub of the same name takes the place of.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/timex.h>
 #include <time.h>
 
 #include <string>
 
+#include "clock/adjust.h"
 #include "clock/clockread_posix.h"
 #include "clock/pcclock.h"
 #include "os/oscalls_posix.h"
@@ -150,6 +153,71 @@ TEST_F(WithTimeZone, FailuresGiveTheSystemCode) {
     EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms), (uint32_t)EINVAL) << i.seconds << " " << i.ms;
   }
   EXPECT_EQ(Stub.calls, callsBefore);
+}
+
+}  // namespace
+
+namespace {
+
+struct AdjustCall {
+  unsigned modes;
+  long freq;
+  long offset;
+};
+struct AdjustStub {
+  int calls;
+  AdjustCall call[4];
+  int failWith;  // errno to fail with, 0 to succeed
+} Adjusts;
+
+}  // namespace
+
+// Takes the place of the C library's clock_adjtime likewise.
+extern "C" int clock_adjtime(clockid_t clock, struct timex* request) {
+  if (clock != CLOCK_REALTIME) return -1;
+  if (Adjusts.calls < 4) Adjusts.call[Adjusts.calls] = {request->modes, request->freq, request->offset};
+  ++Adjusts.calls;
+  if (Adjusts.failWith != 0) {
+    errno = Adjusts.failWith;
+    return -1;
+  }
+  return TIME_OK;
+}
+
+namespace {
+
+// The frequency in 2^-16 ppm, then the single-shot slew in microseconds, the
+// kernel's sign (positive: forward); the end of a slew is a slew of 0.
+TEST(AdjustPosix, FrequencyThenSlewAndTheEndOfASlew) {
+  Adjusts = AdjustStub();
+  uint32_t code = 0;
+  EXPECT_EQ(AdjustPcClock(12.5, 3.25, 500.0, &code), 1);
+  ASSERT_EQ(Adjusts.calls, 2);
+  EXPECT_EQ(Adjusts.call[0].modes, (unsigned)ADJ_FREQUENCY);
+  EXPECT_EQ(Adjusts.call[0].freq, 12.5 * 65536);
+  EXPECT_EQ(Adjusts.call[1].modes, (unsigned)ADJ_OFFSET_SINGLESHOT);
+  EXPECT_EQ(Adjusts.call[1].offset, -3250);  // 3.25 ms ahead: slewed back
+  EXPECT_EQ(AdjustPcClock(-40.0, -0.5, 500.0, &code), 1);
+  EXPECT_EQ(Adjusts.call[2].freq, -40 * 65536);
+  EXPECT_EQ(Adjusts.call[3].offset, 500);
+  Adjusts = AdjustStub();
+  EXPECT_EQ(EndPcClockSlew(-40.0, &code), 1);
+  ASSERT_EQ(Adjusts.calls, 1);
+  EXPECT_EQ(Adjusts.call[0].modes, (unsigned)ADJ_OFFSET_SINGLESHOT);
+  EXPECT_EQ(Adjusts.call[0].offset, 0);
+  EXPECT_EQ(PcClockSlewStyle(), SlewAtKernelRate);
+}
+
+TEST(AdjustPosix, RefusalGivesTheErrorNumberAndStops) {
+  Adjusts = AdjustStub();
+  Adjusts.failWith = EPERM;
+  uint32_t code = 0;
+  EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0, &code), 0);
+  EXPECT_EQ(code, (uint32_t)EPERM);
+  EXPECT_EQ(Adjusts.calls, 1) << "no slew after a refused frequency";
+  code = 0;
+  EXPECT_EQ(EndPcClockSlew(1.0, &code), 0);
+  EXPECT_EQ(code, (uint32_t)EPERM);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Setting the clock on Windows: the UTC instant becomes the system time
 // handed to SetSystemTime, whose place in the system-call table a recorder
-// takes here, so the clock is never set (and under Wine never could be).
+// takes here, so the clock is never set (and under Wine never could be); and
+// the tick adjustment of the clock discipline, likewise recorded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "clock/adjust.h"
+#include "clock/adjust_win32.h"
 #include "clock/pcclock.h"
 #include "os/oscalls_win32.h"
 
@@ -75,6 +78,72 @@ TEST_F(SetSystemTimeTest, RefusalsGiveTheSystemCode) {
   // The last second SYSTEMTIME holds is still taken.
   EXPECT_EQ(SetPcUtcTime(910670515199LL, 999), 0u);
   EXPECT_EQ(Recorder.value.wYear, 30827);
+}
+
+// The tick adjustment with recorders in place of the Win32 calls.
+struct TickRecord {
+  int preciseSets, legacySets;
+  DWORD64 adjustment;
+  BOOL disabled;
+  DWORD failWith;
+} Tick;
+
+BOOL WINAPI RecordPreciseSet(DWORD64 adjustment, BOOL disabled) {
+  ++Tick.preciseSets;
+  Tick.adjustment = adjustment;
+  Tick.disabled = disabled;
+  if (Tick.failWith != 0) SetLastError(Tick.failWith);
+  return Tick.failWith == 0;
+}
+BOOL WINAPI RecordPreciseGet(PDWORD64 adjustment, PDWORD64 increment, PBOOL disabled) {
+  *adjustment = 156250;
+  *increment = 156250;
+  *disabled = TRUE;
+  return TRUE;
+}
+BOOL WINAPI RecordLegacySet(DWORD adjustment, BOOL disabled) {
+  ++Tick.legacySets;
+  Tick.adjustment = adjustment;
+  Tick.disabled = disabled;
+  if (Tick.failWith != 0) SetLastError(Tick.failWith);
+  return Tick.failWith == 0;
+}
+BOOL WINAPI RecordLegacyGet(PDWORD adjustment, PDWORD increment, PBOOL disabled) {
+  *adjustment = 100000;
+  *increment = 100000;
+  *disabled = TRUE;
+  return TRUE;
+}
+
+// The tick's length scaled by 1 + (frequency -+ slew rate) / 10^6, the slew
+// slowing a clock that is ahead; the end of a slew leaves the frequency.
+TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
+  Tick = TickRecord();
+  AdjustmentCallsReady = 1;
+  PreciseAdjustmentSetter = RecordPreciseSet;
+  PreciseAdjustmentGetter = RecordPreciseGet;
+  uint32_t code = 0;
+  EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0, &code), 1);
+  EXPECT_EQ(Tick.adjustment, (DWORD64)156238);  // 156250 x (1 - 80 ppm), rounded
+  EXPECT_EQ(Tick.disabled, FALSE);
+  EXPECT_EQ(AdjustPcClock(20.0, -3.0, 100.0, &code), 1);
+  EXPECT_EQ(Tick.adjustment, (DWORD64)156269);  // x (1 + 120 ppm)
+  EXPECT_EQ(EndPcClockSlew(20.0, &code), 1);
+  EXPECT_EQ(Tick.adjustment, (DWORD64)156253);  // x (1 + 20 ppm)
+  EXPECT_EQ(Tick.preciseSets, 3);
+  EXPECT_EQ(PcClockSlewStyle(), SlewSpread);
+
+  // Without the precise calls: the older pair.
+  PreciseAdjustmentSetter = NULL;
+  PreciseAdjustmentGetter = NULL;
+  AdjustmentSetter = RecordLegacySet;
+  AdjustmentGetter = RecordLegacyGet;
+  EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0, &code), 1);
+  EXPECT_EQ(Tick.legacySets, 1);
+  EXPECT_EQ(Tick.adjustment, (DWORD64)99995);
+  Tick.failWith = ERROR_PRIVILEGE_NOT_HELD;
+  EXPECT_EQ(EndPcClockSlew(-50.0, &code), 0);
+  EXPECT_EQ(code, (uint32_t)ERROR_PRIVILEGE_NOT_HELD);
 }
 
 }  // namespace

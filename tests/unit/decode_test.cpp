@@ -318,7 +318,9 @@ TEST_F(DecodedDecoder, TelegramsThatNameNoRealInstantAreLoggedAndCountedButNever
       EXPECT_EQ(TestCounting.ContValidTime, 1);
       bool real = &c == &cases[sizeof cases / sizeof cases[0] - 1];
       EXPECT_EQ(lines[3].rfind("Synchronizing time to ", 0) == 0, real);
-      if (!real) EXPECT_EQ(lines[3], "Can't set time! errno " + std::to_string(InvalidTimeErrorCode()));
+      if (!real) {
+        EXPECT_EQ(lines[3], "Can't set time! errno " + std::to_string(InvalidTimeErrorCode()));
+      }
       EXPECT_EQ(FakeClock.calls, real ? 1 : 0);
       EXPECT_EQ(Fed(decoded ? c.decoded.bytes : c.raw.bytes, decoded), real ? 1 : 0);
     }

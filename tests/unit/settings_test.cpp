@@ -139,8 +139,10 @@ TEST_F(SettingsReader, MissingFileGivesDefaultsAndOneMessagePerLookup) {
   strcpy(Settings.ChronySocket, "/stale.sock");
   Settings.baud = 1;
   Settings.NtpShmUnit = 4;
+  Settings.ClockDiscipline = 1;
   LoadSettings(LogText);
   EXPECT_STREQ(Settings.port, "");
+  EXPECT_EQ(Settings.ClockDiscipline, 0);
   EXPECT_EQ(Values(Settings), Values(Defaults()));
   // The feed's keys are not looked up in a file that cannot be opened: they
   // take their defaults, and the thirteen lines stay thirteen.
@@ -174,8 +176,10 @@ TEST_F(SettingsReader, UnreadableFileGivesThirteenLinesAndNoFeed) {
   std::filesystem::create_directory(Paths.settings);
   strcpy(Settings.ChronySocket, "/stale.sock");
   Settings.NtpShmUnit = 4;
+  Settings.ClockDiscipline = 1;
   LoadSettings(LogText);
   EXPECT_EQ(13u, LoggedMessages().size());
+  EXPECT_EQ(Settings.ClockDiscipline, 0);
   EXPECT_STREQ(Settings.ChronySocket, "");
   EXPECT_EQ(Settings.NtpShmUnit, -1);
 }
@@ -199,7 +203,7 @@ TEST_F(SettingsReader, FeedKeysAreReadAfterTheThirteenAndMatchNoOtherKeysLine) {
   // with prefix matching a key that began with another would read its line.
   const std::string socketPath = "/run/chrony/" + std::string(200, 's') + ".sock";
   const std::string content =
-      "[init]\nNtpShmUnit=7\nChronySocket = " + socketPath +
+      "[init]\nClockDiscipline=1\nNtpShmUnit=7\nChronySocket = " + socketPath +
       " \r\nport=COM3\ntz=CET\nbaud=9600\ntimer=5\nTimerEnable=1\ncentury=1900\n"
       "WriteLog=0\nWriteData=1\nDCFSetTime=1\nSynchronizeDiff=250\nSynchronizeMaxDiff=2\n"
       "ValidDateTimeCount=4\nTimerGetDecodedTime=1\n";
@@ -209,6 +213,7 @@ TEST_F(SettingsReader, FeedKeysAreReadAfterTheThirteenAndMatchNoOtherKeysLine) {
   EXPECT_EQ(Values(Settings), (std::vector<int32_t>{9600, 5, 1, 1900, 0, 1, 1, 250, 2, 4, 1}));
   EXPECT_EQ(std::string(Settings.ChronySocket), socketPath) << "kept whole, not cut to a socket address";
   EXPECT_EQ(Settings.NtpShmUnit, 7);
+  EXPECT_EQ(Settings.ClockDiscipline, 1);
 
   // The thirteen first, the feed keys below them.
   WriteFile(Paths.settings,

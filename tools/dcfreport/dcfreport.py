@@ -63,6 +63,11 @@ RE_DIFF = re.compile(
 RE_SYNC = re.compile(r"Synchronizing time to ([0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3})\Z")
 RE_SETFAIL = re.compile(r"Can't set time! errno (-?[0-9]+)\Z")
 RE_RETURN = re.compile(r"Return errno (-?[0-9]+)\Z")
+RE_DISC = re.compile(r"Discipline: offset ([+-][0-9]+\.[0-9]) ms, frequency ([+-][0-9]+\.[0-9]) ppm\Z")
+RE_DISC_START = re.compile(r"Discipline: frequency [+-][0-9]+\.[0-9]{3} ppm at start\Z")
+RE_ADJFAIL = re.compile(r"Can't adjust time! errno (-?[0-9]+)\Z")
+DISC_OTHER = ("Discipline: sample dropped",
+              "ClockDiscipline refused: a time daemon disciplines the clock")
 RE_DATA = re.compile(r"(?:[0-9A-F]{2} ){12}((?:[01]{8} ){9})\Z")
 
 EPOCH_ORDINAL = datetime.date(1970, 1, 1).toordinal()
@@ -233,6 +238,15 @@ class Log:
         self.settings_read_errors = 0
         self.idents = {}
         self.runs = []              # [port, start, end, how]; how: closed/can't close/open
+        # The clock discipline: each correction's time, offset (ms, as Time
+        # diff: DCF77 - PC) and frequency correction (ppm).
+        self.disc_t = array("d")
+        self.disc_offset = array("d")
+        self.disc_freq = array("d")
+        self.disc_dropped = 0
+        self.disc_refused = 0
+        self.adjust_refused = 0
+        self.drift_problems = 0
         self.last_line_t = None
 
 
@@ -499,7 +513,38 @@ def parse_stream(f, path, log, state, since, until):
                     log.set_step.append(step)
                     log.last_set = (t, m.group(1), step)
                     continue
+            if c == "D" and msg.startswith("Discipline: "):
+                m = RE_DISC.match(msg)
+                if m:
+                    parsed += 1
+                    log.disc_t.append(t)
+                    log.disc_offset.append(float(m.group(1)))
+                    log.disc_freq.append(float(m.group(2)))
+                    continue
+                if msg == DISC_OTHER[0]:
+                    parsed += 1
+                    log.disc_dropped += 1
+                    continue
+                if RE_DISC_START.match(msg):
+                    parsed += 1
+                    continue
+            if c == "D" and msg.startswith("Drift file ") and msg.endswith(" damaged, ignored"):
+                parsed += 1
+                log.drift_problems += 1
+                continue
+            if msg == DISC_OTHER[1]:
+                parsed += 1
+                log.disc_refused += 1
+                continue
             if c == "C":
+                if msg.startswith("Can't adjust time! errno ") and RE_ADJFAIL.match(msg):
+                    parsed += 1
+                    log.adjust_refused += 1
+                    continue
+                if msg.startswith("Can't write ") and msg.endswith(".drift"):
+                    parsed += 1
+                    log.drift_problems += 1
+                    continue
                 if msg.startswith("Can't set time! errno "):
                     m = RE_SETFAIL.match(msg)
                     if m:
@@ -853,6 +898,24 @@ def summary(log, st, data, chart):
     if log.settings_missing or log.settings_read_errors:
         w("settings file problems: %d not found, %d read errors" % (log.settings_missing,
                                                                      log.settings_read_errors))
+    if len(log.disc_t) or log.disc_refused or log.adjust_refused:
+        w("")
+        w("== Clock discipline ==")
+        n = len(log.disc_t)
+        w("corrections: %d, samples dropped: %d" % (n, log.disc_dropped))
+        if n:
+            offsets = [abs(o) for o in log.disc_offset]
+            w("offset: last %s, median %.1f ms, worst %s" % (
+                ms_text(log.disc_offset[-1]), median(offsets),
+                ms_text(max(log.disc_offset, key=abs))))
+            w("frequency: last %+.1f ppm, from %+.1f to %+.1f ppm" % (
+                log.disc_freq[-1], min(log.disc_freq), max(log.disc_freq)))
+        if log.adjust_refused:
+            w("adjustments refused: %d" % log.adjust_refused)
+        if log.drift_problems:
+            w("drift file problems: %d" % log.drift_problems)
+        if log.disc_refused:
+            w("refused beside a time daemon's feed: %d" % log.disc_refused)
     if data is not None:
         w("")
         w("== Data file ==")
@@ -875,6 +938,8 @@ SYMLOG_TICKS = [(1, "1 ms"), (10, "10 ms"), (100, "100 ms"), (1000, "1 s"), (100
 
 BIN_WIDTHS = [(10.0, "10 s"), (60.0, "minute"), (300.0, "5 min"), (600.0, "10 min"),
               (3600.0, "hour"), (86400.0, "day"), (7 * 86400.0, "week")]
+# Spans longer than this draw the time difference as a band per bin.
+BAND_SPAN = 4 * 86400.0
 SHORT_REASONS = ["Receive error", "Bad data", "start bit", "marks", "minute parity", "hour parity",
                  "date parity"]
 
@@ -911,13 +976,23 @@ def draw_chart(log, st, path, title_files):
         rows.append((log.big_t, "Big difference", BIG_COLOUR))
 
     fig = Figure(figsize=(14, 8), dpi=100)
-    outer = fig.add_gridspec(2, 1, height_ratios=[3.4, 1.1], hspace=0.14, left=0.13, right=0.98,
-                             top=0.9, bottom=0.08)
+    disc = len(log.disc_t) > 0
+    if disc:
+        # A panel of the clock discipline's corrections between the two.
+        outer = fig.add_gridspec(3, 1, height_ratios=[3.0, 1.1, 1.0], hspace=0.14, left=0.13,
+                                 right=0.93, top=0.9, bottom=0.08)
+    else:
+        outer = fig.add_gridspec(2, 1, height_ratios=[3.4, 1.1], hspace=0.14, left=0.13,
+                                 right=0.98, top=0.9, bottom=0.08)
     strip = 0.16 * max(1, len(rows))
     inner = outer[0].subgridspec(2, 1, height_ratios=[3.0, strip], hspace=0.0)
     ax = fig.add_subplot(inner[0])
     rx = fig.add_subplot(inner[1], sharex=ax)
-    bx = fig.add_subplot(outer[1], sharex=ax)
+    if disc:
+        dx = fig.add_subplot(outer[1], sharex=ax)
+        bx = fig.add_subplot(outer[2], sharex=ax)
+    else:
+        bx = fig.add_subplot(outer[1], sharex=ax)
     files = ", ".join(os.path.basename(p) for p in title_files)
     if len(files) > 70:
         files = "%s and %d more" % (os.path.basename(title_files[-1]), len(title_files) - 1)
@@ -956,7 +1031,35 @@ def draw_chart(log, st, path, title_files):
     ax.set_ylabel("time diff PC - DCF77\n(+: PC ahead)")
     handles = []
     many = len(vt) > 20000
-    if vt:
+    if vt and span > BAND_SPAN:
+        # A long span: a band per bin (5 to 95 %), its median and its worst,
+        # instead of a dot a poll that would run into one blob.
+        least = span / 400.0
+        for width, _ in BIN_WIDTHS:
+            if width >= least:
+                break
+        bins = {}
+        for t, d in zip(vt, vd):
+            bins.setdefault(int(t // width), []).append(d)
+        keys = sorted(bins)
+        mids, lo5, hi95, mid, worst_d = [], [], [], [], []
+        for k in keys:
+            values = sorted(bins[k])
+            m = len(values)
+            mids.append(x0 + (k + 0.5) * width / 86400.0)
+            lo5.append(values[int(0.05 * (m - 1) + 0.5)])
+            hi95.append(values[int(0.95 * (m - 1) + 0.5)])
+            mid.append(median(values))
+            worst_d.append(max(values[0], values[-1], key=abs))
+        band = ax.fill_between(mids, lo5, hi95, color="#9ecae1", linewidth=0, zorder=2,
+                               label="time diff 5 to 95 %% per %s (%d valid)" % (
+                                   dict(BIN_WIDTHS)[width], len(vt)))
+        line, = ax.plot(mids, mid, color="#1f77b4", linewidth=1.0, zorder=3, label="median")
+        dots, = ax.plot(mids, worst_d, linestyle="none", marker="o", markersize=2.5,
+                        markeredgewidth=0, color="#08306b", zorder=3, label="worst")
+        handles += [band, line, dots]
+        many = False
+    elif vt:
         size = 4 if len(vt) < 2000 else (2.5 if len(vt) < 30000 else 1.5)
         line, = ax.plot(xs(vt), vd, linestyle="none", marker="o", markersize=size,
                         markeredgewidth=0, color="#1f77b4", label="time diff (%d valid)" % len(vt),
@@ -1020,6 +1123,25 @@ def draw_chart(log, st, path, title_files):
         rx.imshow(image, aspect="auto", interpolation="nearest", zorder=3,
                   extent=(x0 + st.first / 86400.0, x0 + (st.first + span) / 86400.0, r + 0.4, r - 0.4))
     rx.set_ylim(max(len(rows), 1) - 0.5, -0.5)
+
+    # The clock discipline: the offset it slews away at each correction, and
+    # the frequency correction in force (right-hand scale).
+    if disc:
+        dt = xs(log.disc_t)
+        offsets = list(log.disc_offset)
+        limit = max([abs(o) for o in offsets] + [1.0]) * 1.2
+        dx.plot(dt, offsets, linestyle="none", marker="o", markersize=2.5 if len(dt) < 5000 else 1.2,
+                markeredgewidth=0, color="#2ca02c", rasterized=len(dt) > 20000, zorder=3)
+        dx.set_ylim(-limit, limit)
+        dx.axhline(0, color="#444444", linewidth=0.8, zorder=1)
+        dx.set_ylabel("discipline offset\nms (green)", color="#2ca02c")
+        dx.grid(True, axis="both", color="#dddddd", linewidth=0.6, zorder=0)
+        dx.tick_params(labelbottom=False)
+        fx = dx.twinx()
+        fx.plot(dt, list(log.disc_freq), color="#d62728", linewidth=1.0, drawstyle="steps-post",
+                zorder=4)
+        fx.set_ylabel("frequency\nppm (red)", color="#d62728")
+        dx.xaxis.get_offset_text().set_visible(False)
 
     # Bottom: reception per bin as bars, grey the polls, coloured the share valid.
     # Bins of about ten polls at least, and no more than about 500 of them:

@@ -83,7 +83,11 @@ def test_long_chart_shows_reasons_and_bars(tmp_path):
     r = run_report(log, "-o", out)
     assert r.status == 0, r.err
     check_png(out)
-    assert count_colour(out, "#1f77b4") > 2000
+    # Ten days: the differences as a band per bin (5 to 95 %), its median
+    # and its worst, no longer a dot a poll.
+    assert count_colour(out, "#9ecae1", (0.08, 0.6)) > 5000
+    assert count_colour(out, "#1f77b4", (0.08, 0.6)) > 300
+    assert count_colour(out, "#08306b", (0.08, 0.6)) > 300
     for colour in ("#d62728", "#9467bd", "#bcbd22", "#ff7f0e"):  # parity, marks ticks
         assert count_colour(out, colour) > 20, colour
     assert bars_drawn(out)
@@ -115,3 +119,36 @@ def test_unwritable_chart_is_status_3_after_the_summary(tmp_path):
     assert r.status == 3
     assert r.number("polls") == 60
     assert "no chart" in r.err
+
+
+def with_discipline(path):
+    """The log with a clock discipline's correction after each Time diff,
+    its offset the difference's tenth and a frequency that settles."""
+    lines, n = [], 0
+    for line in open(str(path)).read().splitlines(True):
+        lines.append(line)
+        if line[20:].startswith("Time diff: "):
+            n += 1
+            lines.append("%sDiscipline: offset %+.1f ms, frequency %+.1f ppm\n" % (
+                line[:20], (-1) ** n * 0.1 * (n % 17), -50.0 + 40.0 / n))
+    path.write_text("".join(lines))
+    return n
+
+
+def test_discipline_lines_get_their_panel_and_summary(tmp_path):
+    log = generate(tmp_path, "disc.log", "--hours", "3")
+    n = with_discipline(log)
+    out = tmp_path / "disc.png"
+    r = run_report(log, "-o", out)
+    assert r.status == 0, r.err
+    check_png(out)
+    assert r.value("corrections") == "%d, samples dropped: 0" % n
+    assert r.value("frequency").startswith("last -49.")
+    # The offsets (green) and the frequency (red) in their own panel.
+    assert count_colour(out, "#2ca02c", (0.55, 0.8)) > n
+    assert count_colour(out, "#d62728", (0.55, 0.8)) > 200
+    # Without the lines: no such panel, no such section.
+    plain = generate(tmp_path, "plain.log", "--hours", "3")
+    r = run_report(plain, "-o", tmp_path / "plain.png")
+    assert "== Clock discipline ==" not in r.out
+    assert count_colour(tmp_path / "plain.png", "#2ca02c") == 0

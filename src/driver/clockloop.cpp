@@ -1,0 +1,159 @@
+// The clock discipline's shell. See clockloop.h.
+#include "driver/clockloop.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <mutex>
+
+#include "clock/adjust.h"
+#include "clock/discipline.h"
+#include "decode/decode.h"
+#include "config/paths.h"
+#include "config/settings.h"
+#include "link/port.h"
+#include "log/log.h"
+
+// The loop and what its shell keeps beside it.
+struct ClockLoopRecord {
+  DisciplineState state;
+  int running;           // 1 from StartClockLoop until StopClockLoop
+  double writtenPpm;     // frequency in the drift file
+  int64_t writtenMs;     // monotonic time of the last write
+};
+static ClockLoopRecord Loop;
+// Taken by every step that touches the clock or the record: the Ctrl-C
+// handler's stop and the main flow's commands never cross.
+static std::mutex LoopLock;
+
+static int32_t PollSeconds(void) {
+  if (Settings.TimerEnable == 0 || Settings.timer <= 0) return 1;
+  if (Settings.timer > 24 * 60) return 24 * 60 * 60;
+  return Settings.timer * 60;
+}
+
+// Writes the drift file; 0 when it could not be written.
+static int WriteDrift(void) {
+  if (Paths.drift[0] == '\0') return 1;
+  char text[DriftTextSize];
+  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
+  FILE* file = fopen(Paths.drift, "wb");
+  int ok = file != NULL && fputs(text, file) >= 0;
+  if (file != NULL && fclose(file) != 0) ok = 0;
+  Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
+  Loop.writtenMs = PortMonotonicMs();
+  return ok;
+}
+
+// The drift file's frequency; 0 when there is none or it is damaged.
+static double ReadDrift(void) {
+  if (Paths.drift[0] == '\0') return 0.0;
+  FILE* file = fopen(Paths.drift, "rb");
+  if (file == NULL) return 0.0;
+  char text[DriftTextSize];
+  size_t length = fread(text, 1, sizeof text - 1, file);
+  int failed = ferror(file) || !feof(file);  // unreadable, or longer than any drift text
+  fclose(file);
+  text[length] = '\0';
+  double ppm = 0.0;
+  if (failed || memchr(text, '\0', length) != NULL || !ParseDrift(text, &ppm)) {
+    LogMessage("Drift file %s damaged, ignored", Paths.drift);
+    return 0.0;
+  }
+  return ppm;
+}
+
+static void ReportAdjustFailure(uint32_t code) {
+  LogMessage("Can't adjust time! errno %d", (int)code);
+}
+
+// The loop's hook (ClockSampleHook). No log line is written while the lock
+// is held: after Ctrl-C the flow stops for good at its next line, and the
+// handler must still get the lock.
+static int TakeSample(double difference) {
+  DisciplineCommand command;
+  {
+    std::lock_guard<std::mutex> hold(LoopLock);
+    if (!Loop.running) return 0;
+    command = DisciplineSample(&Loop.state, difference, PortMonotonicMs(), PollSeconds(),
+                               (double)Settings.SynchronizeDiff);
+  }
+  uint32_t code = 0;
+  int ok = 1;
+  switch (command.action) {
+    case DisciplineStep: {
+      // Set as without the loop; no slew may move the clock after the set.
+      std::unique_lock<std::mutex> hold(LoopLock);
+      if (Loop.running) ok = EndPcClockSlew(command.frequencyPpm, &code);
+      hold.unlock();
+      if (!ok) ReportAdjustFailure(code);
+      return 0;
+    }
+    case DisciplineAdjust: {
+      // The line first: after Ctrl-C the flow stops at it, before the clock.
+      LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
+                 command.frequencyPpm);
+      std::unique_lock<std::mutex> hold(LoopLock);
+      if (Loop.running) {
+        ok = AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm, &code);
+      }
+      hold.unlock();
+      if (!ok) ReportAdjustFailure(code);
+      return 1;
+    }
+    default:
+      if (command.outlier) LogMessage("Discipline: sample dropped");
+      return 1;
+  }
+}
+
+void StartClockLoop(void) {
+  if (Settings.ClockDiscipline == 0 || Settings.DCFSetTime == 0) return;
+  if (Settings.ChronySocket[0] != '\0' || Settings.NtpShmUnit >= 0) {
+    LogMessage("ClockDiscipline refused: a time daemon disciplines the clock");
+    return;
+  }
+  double start = ReadDrift();
+  LogMessage("Discipline: frequency %+.3f ppm at start", start);
+  uint32_t code = 0;
+  int ok = 1;
+  {
+    std::lock_guard<std::mutex> hold(LoopLock);
+    ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
+    Loop.writtenPpm = Loop.state.frequencyPpm;
+    Loop.writtenMs = PortMonotonicMs();
+    Loop.running = 1;
+    ok = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0, &code);
+  }
+  if (!ok) ReportAdjustFailure(code);
+  ClockSampleHook = TakeSample;
+}
+
+void TendClockLoop(void) {
+  uint32_t code = 0;
+  int adjusted = 1, written = 1;
+  {
+    std::lock_guard<std::mutex> hold(LoopLock);
+    if (!Loop.running) return;
+    int64_t now = PortMonotonicMs();
+    if (DisciplineSlewEnds(&Loop.state, now)) {
+      adjusted = EndPcClockSlew(Loop.state.frequencyPpm, &code);
+    }
+    if (Loop.state.frequencyPpm != Loop.writtenPpm &&
+        now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000) {
+      written = WriteDrift();
+    }
+  }
+  if (!adjusted) ReportAdjustFailure(code);
+  if (!written) LogMessage("Can't write %s", Paths.drift);
+}
+
+void StopClockLoop(void) {
+  std::lock_guard<std::mutex> hold(LoopLock);
+  if (!Loop.running) return;
+  Loop.running = 0;
+  uint32_t code = 0;
+  EndPcClockSlew(Loop.state.frequencyPpm, &code);
+  WriteDrift();
+}

@@ -1,0 +1,39 @@
+// The clock discipline's shell: carries the loop's commands (clock/
+// discipline.h) out on the PC clock (clock/adjust.h), keeps the drift file
+// and logs each correction. With ClockDiscipline at 0 none of it does
+// anything and the clock is set as always.
+#ifndef DCFSYNC_DRIVER_CLOCKLOOP_H
+#define DCFSYNC_DRIVER_CLOCKLOOP_H
+
+enum {
+  DriftWriteSeconds = 300  // the drift file is written at most this often
+};
+
+// After LoadSettings. With ClockDiscipline and DCFSetTime on: refuses the
+// discipline with one log line when ChronySocket or NtpShmUnit hands the
+// time to a daemon; else reads the drift file (DriftPath; a missing one
+// gives 0 ppm, a damaged one one log line and 0 ppm), puts its frequency in
+// force, logs "Discipline: frequency ... ppm at start" and points
+// ClockSampleHook at the loop. From then on every difference the evaluation
+// hands over below SynchronizeDiff is slewed, never set: a correction
+// logs "Discipline: offset X ms, frequency Y ppm" (offset in the sign of
+// "Time diff": the receiver's time minus the PC's), a dropped sample
+// "Discipline: sample dropped". A difference at or beyond SynchronizeDiff
+// stops the slew and is set as without the discipline.
+void StartClockLoop(void);
+
+// From the main flow about once a second: ends a slew the platform does not
+// end by itself (Windows) when it is done, and writes the drift file when
+// the frequency has changed and DriftWriteSeconds have passed since the
+// last write ("Can't write" and the drift file's name when that fails).
+void TendClockLoop(void);
+
+// At the end of a run and from the Ctrl-C handler: stops a slew in
+// progress, leaves the learned frequency in force (holdover) and writes the
+// drift file. Afterwards the loop carries out nothing more. Writes no log
+// line (the Ctrl-C handler calls it after the console's last line): a
+// failure here goes unreported. Safe to call from another thread than the
+// main flow, and more than once.
+void StopClockLoop(void);
+
+#endif
