@@ -24,16 +24,40 @@
 #include <string.h>
 #include <time.h>
 
+#include <string>
 #include <vector>
 
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "decode/decode.h"
+#include "config/paths.h"
 #include "config/settings.h"
 #include "fuzzsupport.h"
 #include "log/log.h"
+#include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
 #include "support/fake_clockset.h"
+
+namespace {
+
+// The log's last line, caught in the system-call table's place of the log
+// file: the log is written (WriteLog on) to nowhere, the data file as usual.
+std::string LastLogLine;
+FILE* OpenLogNowhere(const char* path, const char* mode) {
+  return strcmp(path, Paths.log) == 0 ? stdout : RealOsCalls.OpenFile(path, mode);
+}
+int CatchLogText(const char* text, FILE* file) {
+  if (file != stdout) return RealOsCalls.PutText(text, file);
+  LastLogLine = text;
+  return 0;
+}
+int FlushLog(FILE* file) { return file == stdout ? 0 : RealOsCalls.FlushFile(file); }
+int CloseLog(FILE* file) { return file == stdout ? 0 : RealOsCalls.CloseFile(file); }
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
 
 namespace {
 
@@ -154,9 +178,8 @@ void EvaluateKnown(TimeTelegram telegram) {
   const bool set = decision.setClock != 0;
   const bool reached = FakeClock.calls != callsBefore;
   FUZZ_CHECK(!reached || (set && FakeClock.calls == callsBefore + 1));
-  FUZZ_CHECK(!set || reached || strcmp(MessageBuffer, "Can't set time! errno 22") == 0);
+  FUZZ_CHECK(!set || reached || EndsWith(LastLogLine, "Can't set time! errno 22\n"));
   FUZZ_CHECK(!decision.setClock || decision.trusted);
-  FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
   if (telegram.valid == 0) {
     FUZZ_CHECK(Counting.ContValidTime == 0);
     FUZZ_CHECK(FakeClock.calls == callsBefore);
@@ -208,6 +231,10 @@ void EvaluateKnown(TimeTelegram telegram) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FuzzQuietProgram();
+  Os.OpenFile = OpenLogNowhere;
+  Os.PutText = CatchLogText;
+  Os.FlushFile = FlushLog;
+  Os.CloseFile = CloseLog;
   return 0;
 }
 
@@ -220,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Settings.ValidDateTimeCount = input.ConsumeIntegral<int32_t>();
   Settings.DCFSetTime = input.ConsumeIntegralInRange<int32_t>(0, 1);
   Settings.WriteData = input.ConsumeIntegralInRange<int32_t>(0, 1);
-  Settings.WriteLog = 0;  // console only: a file opened per line would halve the pace
+  Settings.WriteLog = 1;  // to nowhere: the last line caught (LastLogLine)
   ResetCountingState(&Counting);
   Counting.ContValidTime = input.ConsumeIntegral<int32_t>();
   Counting.year = input.ConsumeIntegral<int32_t>();
@@ -254,8 +281,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       DecodeDecodedTimeFrame(frame.data(), &Counting);
     }
-    FUZZ_CHECK(memchr(MessageBuffer, '\0', sizeof MessageBuffer) != nullptr);
-    if (FakeClock.calls != callsBefore) {
+      if (FakeClock.calls != callsBefore) {
       FUZZ_CHECK(Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount);
     }
   }

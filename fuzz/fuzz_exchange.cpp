@@ -203,11 +203,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   DumpFrame(Answer, count, mode);
+  char line[DumpLineSize];
+  const size_t shown = FormatDump(Answer, count, mode, line);
   std::string full;
   for (int i = 0; i < count; ++i) full += Piece(Answer[i], mode);
-  const size_t shown = strlen(MessageBuffer);
+  FUZZ_CHECK(shown == strlen(line));
   FUZZ_CHECK(shown < (size_t)DumpLineSize);
-  FUZZ_CHECK(full.compare(0, shown, MessageBuffer) == 0);
+  FUZZ_CHECK(full.compare(0, shown, line) == 0);
   if (shown < full.size()) {
     // Cut only where the next piece would not have fitted.
     FUZZ_CHECK(shown + 4 >= (size_t)DumpLineSize - 1);

@@ -16,13 +16,13 @@
 //   is not used.
 //   Windows: the tick adjustment set to the frequency plus slewRatePpm in
 //   the slew's direction; PcClockSlewDone takes the slew off again.
-// Returns 1; 0 with the system's error code in *errorCode.
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode);
+// Returns 0, or the system's error code.
+uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm);
 
 // Ends a slew in progress and leaves frequencyPpm in force: when the slew
-// is done (Windows), before a step and at exit (holdover). Returns 1; 0 with
-// the system's error code in *errorCode.
-int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode);
+// is done (Windows), before a step and at exit (holdover). Returns 0, or the
+// system's error code.
+uint32_t EndPcClockSlew(double frequencyPpm);
 
 // How the platform slews: SlewAtKernelRate on POSIX, SlewSpread on Windows.
 SlewStyle PcClockSlewStyle(void);

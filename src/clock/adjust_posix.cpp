@@ -11,38 +11,38 @@
 
 #include "clock/adjust.h"
 
-static int Adjust(struct timex* request, uint32_t* errorCode) {
-  if (clock_adjtime(CLOCK_REALTIME, request) >= 0) return 1;
-  *errorCode = (uint32_t)errno;
-  return 0;
+static uint32_t Adjust(struct timex* request) {
+  if (clock_adjtime(CLOCK_REALTIME, request) >= 0) return 0;
+  return errno != 0 ? (uint32_t)errno : (uint32_t)EIO;
 }
 
-static int SetFrequency(double frequencyPpm, uint32_t* errorCode) {
+static uint32_t SetFrequency(double frequencyPpm) {
   struct timex request;
   memset(&request, 0, sizeof request);
   request.modes = ADJ_FREQUENCY;
   request.freq = (long)llround(frequencyPpm * 65536.0);
-  return Adjust(&request, errorCode);
+  return Adjust(&request);
 }
 
-static int Slew(double slewMs, uint32_t* errorCode) {
+static uint32_t Slew(double slewMs) {
   struct timex request;
   memset(&request, 0, sizeof request);
   request.modes = ADJ_OFFSET_SINGLESHOT;
   // The kernel slews the clock forward by a positive offset: a clock ahead
   // is slewed back.
   request.offset = (long)llround(-slewMs * 1000.0);
-  return Adjust(&request, errorCode);
+  return Adjust(&request);
 }
 
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode) {
+uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
   (void)slewRatePpm;
-  return SetFrequency(frequencyPpm, errorCode) && Slew(slewMs, errorCode);
+  uint32_t code = SetFrequency(frequencyPpm);
+  return code != 0 ? code : Slew(slewMs);
 }
 
-int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode) {
+uint32_t EndPcClockSlew(double frequencyPpm) {
   (void)frequencyPpm;  // stays as it was put
-  return Slew(0.0, errorCode);
+  return Slew(0.0);
 }
 
 SlewStyle PcClockSlewStyle(void) { return SlewAtKernelRate; }

@@ -30,36 +30,39 @@ static void FindCalls(void) {
   PreciseAdjustmentGetter = (PreciseGetter)(void (*)(void))get;
 }
 
+// The last error, never 0 for a call that failed.
+static uint32_t LastError(void) {
+  DWORD code = GetLastError();
+  return code != 0 ? (uint32_t)code : (uint32_t)ERROR_GEN_FAILURE;
+}
+
 // Sets the adjustment to the tick's length scaled by 1 + ppm / 10^6.
-static int SetRate(double ppm, uint32_t* errorCode) {
+// Returns 0, or the system's error code.
+static uint32_t SetRate(double ppm) {
   FindCalls();
   BOOL disabled = FALSE;
   if (PreciseAdjustmentSetter != NULL && PreciseAdjustmentGetter != NULL) {
     DWORD64 adjustment = 0, increment = 0;
     if (PreciseAdjustmentGetter(&adjustment, &increment, &disabled) && increment > 0) {
       double value = (double)increment * (1.0 + ppm * 1e-6);
-      if (PreciseAdjustmentSetter((DWORD64)llround(value), FALSE)) return 1;
+      if (PreciseAdjustmentSetter((DWORD64)llround(value), FALSE)) return 0;
     }
-    *errorCode = (uint32_t)GetLastError();
-    return 0;
+    return LastError();
   }
   DWORD adjustment = 0, increment = 0;
   if (AdjustmentGetter(&adjustment, &increment, &disabled) && increment > 0) {
     double value = (double)increment * (1.0 + ppm * 1e-6);
-    if (AdjustmentSetter((DWORD)llround(value), FALSE)) return 1;
+    if (AdjustmentSetter((DWORD)llround(value), FALSE)) return 0;
   }
-  *errorCode = (uint32_t)GetLastError();
-  return 0;
+  return LastError();
 }
 
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode) {
+uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
   // A clock ahead (slewMs > 0) runs slower for the slew.
   double slew = slewMs > 0.0 ? -slewRatePpm : (slewMs < 0.0 ? slewRatePpm : 0.0);
-  return SetRate(frequencyPpm + slew, errorCode);
+  return SetRate(frequencyPpm + slew);
 }
 
-int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode) {
-  return SetRate(frequencyPpm, errorCode);
-}
+uint32_t EndPcClockSlew(double frequencyPpm) { return SetRate(frequencyPpm); }
 
 SlewStyle PcClockSlewStyle(void) { return SlewSpread; }

@@ -5,8 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
-
 #include "clock/adjust.h"
 #include "clock/discipline.h"
 #include "decode/decode.h"
@@ -22,10 +20,9 @@ struct ClockLoopRecord {
   double writtenPpm;     // frequency in the drift file
   int64_t writtenMs;     // monotonic time of the last write
 };
+// Only the main flow touches it: Ctrl-C reaches the loop through the flow's
+// own end (StopClockLoop), never from another thread.
 static ClockLoopRecord Loop;
-// Taken by every step that touches the clock or the record: the Ctrl-C
-// handler's stop and the main flow's commands never cross.
-static std::mutex LoopLock;
 
 static int32_t PollSeconds(void) {
   if (Settings.TimerEnable == 0 || Settings.timer <= 0) return 1;
@@ -68,40 +65,25 @@ static void ReportAdjustFailure(uint32_t code) {
   LogMessage("Can't adjust time! errno %d", (int)code);
 }
 
-// The loop's hook (ClockSampleHook). No log line is written while the lock
-// is held: after Ctrl-C the flow stops for good at its next line, and the
-// handler must still get the lock.
+// The loop's hook (ClockSampleHook): 1 when the loop took the difference
+// (slewed, or dropped as an outlier), 0 when the clock is to be set.
 static int TakeSample(double difference) {
-  DisciplineCommand command;
-  {
-    std::lock_guard<std::mutex> hold(LoopLock);
-    if (!Loop.running) return 0;
-    command = DisciplineSample(&Loop.state, difference, PortMonotonicMs(), PollSeconds(),
-                               (double)Settings.SynchronizeDiff);
-  }
+  if (!Loop.running) return 0;
+  DisciplineCommand command = DisciplineSample(&Loop.state, difference, PortMonotonicMs(),
+                                               PollSeconds(), (double)Settings.SynchronizeDiff);
   uint32_t code = 0;
-  int ok = 1;
   switch (command.action) {
-    case DisciplineStep: {
+    case DisciplineStep:
       // Set as without the loop; no slew may move the clock after the set.
-      std::unique_lock<std::mutex> hold(LoopLock);
-      if (Loop.running) ok = EndPcClockSlew(command.frequencyPpm, &code);
-      hold.unlock();
-      if (!ok) ReportAdjustFailure(code);
+      code = EndPcClockSlew(command.frequencyPpm);
+      if (code != 0) ReportAdjustFailure(code);
       return 0;
-    }
-    case DisciplineAdjust: {
-      // The line first: after Ctrl-C the flow stops at it, before the clock.
+    case DisciplineAdjust:
       LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
                  command.frequencyPpm);
-      std::unique_lock<std::mutex> hold(LoopLock);
-      if (Loop.running) {
-        ok = AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm, &code);
-      }
-      hold.unlock();
-      if (!ok) ReportAdjustFailure(code);
+      code = AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm);
+      if (code != 0) ReportAdjustFailure(code);
       return 1;
-    }
     default:
       if (command.outlier) LogMessage("Discipline: sample dropped");
       return 1;
@@ -116,44 +98,31 @@ void StartClockLoop(void) {
   }
   double start = ReadDrift();
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
-  uint32_t code = 0;
-  int ok = 1;
-  {
-    std::lock_guard<std::mutex> hold(LoopLock);
-    ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
-    Loop.writtenPpm = Loop.state.frequencyPpm;
-    Loop.writtenMs = PortMonotonicMs();
-    Loop.running = 1;
-    ok = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0, &code);
-  }
-  if (!ok) ReportAdjustFailure(code);
+  ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
+  Loop.writtenPpm = Loop.state.frequencyPpm;
+  Loop.writtenMs = PortMonotonicMs();
+  Loop.running = 1;
+  uint32_t code = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0);
+  if (code != 0) ReportAdjustFailure(code);
   ClockSampleHook = TakeSample;
 }
 
 void TendClockLoop(void) {
-  uint32_t code = 0;
-  int adjusted = 1, written = 1;
-  {
-    std::lock_guard<std::mutex> hold(LoopLock);
-    if (!Loop.running) return;
-    int64_t now = PortMonotonicMs();
-    if (DisciplineSlewEnds(&Loop.state, now)) {
-      adjusted = EndPcClockSlew(Loop.state.frequencyPpm, &code);
-    }
-    if (Loop.state.frequencyPpm != Loop.writtenPpm &&
-        now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000) {
-      written = WriteDrift();
-    }
+  if (!Loop.running) return;
+  int64_t now = PortMonotonicMs();
+  if (DisciplineSlewEnds(&Loop.state, now)) {
+    uint32_t code = EndPcClockSlew(Loop.state.frequencyPpm);
+    if (code != 0) ReportAdjustFailure(code);
   }
-  if (!adjusted) ReportAdjustFailure(code);
-  if (!written) LogMessage("Can't write %s", Paths.drift);
+  if (Loop.state.frequencyPpm != Loop.writtenPpm &&
+      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && !WriteDrift()) {
+    LogMessage("Can't write %s", Paths.drift);
+  }
 }
 
 void StopClockLoop(void) {
-  std::lock_guard<std::mutex> hold(LoopLock);
   if (!Loop.running) return;
   Loop.running = 0;
-  uint32_t code = 0;
-  EndPcClockSlew(Loop.state.frequencyPpm, &code);
+  EndPcClockSlew(Loop.state.frequencyPpm);
   WriteDrift();
 }

@@ -11,7 +11,7 @@ enum {
 
 // After LoadSettings. With ClockDiscipline and DCFSetTime on: refuses the
 // discipline with one log line when ChronySocket or NtpShmUnit hands the
-// time to a daemon; else reads the drift file (DriftPath; a missing one
+// time to a daemon; else reads the drift file (Paths.drift; a missing one
 // gives 0 ppm, a damaged one one log line and 0 ppm), puts its frequency in
 // force, logs "Discipline: frequency ... ppm at start" and points
 // ClockSampleHook at the loop. From then on every difference the evaluation
@@ -28,12 +28,11 @@ void StartClockLoop(void);
 // last write ("Can't write" and the drift file's name when that fails).
 void TendClockLoop(void);
 
-// At the end of a run and from the Ctrl-C handler: stops a slew in
-// progress, leaves the learned frequency in force (holdover) and writes the
-// drift file. Afterwards the loop carries out nothing more. Writes no log
-// line (the Ctrl-C handler calls it after the console's last line): a
-// failure here goes unreported. Safe to call from another thread than the
-// main flow, and more than once.
+// At the end of a run, also by Ctrl-C: stops a slew in progress, leaves the
+// learned frequency in force (holdover) and writes the drift file.
+// Afterwards the loop carries out nothing more. Writes no log line (the end
+// by Ctrl-C calls it after the console's last line): a failure here goes
+// unreported. Safe to call more than once.
 void StopClockLoop(void);
 
 #endif

@@ -39,8 +39,7 @@ int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected) {
   }
 }
 
-void DumpFrame(const unsigned char* bytes, int count, int mode) {
-  char line[DumpLineSize];
+size_t FormatDump(const unsigned char* bytes, int count, int mode, char* line) {
   size_t used = 0;
   line[0] = '\0';
   for (int i = 0; i < count; ++i) {
@@ -56,10 +55,15 @@ void DumpFrame(const unsigned char* bytes, int count, int mode) {
       snprintf(piece, sizeof piece, "%.2X ", bytes[i]);
     }
     size_t length = strlen(piece);
-    if (used + length >= sizeof line) break;  // cut after the last whole piece
+    if (used + length >= (size_t)DumpLineSize) break;  // cut after the last whole piece
     memcpy(line + used, piece, length + 1);
     used += length;
   }
-  snprintf(MessageBuffer, sizeof MessageBuffer, "%s", line);
-  LogLine(MessageBuffer);
+  return used;
+}
+
+void DumpFrame(const unsigned char* bytes, int count, int mode) {
+  char line[DumpLineSize];
+  FormatDump(bytes, count, mode, line);
+  LogText(line);
 }

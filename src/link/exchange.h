@@ -34,11 +34,15 @@ int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected);
 // buffer, however much the module sends.
 int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected);
 
-// Logs the first count bytes as one line: mode DumpText shows them as text
-// (carriage return as "<CR>", line feed as "<LF>", a zero byte as nothing,
-// other control bytes and bytes from 0x7F on as LogLine shows them, \xNN),
-// any other mode as upper-case hexadecimal pairs each followed by a blank.
-// A dump longer than the dump line is cut after the last piece that fits.
+// Formats the first count bytes into line (DumpLineSize bytes, terminated):
+// mode DumpText shows them as text (carriage return as "<CR>", line feed as
+// "<LF>", a zero byte as nothing, every other byte as it is), any other mode
+// as upper-case hexadecimal pairs each followed by a blank. A dump longer
+// than the line is cut after the last piece that fits. Returns its length.
+size_t FormatDump(const unsigned char* bytes, int count, int mode, char* line);
+
+// Logs FormatDump's line as one message (LogLine shows other control bytes
+// and bytes from 0x7F on as \xNN).
 void DumpFrame(const unsigned char* bytes, int count, int mode);
 
 #endif

@@ -18,27 +18,23 @@
 #include "config/status.h"
 #include "os/files.h"
 
-char MessageBuffer[MessageBufferSize];
-
-// Which of the program's files is failing: 1 from a failure that was
-// reported on standard error until a line is written whole again. The
-// next line after a failure begins a line of its own.
-struct FileFaultRecord {
-  int logFailing;
-  int dataFailing;
-};
-static FileFaultRecord FileFaults = {0, 0};
-
-void ResetFileFaults(void) { FileFaults = FileFaultRecord{0, 0}; }
-
 // The output's state: the lock held while a line goes to the console and
-// the files, taken for good by HaltOutput; and halted, which stops the
-// writers that get the lock all the same (after a halt whose wait for it
-// ran out).
+// the files, taken for good by HaltOutput; halted, which stops the writers
+// that get the lock all the same (after a halt whose wait for it ran out);
+// and which of the program's files is failing: 1 from a failure that was
+// reported on standard error until a line is written whole again (the next
+// line after a failure begins a line of its own).
 static struct {
   std::timed_mutex lock;
   std::atomic<int> halted;
+  int logFailing;
+  int dataFailing;
 } Output;
+
+void ResetFileFaults(void) {
+  Output.logFailing = 0;
+  Output.dataFailing = 0;
+}
 
 // A writer that comes after the halt goes no further: the flow that called
 // it stops here for good, so that it neither logs nor does anything else
@@ -80,9 +76,10 @@ void ConsoleText(const char* text) {
 void LogMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vsnprintf(MessageBuffer, sizeof MessageBuffer, format, args);
+  char message[MessageBufferSize];
+  vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  LogLine(MessageBuffer);
+  LogLine(message);
 }
 
 void LogText(const char* text) { LogMessage("%s", text); }
@@ -174,25 +171,25 @@ void LogLine(const char* message) {
   fflush(stdout);
   if (Settings.WriteLog == 0) return;
   int opened = 0;
-  int failed = AppendToFile(line, Paths.log, FileFaults.logFailing, &opened);
+  int failed = AppendToFile(line, Paths.log, Output.logFailing, &opened);
   if (!opened) {
     printf("Cannot open logfile, error %d\n", failed);
     fflush(stdout);
   }
-  NoteFileOutcome(&FileFaults.logFailing, "log file", Paths.log, failed);
+  NoteFileOutcome(&Output.logFailing, "log file", Paths.log, failed);
   if (failed != 0) StatusFromFailedCall(failed);
 }
 
 void AppendLine(const char* text, const char* path) {
   std::unique_lock<std::timed_mutex> hold = TakeOutput();
   int opened = 0;
-  int failed = AppendToFile(text, path, FileFaults.dataFailing, &opened);
+  int failed = AppendToFile(text, path, Output.dataFailing, &opened);
   if (!opened) {
     char shown[LogLineSize];
     EscapeText(path, shown, sizeof shown - 1);
     printf("Cannot open file %s, error %d\n", shown, failed);
     fflush(stdout);
   }
-  NoteFileOutcome(&FileFaults.dataFailing, "data file", path, failed);
+  NoteFileOutcome(&Output.dataFailing, "data file", path, failed);
   if (failed != 0) StatusFromFailedCall(failed);
 }

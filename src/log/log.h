@@ -1,7 +1,7 @@
 // Logging: the time-stamped message line, appending a line to a file, and
 // the system's text for an error code.
 //
-// Every message is formatted into MessageBuffer first and then handed to
+// Every message is formatted into a buffer of its own first and handed to
 // LogLine, which puts the local date and time in front of it, shows it on
 // the console and, while the WriteLog setting is on, appends it to the log
 // file at Paths.log. Files are opened for one line and closed again at once;
@@ -12,7 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Size of the shared message buffer and of one log line.
+// Size of a message's buffer and of one log line.
 enum {
   MessageBufferSize = 1135,
   LogLineSize = 1024,
@@ -22,19 +22,17 @@ enum {
   MaxMessageLength = LogLineSize - TimestampLength - 2
 };
 
-// The one process-wide buffer every caller formats its message into.
-extern char MessageBuffer[MessageBufferSize];
-
-// Formats printf-style into MessageBuffer (always bounded and terminated) and
-// logs the result with LogLine. The format must be a literal of the program,
-// never text that came from a file or the module.
+// Formats printf-style into MessageBufferSize bytes (always bounded and
+// terminated) and logs the result with LogLine. The format must be a
+// literal of the program, never text that came from a file or the module.
 void LogMessage(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 
-// Logs text unchanged as one message (through MessageBuffer and LogLine).
+// Logs text unchanged as one message (cut to MessageBufferSize - 1 bytes,
+// through LogLine).
 // The program hands it to the settings reader as its reporter.
 void LogText(const char* text);
 

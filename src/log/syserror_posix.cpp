@@ -6,6 +6,5 @@
 
 void LogSystemError(uint32_t code) {
   const char* text = strerror((int)code);
-  snprintf(MessageBuffer, sizeof MessageBuffer, "%s", text != NULL ? text : "");
-  LogLine(MessageBuffer);
+  LogText(text != NULL ? text : "");
 }

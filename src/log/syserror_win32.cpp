@@ -18,6 +18,5 @@ void LogSystemError(uint32_t code) {
     text[length < 255 ? length : 255] = '\0';
   }
   CharToOemA(text, oem);
-  snprintf(MessageBuffer, sizeof MessageBuffer, "%s", oem);
-  LogLine(MessageBuffer);
+  LogText(oem);
 }

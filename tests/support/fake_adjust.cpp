@@ -8,21 +8,19 @@
 
 FakeClockAdjust FakeAdjust;
 
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode) {
+uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
   ++FakeAdjust.adjustCalls;
   FakeAdjust.frequencyPpm = frequencyPpm;
   FakeAdjust.slewMs = slewMs;
   FakeAdjust.slewRatePpm = slewRatePpm;
-  if (FakeAdjust.fail) *errorCode = FakeAdjust.failCode;
-  return FakeAdjust.fail ? 0 : 1;
+  return FakeAdjust.fail ? FakeAdjust.failCode : 0;
 }
 
-int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode) {
+uint32_t EndPcClockSlew(double frequencyPpm) {
   ++FakeAdjust.endCalls;
   FakeAdjust.frequencyPpm = frequencyPpm;
   FakeAdjust.slewMs = 0.0;
-  if (FakeAdjust.fail) *errorCode = FakeAdjust.failCode;
-  return FakeAdjust.fail ? 0 : 1;
+  return FakeAdjust.fail ? FakeAdjust.failCode : 0;
 }
 
 SlewStyle PcClockSlewStyle(void) { return SlewAtKernelRate; }

@@ -55,20 +55,16 @@ static int RecordAdjustment(const char* line) {
   return 1;
 }
 
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm, uint32_t* errorCode) {
+uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
   char line[96];
   snprintf(line, sizeof line, "adjust %.3f %.3f %.3f\n", frequencyPpm, slewMs, slewRatePpm);
-  if (RecordAdjustment(line)) return 1;
-  *errorCode = ERROR_PRIVILEGE_NOT_HELD;
-  return 0;
+  return RecordAdjustment(line) ? 0 : ERROR_PRIVILEGE_NOT_HELD;
 }
 
-int EndPcClockSlew(double frequencyPpm, uint32_t* errorCode) {
+uint32_t EndPcClockSlew(double frequencyPpm) {
   char line[64];
   snprintf(line, sizeof line, "end %.3f\n", frequencyPpm);
-  if (RecordAdjustment(line)) return 1;
-  *errorCode = ERROR_PRIVILEGE_NOT_HELD;
-  return 0;
+  return RecordAdjustment(line) ? 0 : ERROR_PRIVILEGE_NOT_HELD;
 }
 
 SlewStyle PcClockSlewStyle(void) { return SlewSpread; }

@@ -87,11 +87,10 @@ TEST_F(Logging, LongMessagesAreCutTo1002Characters) {
   EXPECT_EQ(StripTimestamp(console), std::string(1002, 'b') + "\n");
   EXPECT_EQ(LoggedMessages(), (std::vector<std::string>{fits, std::string(1002, 'b')}));
 
-  // LogMessage formats into the shared buffer without running past it.
+  // LogMessage formats into a bounded buffer without running past it.
   testing::internal::CaptureStdout();
   LogMessage("%s|%d", std::string(2000, 'x').c_str(), 5);
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(strlen(MessageBuffer), (size_t)MessageBufferSize - 1);
   EXPECT_EQ(LoggedMessages().back(), std::string(1002, 'x'));
 }
 
