@@ -1,7 +1,8 @@
 // Adjusting the PC clock's rate on POSIX (Linux): clock_adjtime on
 // CLOCK_REALTIME, the frequency with ADJ_FREQUENCY (ppm scaled by 2^16), the
 // offset with the kernel's single-shot slew (ADJ_OFFSET_SINGLESHOT, in
-// microseconds), never the kernel's own loop. Needs CAP_SYS_TIME; without it
+// microseconds), never the kernel's own loop, through the system-call
+// table (Os.AdjustClock). Needs CAP_SYS_TIME; without it
 // the system's error number is reported.
 #include <errno.h>
 #include <math.h>
@@ -10,9 +11,10 @@
 #include <time.h>
 
 #include "clock/adjust.h"
+#include "os/oscalls_posix.h"
 
 static uint32_t Adjust(struct timex* request) {
-  if (clock_adjtime(CLOCK_REALTIME, request) >= 0) return 0;
+  if (Os.AdjustClock(CLOCK_REALTIME, request) >= 0) return 0;
   return errno != 0 ? (uint32_t)errno : (uint32_t)EIO;
 }
 

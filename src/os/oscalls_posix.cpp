@@ -16,10 +16,10 @@ static int SystemControl(int fd, unsigned long request, void* arg) {
 }
 static void SystemBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
 
-const OsCalls RealOsCalls = {SystemOpen,    close,         flock,  SystemControl, tcgetattr,
-                             tcsetattr,     poll,          read,   write,         clock_gettime,
-                             clock_settime, fopen,         fputs,  fflush,        fclose,
-                             SystemBarrier};
+const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         SystemControl, tcgetattr,
+                             tcsetattr,     poll,          read,          write,         clock_gettime,
+                             clock_settime, clock_adjtime, fopen,         fputs,         fflush,
+                             fclose,        SystemBarrier};
 OsCalls Os = RealOsCalls;
 
 void ResetOsCalls(void) { Os = RealOsCalls; }

@@ -1,5 +1,5 @@
 // The system calls of the POSIX program, reached through one table: the
-// port's, the clocks' (read, set, monotonic), the log's files and the
+// port's, the clocks' (read, set, adjust, monotonic), the log's files and the
 // shared-memory feed's barrier. The program calls them only through Os, so
 // that a test or a stand-in can put a failing, short or recording call in
 // place of the real one; it is the one seam between the program and the
@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <sys/timex.h>
 #include <time.h>
 
 struct OsCalls {
@@ -28,6 +29,7 @@ struct OsCalls {
   // clock, read and set.
   int (*Clock)(clockid_t clock, struct timespec* now);          // clock_gettime
   int (*SetClock)(clockid_t clock, const struct timespec* value);  // clock_settime
+  int (*AdjustClock)(clockid_t clock, struct timex* request);       // clock_adjtime
   // The log's and the data file's appends.
   FILE* (*OpenFile)(const char* path, const char* mode);  // fopen
   int (*PutText)(const char* text, FILE* file);          // fputs

@@ -7,11 +7,30 @@ const OsCalls RealOsCalls = {
     ::CreateFileA,     ::GetCommState,       ::SetCommState, ::GetCommTimeouts,
     ::SetCommTimeouts, ::EscapeCommFunction, ::ReadFile,     ::WriteFile,
     ::CloseHandle,     ::GetLastError,       ::QueryPerformanceCounter,
-    ::SetSystemTime,   fopen,                fputs,          fflush,
+    ::SetSystemTime,   ::SetSystemTimeAdjustment, ::GetSystemTimeAdjustment, NULL,
+    NULL,              fopen,                fputs,          fflush,
     fclose};
-OsCalls Os = RealOsCalls;
 
-void ResetOsCalls(void) { Os = RealOsCalls; }
+typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
+typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
+
+// The system's own calls, with kernel32's precise tick adjustment where it
+// has both of its calls.
+static OsCalls SystemCalls(void) {
+  OsCalls calls = RealOsCalls;
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  FARPROC set = kernel != NULL ? GetProcAddress(kernel, "SetSystemTimeAdjustmentPrecise") : NULL;
+  FARPROC get = kernel != NULL ? GetProcAddress(kernel, "GetSystemTimeAdjustmentPrecise") : NULL;
+  if (set != NULL && get != NULL) {
+    calls.SetSystemTimeAdjustmentPrecise = (PreciseSetter)(void (*)(void))set;
+    calls.GetSystemTimeAdjustmentPrecise = (PreciseGetter)(void (*)(void))get;
+  }
+  return calls;
+}
+
+OsCalls Os = SystemCalls();
+
+void ResetOsCalls(void) { Os = SystemCalls(); }
 
 FILE* OsOpenFile(const char* path, const char* mode) { return Os.OpenFile(path, mode); }
 int OsPutText(const char* text, FILE* file) { return Os.PutText(text, file); }

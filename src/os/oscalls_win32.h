@@ -1,5 +1,6 @@
 // The system calls of the Windows program, reached through one table: the
-// port's, the clocks' (the performance counter, SetSystemTime) and the log's
+// port's, the clocks' (the performance counter, SetSystemTime, the tick
+// adjustment) and the log's
 // files. The program calls them only through Os, so that a test or a
 // stand-in can record them or put a failing call in place of the real one;
 // it is the one seam between the program and the system. Included by the
@@ -31,6 +32,13 @@ struct OsCalls {
   // the PC clock.
   BOOL(WINAPI* QueryPerformanceCounter)(LARGE_INTEGER*);
   BOOL(WINAPI* SetSystemTime)(const SYSTEMTIME*);
+  // The clock's tick adjustment: the older pair, and the precise pair of
+  // Windows 10 and later (NULL where kernel32 has none; then the older pair
+  // is used).
+  BOOL(WINAPI* SetSystemTimeAdjustment)(DWORD, BOOL);
+  BOOL(WINAPI* GetSystemTimeAdjustment)(PDWORD, PDWORD, PBOOL);
+  BOOL(WINAPI* SetSystemTimeAdjustmentPrecise)(DWORD64, BOOL);
+  BOOL(WINAPI* GetSystemTimeAdjustmentPrecise)(PDWORD64, PDWORD64, PBOOL);
   // The log's and the data file's appends.
   FILE* (*OpenFile)(const char* path, const char* mode);  // fopen
   int (*PutText)(const char* text, FILE* file);          // fputs
@@ -38,7 +46,9 @@ struct OsCalls {
   int (*CloseFile)(FILE* file);                          // fclose
 };
 
-// The calls in use; RealOsCalls holds the system's own.
+// The calls in use; RealOsCalls holds the system's own (its precise tick
+// adjustment pair NULL: Os gets kernel32's where it has them, at start and
+// by ResetOsCalls).
 extern OsCalls Os;
 extern const OsCalls RealOsCalls;
 

@@ -1,7 +1,6 @@
 // The POSIX clock: time-zone fields of a reading under several TZ rules, and
-// setting the clock from UTC, whose system call is replaced by a recording
-// stub in the system-call table here, and adjusting its rate, whose system
-// call a stub of the same name takes the place of.
+// setting the clock from UTC and adjusting its rate, whose system calls are
+// replaced by recording stubs in the system-call table here.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -170,10 +169,8 @@ struct AdjustStub {
   int failWith;  // errno to fail with, 0 to succeed
 } Adjusts;
 
-}  // namespace
-
-// Takes the place of the C library's clock_adjtime likewise.
-extern "C" int clock_adjtime(clockid_t clock, struct timex* request) {
+// Takes the place of clock_adjtime in the system-call table likewise.
+int RecordAdjust(clockid_t clock, struct timex* request) {
   if (clock != CLOCK_REALTIME) return -1;
   if (Adjusts.calls < 4) Adjusts.call[Adjusts.calls] = {request->modes, request->freq, request->offset};
   ++Adjusts.calls;
@@ -184,12 +181,11 @@ extern "C" int clock_adjtime(clockid_t clock, struct timex* request) {
   return TIME_OK;
 }
 
-namespace {
-
 // The frequency in 2^-16 ppm, then the single-shot slew in microseconds, the
 // kernel's sign (positive: forward); the end of a slew is a slew of 0.
 TEST(AdjustPosix, FrequencyThenSlewAndTheEndOfASlew) {
   Adjusts = AdjustStub();
+  Os.AdjustClock = RecordAdjust;
   EXPECT_EQ(AdjustPcClock(12.5, 3.25, 500.0), 0u);
   ASSERT_EQ(Adjusts.calls, 2);
   EXPECT_EQ(Adjusts.call[0].modes, (unsigned)ADJ_FREQUENCY);
@@ -209,6 +205,7 @@ TEST(AdjustPosix, FrequencyThenSlewAndTheEndOfASlew) {
 
 TEST(AdjustPosix, RefusalGivesTheErrorNumberAndStops) {
   Adjusts = AdjustStub();
+  Os.AdjustClock = RecordAdjust;
   Adjusts.failWith = EPERM;
   EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0), (uint32_t)EPERM);
   EXPECT_EQ(Adjusts.calls, 1) << "no slew after a refused frequency";

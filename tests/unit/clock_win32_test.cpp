@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "clock/adjust.h"
-#include "clock/adjust_win32.h"
 #include "clock/pcclock.h"
 #include "os/oscalls_win32.h"
 
@@ -119,9 +118,8 @@ BOOL WINAPI RecordLegacyGet(PDWORD adjustment, PDWORD increment, PBOOL disabled)
 // slowing a clock that is ahead; the end of a slew leaves the frequency.
 TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   Tick = TickRecord();
-  AdjustmentCallsReady = 1;
-  PreciseAdjustmentSetter = RecordPreciseSet;
-  PreciseAdjustmentGetter = RecordPreciseGet;
+  Os.SetSystemTimeAdjustmentPrecise = RecordPreciseSet;
+  Os.GetSystemTimeAdjustmentPrecise = RecordPreciseGet;
   EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0), 0u);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156238);  // 156250 x (1 - 80 ppm), rounded
   EXPECT_EQ(Tick.disabled, FALSE);
@@ -133,10 +131,10 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   EXPECT_EQ(PcClockSlewStyle(), SlewSpread);
 
   // Without the precise calls: the older pair.
-  PreciseAdjustmentSetter = NULL;
-  PreciseAdjustmentGetter = NULL;
-  AdjustmentSetter = RecordLegacySet;
-  AdjustmentGetter = RecordLegacyGet;
+  Os.SetSystemTimeAdjustmentPrecise = NULL;
+  Os.GetSystemTimeAdjustmentPrecise = NULL;
+  Os.SetSystemTimeAdjustment = RecordLegacySet;
+  Os.GetSystemTimeAdjustment = RecordLegacyGet;
   EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0), 0u);
   EXPECT_EQ(Tick.legacySets, 1);
   EXPECT_EQ(Tick.adjustment, (DWORD64)99995);
