@@ -16,16 +16,6 @@
 #include "os/oscalls_posix.h"
 #include "os/wake.h"
 
-PortState Port = {InvalidPortHandle, 0, 0, 0, 0};
-
-void ResetPort(void) {
-  Port.handle = InvalidPortHandle;
-  Port.lastByteMs = 0;
-  Port.monotonicLastMs = 0;
-  Port.monotonicOffsetMs = 0;
-  Port.monotonicFailed = 0;
-}
-
 int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 
 static int OpenDescriptor(void) {

@@ -8,16 +8,6 @@
 #include "os/oscalls_win32.h"
 #include "os/wake.h"
 
-PortState Port = {InvalidPortHandle, 0, 0, 0, 0};
-
-void ResetPort(void) {
-  Port.handle = InvalidPortHandle;
-  Port.lastByteMs = 0;
-  Port.monotonicLastMs = 0;
-  Port.monotonicOffsetMs = 0;
-  Port.monotonicFailed = 0;
-}
-
 // The performance counter, not GetTickCount64: the tick count moves in
 // steps of the system timer (about 16 ms), far too coarse to tell when an
 // answer's last byte came.
