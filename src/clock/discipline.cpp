@@ -130,13 +130,13 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
     if (keep == 0) break;
     KeepNewest(state, keep);
   }
-  // The slope's standard error, ppm; the part beyond two of them is put in
+  // The slope's standard error, ppm; the part beyond one of them is put in
   // force, at most MaxFrequencyChangePpm at once.
   double before = state->frequencyPpm;
   if (sxx > 0.0) {
     int n = state->count;
     double sigma = fmax(state->residualRmsMs * sqrt(n / fmax(1.0, n - 2.0)), pointSigma);
-    double change = fmin(fmax(fabs(b) * 1000.0 - 2000.0 * sigma / sqrt(sxx), 0.0), MaxFrequencyChangePpm);
+    double change = fmin(fmax(fabs(b) * 1000.0 - 1000.0 * sigma / sqrt(sxx), 0.0), MaxFrequencyChangePpm);
     state->frequencyPpm = Clamp(before - copysign(change, b), DisciplineMaxPpm);
   }
   double applied = (before - state->frequencyPpm) / 1000.0;  // ms/s taken away

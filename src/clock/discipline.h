@@ -5,7 +5,7 @@
 //     PointSpanSeconds; a window of at most DisciplinePoints points is fitted
 //     with a least-squares line: its offset now is slewed away, its slope
 //     corrects the frequency once the fit can tell it from the module's 10 ms
-//     resolution (only the part beyond two standard errors, at most
+//     resolution (only the part beyond one standard error, at most
 //     MaxFrequencyChangePpm an update); the points are then corrected by what
 //     was put in force. A runs test on the residuals shortens the window when
 //     the clock's frequency has changed.

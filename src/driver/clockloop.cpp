@@ -7,87 +7,90 @@
 
 #include "clock/adjust.h"
 #include "clock/discipline.h"
-#include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
+#include "decode/decode.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/files.h"
 
-// The loop and what its shell keeps beside it.
-struct ClockLoopRecord {
+static struct {
   DisciplineState state;
-  int running;           // 1 from StartClockLoop until StopClockLoop
-  double writtenPpm;     // frequency in the drift file
-  int64_t writtenMs;     // monotonic time of the last write
-};
-// Only the main flow touches it: Ctrl-C reaches the loop through the flow's
-// own end (StopClockLoop), never from another thread.
-static ClockLoopRecord Loop;
+  int running;        // from StartClockLoop until StopClockLoop or a refused adjustment
+  double goodPpm;     // the frequency of the last adjustment the system took
+  double writtenPpm;  // in the drift file
+  int64_t writtenMs;  // monotonic time of the last write
+} Loop;
 
-static int32_t PollSeconds(void) {
-  if (Settings.TimerEnable == 0 || Settings.timer <= 0) return 1;
-  if (Settings.timer > 24 * 60) return 24 * 60 * 60;
-  return Settings.timer * 60;
-}
+static int ErrorNumber(void) { return errno != 0 ? errno : EIO; }
 
-// Writes the drift file; 0 when it could not be written.
+// Replaces the drift file whole: a temporary file written, flushed to the
+// disk and renamed over it, so a failure leaves the old one. 0 or the error.
 static int WriteDrift(void) {
-  if (Paths.drift[0] == '\0') return 1;
-  char text[DriftTextSize];
-  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
-  FILE* file = fopen(Paths.drift, "wb");
-  int ok = file != NULL && fputs(text, file) >= 0;
-  if (file != NULL && fclose(file) != 0) ok = 0;
   Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
   Loop.writtenMs = PortMonotonicMs();
-  return ok;
+  if (Paths.drift[0] == '\0') return 0;
+  char text[DriftTextSize], temp[sizeof Paths.drift + 8];
+  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
+  snprintf(temp, sizeof temp, "%s.new", Paths.drift);
+  FILE* file = OsOpenFile(temp, "wb");
+  if (file == NULL) return ErrorNumber();
+  int code = OsPutText(text, file) < 0 || OsFlushFile(file) != 0 ? ErrorNumber() : OsSyncFile(file);
+  if (OsCloseFile(file) != 0 && code == 0) code = ErrorNumber();
+  return code != 0 ? code : OsReplaceFile(temp, Paths.drift);
 }
 
 // The drift file's frequency; 0 when there is none or it is damaged.
 static double ReadDrift(void) {
-  if (Paths.drift[0] == '\0') return 0.0;
-  FILE* file = fopen(Paths.drift, "rb");
+  FILE* file = Paths.drift[0] != '\0' ? OsOpenFile(Paths.drift, "rb") : NULL;
   if (file == NULL) return 0.0;
   char text[DriftTextSize];
-  size_t length = fread(text, 1, sizeof text - 1, file);
-  int failed = ferror(file) || !feof(file);  // unreadable, or longer than any drift text
-  fclose(file);
+  size_t length = OsReadText(text, sizeof text - 1, file);
+  OsCloseFile(file);
   text[length] = '\0';
   double ppm = 0.0;
-  if (failed || memchr(text, '\0', length) != NULL || !ParseDrift(text, &ppm)) {
+  // Longer than any drift text, a zero byte, or not one number and its line feed.
+  if (length == sizeof text - 1 || strlen(text) != length || ParseDrift(text, &ppm) != 0) {
     LogMessage("Drift file %s damaged, ignored", Paths.drift);
     return 0.0;
   }
   return ppm;
 }
 
-static void ReportAdjustFailure(uint32_t code) {
-  LogMessage("Can't adjust time! errno %d", (int)code);
+// 1 when the system took the adjustment; else its one line, the slew ended
+// as far as the system lets it, and the loop stopped for the run.
+static int Taken(int code) {
+  if (code == 0) {
+    Loop.goodPpm = Loop.state.frequencyPpm;
+    return 1;
+  }
+  LogMessage("Can't adjust time! errno %d", code);
+  Loop.running = 0;
+  EndPcClockSlew(Loop.goodPpm);
+  return 0;
 }
 
-// The loop's hook (ClockSampleHook): 1 when the loop took the difference
-// (slewed, or dropped as an outlier), 0 when the clock is to be set.
-static int TakeSample(double difference) {
+int TakeClockSample(double offsetMs, int64_t monotonicMs, int32_t pollSeconds) {
   if (!Loop.running) return 0;
-  DisciplineCommand command = DisciplineSample(&Loop.state, difference, PortMonotonicMs(),
-                                               PollSeconds(), (double)Settings.SynchronizeDiff);
-  uint32_t code = 0;
-  switch (command.action) {
-    case DisciplineStep:
-      // Set as without the loop; no slew may move the clock after the set.
-      code = EndPcClockSlew(command.frequencyPpm);
-      if (code != 0) ReportAdjustFailure(code);
-      return 0;
-    case DisciplineAdjust:
-      LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
-                 command.frequencyPpm);
-      code = AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm);
-      if (code != 0) ReportAdjustFailure(code);
-      return 1;
-    default:
-      if (command.outlier) LogMessage("Discipline: sample dropped");
-      return 1;
+  DisciplineCommand command = DisciplineSample(&Loop.state, offsetMs, monotonicMs, pollSeconds,
+                                               (double)Settings.SynchronizeDiff);
+  if (command.action == DisciplineStep) {
+    Taken(EndPcClockSlew(command.frequencyPpm));  // no slew may move the clock after the set
+    return 0;
   }
+  if (command.action == DisciplineAdjust) {
+    LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
+               command.frequencyPpm);
+    return Taken(AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm));
+  }
+  if (command.outlier) LogMessage("Discipline: sample dropped");
+  return 1;
+}
+
+// The evaluation's hook, until the poll's decision hands its sample over.
+static int HookSample(double difference) {
+  int32_t poll = Settings.TimerEnable == 0 || Settings.timer <= 0 ? 1 : Settings.timer > 1440 ? 86400 : Settings.timer * 60;
+  return TakeClockSample(difference, PortMonotonicMs(), poll);
 }
 
 void StartClockLoop(void) {
@@ -99,23 +102,20 @@ void StartClockLoop(void) {
   double start = ReadDrift();
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
   ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
-  Loop.writtenPpm = Loop.state.frequencyPpm;
+  Loop.goodPpm = Loop.writtenPpm = Loop.state.frequencyPpm;
   Loop.writtenMs = PortMonotonicMs();
   Loop.running = 1;
-  uint32_t code = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0);
-  if (code != 0) ReportAdjustFailure(code);
-  ClockSampleHook = TakeSample;
+  int code = PreparePcClockAdjust();
+  Taken(code != 0 ? code : AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0));
+  ClockSampleHook = HookSample;
 }
 
 void TendClockLoop(void) {
   if (!Loop.running) return;
   int64_t now = PortMonotonicMs();
-  if (DisciplineSlewEnds(&Loop.state, now)) {
-    uint32_t code = EndPcClockSlew(Loop.state.frequencyPpm);
-    if (code != 0) ReportAdjustFailure(code);
-  }
+  if (DisciplineSlewEnds(&Loop.state, now) && !Taken(EndPcClockSlew(Loop.state.frequencyPpm))) return;
   if (Loop.state.frequencyPpm != Loop.writtenPpm &&
-      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && !WriteDrift()) {
+      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && WriteDrift() != 0) {
     LogMessage("Can't write %s", Paths.drift);
   }
 }

@@ -37,6 +37,13 @@ struct OsCalls {
   int (*CloseFile)(FILE* file);                          // fclose
   // The full memory barrier between the steps of a shared-memory sample.
   void (*Barrier)(void);
+  // The clock discipline's drift file, replaced whole: read, flushed to the
+  // disk (fsync) and renamed over the old one; 0 or the error number. And
+  // the wake-up's self-pipe.
+  size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
+  int (*SyncFile)(FILE* file);
+  int (*ReplaceFile)(const char* from, const char* to);
+  int (*Pipe)(int ends[2]);
 };
 
 // The calls in use; RealOsCalls holds the system's own.

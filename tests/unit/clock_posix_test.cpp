@@ -186,17 +186,17 @@ int RecordAdjust(clockid_t clock, struct timex* request) {
 TEST(AdjustPosix, FrequencyThenSlewAndTheEndOfASlew) {
   Adjusts = AdjustStub();
   Os.AdjustClock = RecordAdjust;
-  EXPECT_EQ(AdjustPcClock(12.5, 3.25, 500.0), 0u);
+  EXPECT_EQ(AdjustPcClock(12.5, 3.25, 500.0), 0);
   ASSERT_EQ(Adjusts.calls, 2);
   EXPECT_EQ(Adjusts.call[0].modes, (unsigned)ADJ_FREQUENCY);
   EXPECT_EQ(Adjusts.call[0].freq, 12.5 * 65536);
   EXPECT_EQ(Adjusts.call[1].modes, (unsigned)ADJ_OFFSET_SINGLESHOT);
   EXPECT_EQ(Adjusts.call[1].offset, -3250);  // 3.25 ms ahead: slewed back
-  EXPECT_EQ(AdjustPcClock(-40.0, -0.5, 500.0), 0u);
+  EXPECT_EQ(AdjustPcClock(-40.0, -0.5, 500.0), 0);
   EXPECT_EQ(Adjusts.call[2].freq, -40 * 65536);
   EXPECT_EQ(Adjusts.call[3].offset, 500);
   Adjusts = AdjustStub();
-  EXPECT_EQ(EndPcClockSlew(-40.0), 0u);
+  EXPECT_EQ(EndPcClockSlew(-40.0), 0);
   ASSERT_EQ(Adjusts.calls, 1);
   EXPECT_EQ(Adjusts.call[0].modes, (unsigned)ADJ_OFFSET_SINGLESHOT);
   EXPECT_EQ(Adjusts.call[0].offset, 0);
@@ -207,9 +207,9 @@ TEST(AdjustPosix, RefusalGivesTheErrorNumberAndStops) {
   Adjusts = AdjustStub();
   Os.AdjustClock = RecordAdjust;
   Adjusts.failWith = EPERM;
-  EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0), (uint32_t)EPERM);
+  EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0), EPERM);
   EXPECT_EQ(Adjusts.calls, 1) << "no slew after a refused frequency";
-  EXPECT_EQ(EndPcClockSlew(1.0), (uint32_t)EPERM);
+  EXPECT_EQ(EndPcClockSlew(1.0), EPERM);
 }
 
 }  // namespace

@@ -120,12 +120,12 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   Tick = TickRecord();
   Os.SetSystemTimeAdjustmentPrecise = RecordPreciseSet;
   Os.GetSystemTimeAdjustmentPrecise = RecordPreciseGet;
-  EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0), 0u);
+  EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156238);  // 156250 x (1 - 80 ppm), rounded
   EXPECT_EQ(Tick.disabled, FALSE);
-  EXPECT_EQ(AdjustPcClock(20.0, -3.0, 100.0), 0u);
+  EXPECT_EQ(AdjustPcClock(20.0, -3.0, 100.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156269);  // x (1 + 120 ppm)
-  EXPECT_EQ(EndPcClockSlew(20.0), 0u);
+  EXPECT_EQ(EndPcClockSlew(20.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156253);  // x (1 + 20 ppm)
   EXPECT_EQ(Tick.preciseSets, 3);
   EXPECT_EQ(PcClockSlewStyle(), SlewSpread);
@@ -135,11 +135,11 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   Os.GetSystemTimeAdjustmentPrecise = NULL;
   Os.SetSystemTimeAdjustment = RecordLegacySet;
   Os.GetSystemTimeAdjustment = RecordLegacyGet;
-  EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0), 0u);
+  EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0), 0);
   EXPECT_EQ(Tick.legacySets, 1);
   EXPECT_EQ(Tick.adjustment, (DWORD64)99995);
   Tick.failWith = ERROR_PRIVILEGE_NOT_HELD;
-  EXPECT_EQ(EndPcClockSlew(-50.0), (uint32_t)ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_EQ(EndPcClockSlew(-50.0), ERROR_PRIVILEGE_NOT_HELD);
 }
 
 }  // namespace
