@@ -28,11 +28,6 @@ static BOOL WINAPI TickOf156250(PDWORD64 adjustment, PDWORD64 increment, PBOOL d
   return TRUE;
 }
 
-static void PutRecorders(void) {
-  Os.SetSystemTime = RecordClockSet;
-  Os.SetSystemTimeAdjustmentPrecise = RecordAdjust;
-  Os.GetSystemTimeAdjustmentPrecise = TickOf156250;
-}
 
 static BOOL WINAPI RecordClockSet(const SYSTEMTIME* utc) {
   ++FakeClock.calls;
@@ -49,6 +44,12 @@ static BOOL WINAPI RecordClockSet(const SYSTEMTIME* utc) {
     return FALSE;
   }
   return TRUE;
+}
+
+static void PutRecorders(void) {
+  Os.SetSystemTime = RecordClockSet;
+  Os.SetSystemTimeAdjustmentPrecise = RecordAdjust;
+  Os.GetSystemTimeAdjustmentPrecise = TickOf156250;
 }
 
 void ResetFakeClock(void) {

@@ -19,6 +19,10 @@
 
 namespace {
 
+// The rate as the system takes it: Windows' tick adjustment has whole units
+// of 1/156250 of its tick (6.4 ppm).
+const double RateUnitPpm = 1e6 / 156250.0 / 2.0 + 0.01;
+
 class ClockLoop : public ::testing::Test {
  protected:
   void SetUp() override { Start(); }
@@ -95,13 +99,13 @@ TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
     expected.push_back(start);
     EXPECT_EQ(LoggedMessages(), expected);
     EXPECT_GE(FakeAdjust.calls, 1);
-    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, 0.01);  // the frequency alone: no slew
+    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, RateUnitPpm);  // the frequency alone: no slew
     EXPECT_EQ(FakeAdjust.slewMs, 0.0);
     // The end: the slew ended, the frequency kept, the file written afresh.
     int calls = FakeAdjust.calls;
     StopClockLoop();
     EXPECT_EQ(FakeAdjust.calls, calls + 1);
-    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, 0.01);
+    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, RateUnitPpm);
     char text[32];
     snprintf(text, sizeof text, "%+.3f\n", c.ppm);
     EXPECT_EQ(ReadFile(Paths.drift), text);
@@ -157,7 +161,7 @@ TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
   EXPECT_EQ(Sample(-150.0), 1);
   EXPECT_EQ(Sample(-150.0), 0);
   EXPECT_EQ(FakeAdjust.slewMs, 0.0);
-  EXPECT_NEAR(FakeAdjust.ratePpm, 20.0, 0.01);
+  EXPECT_NEAR(FakeAdjust.ratePpm, 20.0, RateUnitPpm);
 }
 
 TEST_F(ClockLoop, ARefusedAdjustmentStopsTheLoopAndSavesNothing) {
