@@ -12,6 +12,7 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
 #include "config/settings.h"
@@ -101,6 +102,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
+    TendHealth();
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -125,6 +127,7 @@ int RunProgram(int argc, char** argv) {
   StartReferenceFeed();
   ResetCountingState(&counting);
   StartClockLoop();
+  StartHealth();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -160,11 +163,13 @@ int RunProgram(int argc, char** argv) {
     return Final();
   }
   DumpFrame(answer, received, DumpText);
+  ReportReady();
 
   for (;;) {
     TendClockLoop();
     Poll(answer, &counting);
     if (WakeRequested()) return EndByInterrupt();
+    TendHealth();
     if (Settings.TimerEnable == 0) break;
     Countdown();
     if (WakeRequested()) return EndByInterrupt();

@@ -62,6 +62,7 @@ void ResetProgramState() {
   StopWake();
   StopReferenceFeed();
   ClockSampleHook = NULL;  // no clock discipline
+  ReceptionHook = NULL;    // no health shell
   ResetFileFaults();
   ResetCountingState(&TestCounting);
   ResetFakeClock();
