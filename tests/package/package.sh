@@ -265,6 +265,11 @@ deb_checks() {
   else
     fail "control: Depends '$depends' lacks adduser or libc6"
   fi
+  if [[ $depends == *libsystemd0* ]]; then
+    pass "control: Depends on libsystemd0 for the service's notifications"
+  else
+    fail "control: Depends '$depends' lacks libsystemd0 (built without libsystemd?)"
+  fi
   if [[ $depends == *python3* ]] && [ "$(dpkg-deb -f "$deb" Recommends)" = python3-matplotlib ]; then
     pass "control: Depends on python3 for the report tool, Recommends python3-matplotlib"
   else
