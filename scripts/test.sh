@@ -127,6 +127,10 @@ if wants package; then
   need_cmd wine wine wine64
   need_cmd wineserver wine wine64
   need_cmd flock util-linux
+  if ! have_chrony; then                    # the two-daemon road of tests/package/lan.sh
+    for lib in libcap2 libedit2 libgnutls30 libnettle8 libseccomp2; do need_pkg "$lib"; done
+    unpack_chrony=1
+  fi
 fi
 
 install_missing test.sh || exit 1
