@@ -8,7 +8,7 @@
 #include "clock/reception.h"
 #include "config/settings.h"
 #include "decode/decode.h"
-#include "link/port.h"
+#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/notify.h"
 #include "refclock/refclock.h"
@@ -44,7 +44,7 @@ static int32_t LocalNow(char* clock, size_t size) {
 
 static void Update(int trusted) {
   char line[128];
-  if (UpdateReception(&Health.reception, trusted, PortMonotonicMs(), PollSeconds(), line,
+  if (UpdateReception(&Health.reception, trusted, MonotonicMs(), PollSeconds(), line,
                       sizeof line)) {
     if (line[0] != '\0') LogText(line);
     LocalNow(Health.since, sizeof Health.since);
@@ -80,7 +80,7 @@ void ReportReady(void) {
 
 void TendHealth(void) {
   Update(0);
-  int64_t now = PortMonotonicMs();
+  int64_t now = MonotonicMs();
   if (Health.statusDue || now - Health.lastStatusMs >= StatusEveryMs) {
     char feed[96], status[StatusSize];
     DescribeReferenceFeed(feed, sizeof feed);

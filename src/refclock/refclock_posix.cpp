@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "config/settings.h"
-#include "link/port.h"
+#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
@@ -211,7 +211,7 @@ static void NoteShmOutcome(int error) {
 static void NoteShmReaders(void) {
   struct shmid_ds info;
   if (Os.ShmControl(Feed.shmId, IPC_STAT, &info) != 0) return;
-  int64_t now = PortMonotonicMs();
+  int64_t now = MonotonicMs();
   Feed.shmReaders = (int)info.shm_nattch - 1;
   if (info.shm_nattch > 1) {
     if (Feed.shmAloneLogged) LogMessage("NTP shared memory unit %d: a reader attached", (int)Feed.shmUnit);
