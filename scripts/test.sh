@@ -65,6 +65,8 @@ have_chrony() {
 if wants native || wants asan; then
   need_cmd g++ g++
   need_pkg libgtest-dev
+  need_pkg libsystemd-dev                   # sd_notify: the service manager's status and watchdog
+  need_cmd pkg-config pkgconf
   need_cmd setpriv util-linux               # the program's runs drop the right to set the clock
   if ! have_chrony; then
     for lib in libcap2 libedit2 libgnutls30 libnettle8 libseccomp2; do need_pkg "$lib"; done
@@ -96,6 +98,7 @@ fi
 if wants report; then
   need_cmd g++ g++                          # the native build's program, simulator and stub
   need_pkg libgtest-dev                     # the native preset configures the tests too
+  need_pkg libsystemd-dev
   need_cmd setpriv util-linux               # the program's runs drop the right to set the clock
   need_pkg python3                          # /usr/bin/python3, Debian's, whatever PATH holds
   need_pkg python3-matplotlib               # the chart
@@ -104,6 +107,8 @@ fi
 if wants package; then
   need_cmd g++ g++
   need_cmd dpkg-shlibdeps dpkg-dev          # the package's library dependencies
+  need_pkg libsystemd-dev                   # the package's program tells systemd its state
+  need_cmd pkg-config pkgconf
   need_cmd file file                        # used by CPack to find the binaries
   need_cmd lintian lintian
   need_cmd mandoc mandoc                    # the manual page's lint ...
@@ -122,6 +127,10 @@ if wants package; then
   need_cmd wine wine wine64
   need_cmd wineserver wine wine64
   need_cmd flock util-linux
+  if ! have_chrony; then                    # the two-daemon road of tests/package/lan.sh
+    for lib in libcap2 libedit2 libgnutls30 libnettle8 libseccomp2; do need_pkg "$lib"; done
+    unpack_chrony=1
+  fi
 fi
 
 install_missing test.sh || exit 1
