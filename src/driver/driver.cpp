@@ -91,7 +91,7 @@ static void Poll(unsigned char* answer, RunState* run) {
 // The wait between polls, shown as a countdown that overwrites itself:
 // timer x 60 - 1 seconds, nothing at all for timer 0 or below. Ends early
 // when Ctrl-C comes.
-static void Countdown(void) {
+static void Countdown(RunState* run) {
   // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
   // instead of overflowing into a negative or short wait.
   long long total = (long long)Settings.timer * 60;
@@ -99,7 +99,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
-    TendHealth();
+    TendHealth(run);
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -158,15 +158,15 @@ int RunProgram(int argc, char** argv) {
     return Final();
   }
   DumpFrame(answer, received, DumpText);
-  ReportReady();
+  ReportReady(&run);
 
   for (;;) {
     TendClockLoop();
     Poll(answer, &run);
     if (WakeRequested()) return EndByInterrupt();
-    TendHealth();
+    TendHealth(&run);
     if (Settings.TimerEnable == 0) break;
-    Countdown();
+    Countdown(&run);
     if (WakeRequested()) return EndByInterrupt();
   }
   Shutdown();
