@@ -60,6 +60,9 @@ void DecodeDecodedTime(const unsigned char* frame, int32_t century, DecodeResult
 // WriteData is on, before any other line.
 void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting);
 void DecodeDecodedTimeFrame(const unsigned char* frame, CountingState* counting);
+// The same with the capture given (raw: 1 for the raw frame, 0 decoded time).
+void DecodeFrame(const unsigned char* frame, int raw, const PcTime* capture,
+                 CountingState* counting);
 
 // Evaluates telegram with the settings and counting (EvaluateTelegram) and
 // carries the decision out (CarryOutEvaluation).
@@ -84,6 +87,12 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
 // value: the clock is set as always.
 typedef int (*ClockSampleHandler)(double difference);
 extern ClockSampleHandler ClockSampleHook;
+
+// Where CarryOutEvaluation reports the poll's outcome to the run's health:
+// (offsetMs, 0) for a trusted telegram, (0, 1) after the clock was set.
+// NULL: nobody listens.
+typedef void (*ReceptionHandler)(double offsetMs, int32_t clockSet);
+extern ReceptionHandler ReceptionHook;
 
 // The capture of the answer just received, frameBytes long: the PC clock
 // now taken back to the moment the module read its own clock, by

@@ -14,6 +14,7 @@
 #include "refclock/refclock.h"
 
 ClockSampleHandler ClockSampleHook = NULL;
+ReceptionHandler ReceptionHook = NULL;
 
 // The clock's new time: the UTC instant it is set to, and the same instant
 // as the PC shows it in its own zone (what the log shows).
@@ -56,6 +57,7 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
   if (decision->lineCount <= decision->linesBeforeFeed && decision->trusted) {
     FeedReferenceClock(*telegram);
   }
+  if (decision->trusted && ReceptionHook != NULL) ReceptionHook(decision->offsetMs, 0);
   // The clock discipline takes every trusted telegram as a sample; below
   // SynchronizeDiff it slews instead of the set (which is then not asked).
   if (decision->trusted && Settings.DCFSetTime != 0 && ClockSampleHook != NULL &&
@@ -71,6 +73,8 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
   uint32_t code = SetPcUtcTime(next.seconds, next.milliseconds);
   if (code != 0) {
     LogMessage("Can't set time! errno %d", (int)code);
+  } else if (ReceptionHook != NULL) {
+    ReceptionHook(0, 1);
   }
 }
 
@@ -91,11 +95,16 @@ static void HandleDecoded(const DecodeResult* result, CountingState* counting) {
   HandleTelegram(&result->telegram, counting);
 }
 
-void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
+void DecodeFrame(const unsigned char* frame, int raw, const PcTime* capture,
+                 CountingState* counting) {
   DecodeResult result;
-  DecodeRawTelegram(frame, Settings.century, &result);
-  CaptureAnswerTime(&result.telegram.capture, RawTelegramFrameSize);
-  if (result.complete && Settings.WriteData != 0) {
+  if (raw) {
+    DecodeRawTelegram(frame, Settings.century, &result);
+  } else {
+    DecodeDecodedTime(frame, Settings.century, &result);
+  }
+  result.telegram.capture = *capture;
+  if (raw && result.complete && Settings.WriteData != 0) {
     char line[DataLineSize];
     BuildDataLine(frame, line, sizeof line);
     AppendLine(line, Paths.data);
@@ -103,9 +112,14 @@ void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting)
   HandleDecoded(&result, counting);
 }
 
+void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
+  PcTime capture;
+  CaptureAnswerTime(&capture, RawTelegramFrameSize);
+  DecodeFrame(frame, 1, &capture, counting);
+}
+
 void DecodeDecodedTimeFrame(const unsigned char* frame, CountingState* counting) {
-  DecodeResult result;
-  DecodeDecodedTime(frame, Settings.century, &result);
-  CaptureAnswerTime(&result.telegram.capture, DecodedTimeFrameSize);
-  HandleDecoded(&result, counting);
+  PcTime capture;
+  CaptureAnswerTime(&capture, DecodedTimeFrameSize);
+  DecodeFrame(frame, 0, &capture, counting);
 }

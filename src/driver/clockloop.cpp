@@ -10,9 +10,9 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "decode/decode.h"
-#include "link/port.h"
 #include "log/log.h"
 #include "os/files.h"
+#include "os/monotonic.h"
 
 static struct {
   DisciplineState state;
@@ -28,7 +28,7 @@ static int ErrorNumber(void) { return errno != 0 ? errno : EIO; }
 // disk and renamed over it, so a failure leaves the old one. 0 or the error.
 static int WriteDrift(void) {
   Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
-  Loop.writtenMs = PortMonotonicMs();
+  Loop.writtenMs = MonotonicMs();
   if (Paths.drift[0] == '\0') return 0;
   char text[DriftTextSize], temp[sizeof Paths.drift + 8];
   FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
@@ -90,7 +90,7 @@ int TakeClockSample(double offsetMs, int64_t monotonicMs, int32_t pollSeconds) {
 // The evaluation's hook, until the poll's decision hands its sample over.
 static int HookSample(double difference) {
   int32_t poll = Settings.TimerEnable == 0 || Settings.timer <= 0 ? 1 : Settings.timer > 1440 ? 86400 : Settings.timer * 60;
-  return TakeClockSample(difference, PortMonotonicMs(), poll);
+  return TakeClockSample(difference, MonotonicMs(), poll);
 }
 
 void StartClockLoop(void) {
@@ -103,7 +103,7 @@ void StartClockLoop(void) {
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
   ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
   Loop.goodPpm = Loop.writtenPpm = Loop.state.frequencyPpm;
-  Loop.writtenMs = PortMonotonicMs();
+  Loop.writtenMs = MonotonicMs();
   Loop.running = 1;
   int code = PreparePcClockAdjust();
   Taken(code != 0 ? code : AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0));
@@ -112,7 +112,7 @@ void StartClockLoop(void) {
 
 void TendClockLoop(void) {
   if (!Loop.running) return;
-  int64_t now = PortMonotonicMs();
+  int64_t now = MonotonicMs();
   if (DisciplineSlewEnds(&Loop.state, now) && !Taken(EndPcClockSlew(Loop.state.frequencyPpm))) return;
   if (Loop.state.frequencyPpm != Loop.writtenPpm &&
       now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && WriteDrift() != 0) {

@@ -12,8 +12,10 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
+#include "driver/poll.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -71,7 +73,7 @@ static int Final(void) {
 // One poll: the telegram command, its answer dumped and decoded. A short
 // answer is logged and leaves the status alone; an exchange cut short by
 // Ctrl-C is neither logged nor decoded.
-static void Poll(unsigned char* answer, CountingState* counting) {
+static void Poll(unsigned char* answer, RunState* run) {
   int decoded = Settings.TimerGetDecodedTime != 0;
   const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
   int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
@@ -79,21 +81,17 @@ static void Poll(unsigned char* answer, CountingState* counting) {
   int received = ExchangeCommand(answer, AnswerTimeLimit, expected);
   if (WakeRequested()) return;
   if (received < expected) {
-    LogMessage("Receive error!");
+    CarryOutReceiveError(run);
     return;
   }
   DumpFrame(answer, received, DumpHex);
-  if (decoded) {
-    DecodeDecodedTimeFrame(answer, counting);
-  } else {
-    DecodeRawTelegramFrame(answer, counting);
-  }
+  CarryOutAnswer(run, answer, decoded ? FrameDecodedTime : FrameRaw);
 }
 
 // The wait between polls, shown as a countdown that overwrites itself:
 // timer x 60 - 1 seconds, nothing at all for timer 0 or below. Ends early
 // when Ctrl-C comes.
-static void Countdown(void) {
+static void Countdown(RunState* run) {
   // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
   // instead of overflowing into a negative or short wait.
   long long total = (long long)Settings.timer * 60;
@@ -101,6 +99,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
+    TendHealth(run);
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -115,16 +114,15 @@ int RunProgram(int argc, char** argv) {
   // its first byte, followed by a zero byte), where the dump and the
   // decoders read it.
   unsigned char answer[AnswerBufferSize];
-  // The run's counting state: consecutive valid telegrams and the last one
-  // counted.
-  CountingState counting;
+  RunState run;
   char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
   LoadSettings(LogText);
   StartReferenceFeed();
-  ResetCountingState(&counting);
+  ResetRunState(&run);
   StartClockLoop();
+  StartHealth();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -160,13 +158,15 @@ int RunProgram(int argc, char** argv) {
     return Final();
   }
   DumpFrame(answer, received, DumpText);
+  ReportReady(&run);
 
   for (;;) {
     TendClockLoop();
-    Poll(answer, &counting);
+    Poll(answer, &run);
     if (WakeRequested()) return EndByInterrupt();
+    TendHealth(&run);
     if (Settings.TimerEnable == 0) break;
-    Countdown();
+    Countdown(&run);
     if (WakeRequested()) return EndByInterrupt();
   }
   Shutdown();

@@ -16,6 +16,7 @@ static int SystemControl(int fd, unsigned long request, void* arg) {
   return ioctl(fd, request, arg);
 }
 static void SystemBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
+static int SystemFileControl(int fd, int command, int value) { return fcntl(fd, command, value); }
 static size_t SystemRead(void* buffer, size_t size, FILE* file) { return fread(buffer, 1, size, file); }
 static int SystemSync(FILE* file) { return fsync(fileno(file)) == 0 ? 0 : errno; }
 static int SystemReplace(const char* from, const char* to) { return rename(from, to) == 0 ? 0 : errno; }
@@ -23,8 +24,10 @@ static int SystemReplace(const char* from, const char* to) { return rename(from,
 const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         SystemControl, tcgetattr,
                              tcsetattr,     poll,          read,          write,         clock_gettime,
                              clock_settime, clock_adjtime, fopen,         fputs,         fflush,
-                             fclose,        SystemBarrier, SystemRead,         SystemSync,    SystemReplace,
-                             pipe};
+                             fclose,        SystemBarrier,
+                             lstat,         socket,        SystemFileControl, sendto,
+                             shmget,        shmctl,        shmat,         shmdt,         geteuid,
+                             SystemRead,    SystemSync,    SystemReplace, pipe};
 OsCalls Os = RealOsCalls;
 
 void ResetOsCalls(void) { Os = RealOsCalls; }
