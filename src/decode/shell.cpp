@@ -92,9 +92,16 @@ static void HandleDecoded(const DecodeResult* result, CountingState* counting) {
 }
 
 void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
+  PcTime capture;
+  CaptureAnswerTime(&capture, RawTelegramFrameSize);
+  DecodeCapturedRawFrame(frame, &capture, counting);
+}
+
+void DecodeCapturedRawFrame(const unsigned char* frame, const PcTime* capture,
+                            CountingState* counting) {
   DecodeResult result;
   DecodeRawTelegram(frame, Settings.century, &result);
-  CaptureAnswerTime(&result.telegram.capture, RawTelegramFrameSize);
+  result.telegram.capture = *capture;
   if (result.complete && Settings.WriteData != 0) {
     char line[DataLineSize];
     BuildDataLine(frame, line, sizeof line);

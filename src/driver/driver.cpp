@@ -14,6 +14,7 @@
 #include "driver/clockloop.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
+#include "driver/pulse.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -151,7 +152,9 @@ int RunProgram(int argc, char** argv) {
   if (WaitSeconds(1)) return EndByInterrupt();
 
   memcpy(answer, IdentCommand, CommandSize);
-  int received = ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
+  // A pulse receiver takes no command: it is not asked who it is.
+  int pulse = Settings.Receiver == 1;
+  int received = pulse ? IdentFrameSize : ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
   if (WakeRequested()) return EndByInterrupt();
   if (received < IdentFrameSize) {
     RunStatus = StatusNoIdentification;
@@ -159,11 +162,16 @@ int RunProgram(int argc, char** argv) {
     Shutdown();
     return Final();
   }
-  DumpFrame(answer, received, DumpText);
+  if (!pulse) DumpFrame(answer, received, DumpText);
+  ResetPulseListener();
 
   for (;;) {
     TendClockLoop();
-    Poll(answer, &counting);
+    if (pulse) {
+      PulsePoll(&counting);
+    } else {
+      Poll(answer, &counting);
+    }
     if (WakeRequested()) return EndByInterrupt();
     if (Settings.TimerEnable == 0) break;
     Countdown();

@@ -19,7 +19,7 @@ static void SystemBarrier(void) { std::atomic_thread_fence(std::memory_order_seq
 const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         SystemControl, tcgetattr,
                              tcsetattr,     poll,          read,          write,         clock_gettime,
                              clock_settime, clock_adjtime, fopen,         fputs,         fflush,
-                             fclose,        SystemBarrier};
+                             fclose,        SystemBarrier, setitimer,     sigaction};
 OsCalls Os = RealOsCalls;
 
 void ResetOsCalls(void) { Os = RealOsCalls; }

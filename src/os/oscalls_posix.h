@@ -8,7 +8,9 @@
 #define DCFSYNC_OS_OSCALLS_POSIX_H
 
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <sys/timex.h>
@@ -37,6 +39,10 @@ struct OsCalls {
   int (*CloseFile)(FILE* file);                          // fclose
   // The full memory barrier between the steps of a shared-memory sample.
   void (*Barrier)(void);
+  // The pulse receiver's wait for a status line (TIOCMIWAIT through Control):
+  // the one-shot timer that ends it and the handlers of its signals.
+  int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
+  int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
 };
 
 // The calls in use; RealOsCalls holds the system's own.
