@@ -323,7 +323,6 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   if (fd < 0) return EBADF;
   int bit = bits[line >= 0 && line < 4 ? line : 0];
   int before = 0, after = 0;
-  if (Os.Control(fd, TIOCMGET, &before) != 0) return Failure();
   struct sigaction timer, interrupt, oldTimer, oldInterrupt;
   memset(&timer, 0, sizeof timer);
   timer.sa_handler = OnWaitTimer;
@@ -340,7 +339,11 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   due.it_value.tv_usec = (timeoutMs % 1000) * 1000 + 1;
   int code = EINTR;
 #ifdef TIOCMIWAIT
-  if (!WakeRequested() && Os.SetTimer(ITIMER_REAL, &due, NULL) == 0) {
+  // The level read last thing before the wait: a change in between is seen
+  // only when the wait ends (stamped late), never lost.
+  if (Os.Control(fd, TIOCMGET, &before) != 0) {
+    code = Failure();
+  } else if (!WakeRequested() && Os.SetTimer(ITIMER_REAL, &due, NULL) == 0) {
     code = Os.Control(fd, TIOCMIWAIT, (void*)(intptr_t)bit) == 0 ? 0 : Failure();
   }
 #else
@@ -355,7 +358,6 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   Os.Signal(SIGALRM, &oldTimer, NULL);
   if (code != 0 && code != EINTR) return code;
   if (Os.Control(fd, TIOCMGET, &after) != 0) return Failure();
-  // A change in the moment before the wait began counts, stamped late.
   if (((before ^ after) & bit) == 0) return 0;
   *monoMs = mono;
   *wallUs = (int64_t)wall.tv_sec * 1000000 + wall.tv_nsec / 1000;

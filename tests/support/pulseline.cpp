@@ -5,8 +5,9 @@
 // DCFSYNC_PULSE_PORT the port (any path of it), DCFSYNC_PULSE_LINE the line
 // it drives (DCD, CTS, DSR or RI; default DCD). On a descriptor of that
 // port TIOCMGET gives the line's level at the moment (on CLOCK_REALTIME),
-// and TIOCMIWAIT sleeps until the line's next change (EINTR when a signal
-// handler runs meanwhile, for ever once the timeline has ended unless the
+// and TIOCMIWAIT sleeps until the line's next change from the level the last
+// TIOCMGET gave, at once when it has changed since (EINTR when a signal
+// handler runs meanwhile; for ever once the timeline has ended or when the
 // request leaves the line out). Every other request goes to the system.
 #include <errno.h>
 #include <limits.h>
@@ -27,6 +28,7 @@ static struct {
   int level[Capacity];
   int count;
   int bit;
+  int seen;  // the level the last TIOCMGET gave
   char port[PATH_MAX];
 } Line;
 
@@ -85,8 +87,10 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
   int level = i >= 0 ? Line.level[i] : 0;
   if (request == TIOCMGET) {
     *(int*)arg = level ? Line.bit : 0;
+    Line.seen = level;
     return 0;
   }
+  if (level != Line.seen) return 0;
   if (((unsigned long)arg & (unsigned long)Line.bit) == 0) {
     pause();  // none of the lines asked for ever moves
     errno = EINTR;
