@@ -25,6 +25,14 @@ struct CountingState {
 // All zero: no telegram counted, as at the program's start.
 void ResetCountingState(CountingState* state);
 
+// The chain: the newest counted telegrams that agree with each other (their
+// UTC instants as far apart as the monotonic time between their captures).
+struct ChainState {
+  int32_t length;         // agreeing counted telegrams, the newest included
+  double utcMs;           // the newest one's UTC instant
+  int64_t captureMonoMs;  // and the monotonic time of its capture
+};
+
 enum { WeekdayNameSize = 10 };
 extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "Sunday"
 

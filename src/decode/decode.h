@@ -60,9 +60,9 @@ void DecodeDecodedTime(const unsigned char* frame, int32_t century, DecodeResult
 // WriteData is on, before any other line.
 void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting);
 void DecodeDecodedTimeFrame(const unsigned char* frame, CountingState* counting);
-// The raw one with its capture given (the pulse receiver's frame).
-void DecodeCapturedRawFrame(const unsigned char* frame, const PcTime* capture,
-                            CountingState* counting);
+// The same with the capture given (raw: 1 for the raw frame, 0 decoded time).
+void DecodeFrame(const unsigned char* frame, int raw, const PcTime* capture,
+                 CountingState* counting);
 
 // Evaluates telegram with the settings and counting (EvaluateTelegram) and
 // carries the decision out (CarryOutEvaluation).

@@ -91,18 +91,16 @@ static void HandleDecoded(const DecodeResult* result, CountingState* counting) {
   HandleTelegram(&result->telegram, counting);
 }
 
-void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
-  PcTime capture;
-  CaptureAnswerTime(&capture, RawTelegramFrameSize);
-  DecodeCapturedRawFrame(frame, &capture, counting);
-}
-
-void DecodeCapturedRawFrame(const unsigned char* frame, const PcTime* capture,
-                            CountingState* counting) {
+void DecodeFrame(const unsigned char* frame, int raw, const PcTime* capture,
+                 CountingState* counting) {
   DecodeResult result;
-  DecodeRawTelegram(frame, Settings.century, &result);
+  if (raw) {
+    DecodeRawTelegram(frame, Settings.century, &result);
+  } else {
+    DecodeDecodedTime(frame, Settings.century, &result);
+  }
   result.telegram.capture = *capture;
-  if (result.complete && Settings.WriteData != 0) {
+  if (raw && result.complete && Settings.WriteData != 0) {
     char line[DataLineSize];
     BuildDataLine(frame, line, sizeof line);
     AppendLine(line, Paths.data);
@@ -110,9 +108,14 @@ void DecodeCapturedRawFrame(const unsigned char* frame, const PcTime* capture,
   HandleDecoded(&result, counting);
 }
 
+void DecodeRawTelegramFrame(const unsigned char* frame, CountingState* counting) {
+  PcTime capture;
+  CaptureAnswerTime(&capture, RawTelegramFrameSize);
+  DecodeFrame(frame, 1, &capture, counting);
+}
+
 void DecodeDecodedTimeFrame(const unsigned char* frame, CountingState* counting) {
-  DecodeResult result;
-  DecodeDecodedTime(frame, Settings.century, &result);
-  CaptureAnswerTime(&result.telegram.capture, DecodedTimeFrameSize);
-  HandleDecoded(&result, counting);
+  PcTime capture;
+  CaptureAnswerTime(&capture, DecodedTimeFrameSize);
+  DecodeFrame(frame, 0, &capture, counting);
 }

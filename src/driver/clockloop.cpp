@@ -11,6 +11,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "link/port.h"
+#include "os/monotonic.h"
 #include "log/log.h"
 
 // The loop and what its shell keeps beside it.
@@ -39,7 +40,7 @@ static int WriteDrift(void) {
   int ok = file != NULL && fputs(text, file) >= 0;
   if (file != NULL && fclose(file) != 0) ok = 0;
   Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
-  Loop.writtenMs = PortMonotonicMs();
+  Loop.writtenMs = MonotonicMs();
   return ok;
 }
 
@@ -69,7 +70,7 @@ static void ReportAdjustFailure(uint32_t code) {
 // (slewed, or dropped as an outlier), 0 when the clock is to be set.
 static int TakeSample(double difference) {
   if (!Loop.running) return 0;
-  DisciplineCommand command = DisciplineSample(&Loop.state, difference, PortMonotonicMs(),
+  DisciplineCommand command = DisciplineSample(&Loop.state, difference, MonotonicMs(),
                                                PollSeconds(), (double)Settings.SynchronizeDiff);
   uint32_t code = 0;
   switch (command.action) {
@@ -100,7 +101,7 @@ void StartClockLoop(void) {
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
   ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
   Loop.writtenPpm = Loop.state.frequencyPpm;
-  Loop.writtenMs = PortMonotonicMs();
+  Loop.writtenMs = MonotonicMs();
   Loop.running = 1;
   uint32_t code = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0);
   if (code != 0) ReportAdjustFailure(code);
@@ -109,7 +110,7 @@ void StartClockLoop(void) {
 
 void TendClockLoop(void) {
   if (!Loop.running) return;
-  int64_t now = PortMonotonicMs();
+  int64_t now = MonotonicMs();
   if (DisciplineSlewEnds(&Loop.state, now)) {
     uint32_t code = EndPcClockSlew(Loop.state.frequencyPpm);
     if (code != 0) ReportAdjustFailure(code);

@@ -14,6 +14,7 @@
 #include "driver/clockloop.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
+#include "driver/poll.h"
 #include "driver/pulse.h"
 #include "config/settings.h"
 #include "config/status.h"
@@ -72,7 +73,7 @@ static int Final(void) {
 // One poll: the telegram command, its answer dumped and decoded. A short
 // answer is logged and leaves the status alone; an exchange cut short by
 // Ctrl-C is neither logged nor decoded.
-static void Poll(unsigned char* answer, CountingState* counting) {
+static void Poll(unsigned char* answer, RunState* run) {
   int decoded = Settings.TimerGetDecodedTime != 0;
   const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
   int expected = decoded ? (int)DecodedTimeFrameSize : (int)RawTelegramFrameSize;
@@ -80,15 +81,11 @@ static void Poll(unsigned char* answer, CountingState* counting) {
   int received = ExchangeCommand(answer, AnswerTimeLimit, expected);
   if (WakeRequested()) return;
   if (received < expected) {
-    LogMessage("Receive error!");
+    CarryOutReceiveError(run);
     return;
   }
   DumpFrame(answer, received, DumpHex);
-  if (decoded) {
-    DecodeDecodedTimeFrame(answer, counting);
-  } else {
-    DecodeRawTelegramFrame(answer, counting);
-  }
+  CarryOutAnswer(run, answer, decoded ? FrameDecodedTime : FrameRaw);
 }
 
 // The wait between polls, shown as a countdown that overwrites itself:
@@ -116,15 +113,13 @@ int RunProgram(int argc, char** argv) {
   // its first byte, followed by a zero byte), where the dump and the
   // decoders read it.
   unsigned char answer[AnswerBufferSize];
-  // The run's counting state: consecutive valid telegrams and the last one
-  // counted.
-  CountingState counting;
+  RunState run;
   char executable[ExecutablePathSize];
   FindExecutablePath(argc > 0 ? argv[0] : NULL, executable, sizeof executable);
   DeriveFilePaths(executable);
   LoadSettings(LogText);
   StartReferenceFeed();
-  ResetCountingState(&counting);
+  ResetRunState(&run);
   StartClockLoop();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
@@ -168,9 +163,9 @@ int RunProgram(int argc, char** argv) {
   for (;;) {
     TendClockLoop();
     if (pulse) {
-      PulsePoll(&counting);
+      PulsePoll(&run);
     } else {
-      Poll(answer, &counting);
+      Poll(answer, &run);
     }
     if (WakeRequested()) return EndByInterrupt();
     if (Settings.TimerEnable == 0) break;

@@ -5,11 +5,11 @@
 #include "clock/calendar.h"
 #include "clock/pcclock.h"
 #include "config/settings.h"
-#include "decode/decode.h"
 #include "decode/pulse.h"
 #include "driver/clockloop.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/wake.h"
 
 enum { PulsePollMs = 180000, PulseSilenceMs = 10000, PulseSliceMs = 1000 };
@@ -26,20 +26,20 @@ static struct {
 
 void ResetPulseListener(void) { Listener.started = 0; }
 
-static void HandOn(const PulseOutput* out, CountingState* counting) {
+static void HandOn(const PulseOutput* out, RunState* run) {
   int64_t ms = FloorDivide(out->captureWallUs + 500, 1000);
   PcTime capture;
   capture.time = FloorDivide(ms, 1000);
   capture.millitm = (uint16_t)(ms - capture.time * 1000);
   DescribePcZone(&capture);
-  DecodeCapturedRawFrame(out->frame, &capture, counting);
+  CarryOutFrame(run, out->frame, FrameRaw, &capture, out->captureMonoMs);
 }
 
-void PulsePoll(CountingState* counting) {
+void PulsePoll(RunState* run) {
   int index = PulseLineIndex(Settings.PulseLine);
   int32_t line = index < 0 ? PulseLineDcd : index;
   const char* name = LineNames[line];
-  const int64_t start = PortMonotonicMs();
+  const int64_t start = MonotonicMs();
   if (!Listener.started) {
     PulseDecoderStart(&Listener.decoder, Settings.PulseInvert, Settings.PulseDelay);
     Listener.started = 1;
@@ -48,9 +48,9 @@ void PulsePoll(CountingState* counting) {
   }
   for (;;) {
     TendClockLoop();
-    int64_t now = PortMonotonicMs();
+    int64_t now = MonotonicMs();
     if (now - start >= PulsePollMs) {
-      LogMessage("Receive error!");
+      CarryOutReceiveError(run);
       return;
     }
     if (now - Listener.lastEdgeMs >= PulseSilenceMs && !Listener.silenceTold) {
@@ -83,7 +83,7 @@ void PulsePoll(CountingState* counting) {
                  (int)out.quality.oneMs);
     }
     if (out.telegram) {
-      HandOn(&out, counting);
+      HandOn(&out, run);
       return;
     }
   }

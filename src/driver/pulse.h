@@ -1,7 +1,7 @@
 // The poll of a pulse receiver (Receiver=1): listens on the status line
 // Settings.PulseLine (DCD where the name is none of DCD, CTS, DSR, RI) until
 // the decoder (decode/pulse.h) brings a complete minute, which goes on as a
-// raw frame with its capture like the module's; "Receive error!" after
+// raw frame with its capture (CarryOutFrame) like the module's; "Receive error!" after
 // three minutes without one. Logs each minute's reception, and once each:
 // a line silent for 10 s (again after it has moved), widths that only make
 // sense inverted, a port that cannot report its lines. Returns at once
@@ -10,9 +10,9 @@
 #ifndef DCFSYNC_DRIVER_PULSE_H
 #define DCFSYNC_DRIVER_PULSE_H
 
-#include "clock/evaluate.h"
+#include "driver/poll.h"
 
 void ResetPulseListener(void);
-void PulsePoll(CountingState* counting);
+void PulsePoll(RunState* run);
 
 #endif

@@ -5,6 +5,7 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/wake.h"
 
 const unsigned char IdentCommand[2] = {0x01, 0x00};
@@ -14,7 +15,7 @@ const unsigned char DecodedTimeCommand[2] = {0x04, 0x00};
 // Whole seconds of the link's clock, which only moves forward: a PC clock
 // set (by this program or anyone else) during an exchange cannot stretch or
 // cut the wait.
-static long long NowSeconds(void) { return (long long)(PortMonotonicMs() / 1000); }
+static long long NowSeconds(void) { return (long long)(MonotonicMs() / 1000); }
 
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   unsigned char flush[PortReadScratchSize];

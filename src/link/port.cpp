@@ -2,14 +2,11 @@
 // in port_posix.cpp and port_win32.cpp.
 #include "link/port.h"
 
-PortState Port = {InvalidPortHandle, 0, 0, 0, 0};
+PortState Port = {InvalidPortHandle, 0};
 
 void ResetPort(void) {
   Port.handle = InvalidPortHandle;
   Port.lastByteMs = 0;
-  Port.monotonicLastMs = 0;
-  Port.monotonicOffsetMs = 0;
-  Port.monotonicFailed = 0;
 }
 
 int PulseLineIndex(const char* name) {

@@ -26,19 +26,15 @@
 typedef intptr_t PortHandleValue;
 const PortHandleValue InvalidPortHandle = -1;
 
-// The port's state, owned by the link: the open port (or InvalidPortHandle),
-// when the last byte came (PortLastByteMs), and on POSIX what
-// PortMonotonicMs carries past failed clock readings. Main flow only.
+// The port's state, owned by the link: the open port (or InvalidPortHandle)
+// and when the last byte came (PortLastByteMs). Main flow only.
 struct PortState {
   PortHandleValue handle;
   int64_t lastByteMs;
-  int64_t monotonicLastMs;    // the value PortMonotonicMs returned last
-  int64_t monotonicOffsetMs;  // carries readings past the seconds a failure added
-  int monotonicFailed;        // the last reading failed
 };
 extern PortState Port;
 
-// Forgets the port without closing it and clears the times: the state at
+// Forgets the port without closing it and clears its time: the state at
 // start.
 void ResetPort(void);
 
@@ -88,12 +84,8 @@ int ReadPort(unsigned char* destination, int offset, int size);
 // within a second; ERROR_WRITE_FAULT on Windows when fewer went out).
 int WriteCommand(const unsigned char* command);
 
-// Milliseconds of a clock that only moves forward (not the PC clock, which
-// may be set meanwhile): the pace of reads, writes and answers.
-int64_t PortMonotonicMs(void);
-
 // When the last byte of the latest read that brought any bytes arrived, on
-// the PortMonotonicMs clock; 0 before the first such read. POSIX: the moment
+// MonotonicMs (os/monotonic.h); 0 before the first such read. POSIX: the moment
 // the read took it from the line. Windows: a read that brought fewer bytes
 // than it asked for ended on the 100 ms of silence after its last byte, which
 // is then taken to have come that long before the read returned; a read that
@@ -106,7 +98,7 @@ enum { PulseLineDcd, PulseLineCts, PulseLineDsr, PulseLineRi };
 int PulseLineIndex(const char* name);
 
 // Waits up to timeoutMs for the status line (a PulseLine index) to change
-// and time-stamps the change when it comes: *monoMs (PortMonotonicMs), *wallUs
+// and time-stamps the change when it comes: *monoMs (MonotonicMs), *wallUs
 // (the PC clock, µs since 1970, UTC) and *level (the line after it, 0/1).
 // Returns 0, with *level -1 when the time ran out or Ctrl-C came first
 // (Ctrl-C ends the wait at once; on POSIX one that comes just before the wait

@@ -13,6 +13,7 @@
 #include "config/settings.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/oscalls_posix.h"
 #include "os/wake.h"
 
@@ -21,33 +22,6 @@ int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 static int OpenDescriptor(void) {
   PortHandleValue value = Port.handle;
   return value == InvalidPortHandle ? -1 : (int)value;
-}
-
-// A failed reading is not taken as 0, which would put "now" at the machine's
-// start and stretch a wait until a deadline to its uptime. It counts as a
-// second gone by since the value returned last instead: deadlines still pass
-// after a few readings even when the clock keeps failing. The next good
-// reading goes on from there, never back. Called from the main path only.
-int64_t PortMonotonicMs(void) {
-  int64_t& last = Port.monotonicLastMs;
-  int64_t& offset = Port.monotonicOffsetMs;
-  int& failed = Port.monotonicFailed;
-  struct timespec now;
-  memset(&now, 0, sizeof now);
-  int64_t ms;
-  if (Os.Clock(CLOCK_MONOTONIC, &now) != 0) {
-    ms = last + 1000;
-    failed = 1;
-  } else {
-    ms = (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000 + offset;
-    if (failed && ms < last) {
-      offset += last - ms;
-      ms = last;
-    }
-    failed = 0;
-  }
-  last = ms;
-  return ms;
 }
 
 // The error number a failed call left; EIO where it left none.
@@ -208,10 +182,10 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   memset(scratch, 0, sizeof scratch);
   int count = 0;
   int hungUp = 0;
-  const int64_t totalEnd = PortMonotonicMs() + (int64_t)request * PortReadPerByteMs;
+  const int64_t totalEnd = MonotonicMs() + (int64_t)request * PortReadPerByteMs;
   int64_t lastByte = 0;
   while (count < request) {
-    int64_t now = PortMonotonicMs();
+    int64_t now = MonotonicMs();
     int64_t wait = totalEnd - now;
     if (count > 0 && lastByte + PortReadIntervalMs - now < wait) {
       wait = lastByte + PortReadIntervalMs - now;
@@ -236,7 +210,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
       ssize_t got = Os.Read(fd, scratch + count, (size_t)(request - count));
       if (got > 0) {
         count += (int)got;
-        lastByte = PortMonotonicMs();
+        lastByte = MonotonicMs();
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
@@ -249,7 +223,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     // A line whose far end is gone answers like a silent one: the read takes
     // its full time instead of returning at once and being retried in a
     // tight loop by the caller.
-    int64_t rest = totalEnd - PortMonotonicMs();
+    int64_t rest = totalEnd - MonotonicMs();
     struct pollfd wake;  // Ctrl-C still cuts the wait short
     wake.fd = (int)WakeHandle();
     wake.events = POLLIN;
@@ -272,7 +246,7 @@ int WriteCommand(const unsigned char* command) {
   if (WakeRequested()) return EINTR;
   // Both bytes go out before the call returns; a line that takes neither
   // within a second (output held back by flow control) counts as failed.
-  const int64_t end = PortMonotonicMs() + 1000;
+  const int64_t end = MonotonicMs() + 1000;
   size_t sent = 0;
   while (sent < CommandSize) {
     ssize_t put = Os.Write(fd, command + sent, CommandSize - sent);
@@ -282,7 +256,7 @@ int WriteCommand(const unsigned char* command) {
     }
     if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return Failure();
     if (WakeRequested()) return EINTR;
-    int64_t rest = end - PortMonotonicMs();
+    int64_t rest = end - MonotonicMs();
     if (rest <= 0) return ETIMEDOUT;
     struct pollfd ready[2];
     ready[0].fd = fd;
@@ -352,7 +326,7 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   struct timespec wall;  // the change's time, first of all
   memset(&wall, 0, sizeof wall);
   Os.Clock(CLOCK_REALTIME, &wall);
-  int64_t mono = PortMonotonicMs();
+  int64_t mono = MonotonicMs();
   Os.SetTimer(ITIMER_REAL, &off, NULL);
   Os.Signal(SIGINT, &oldInterrupt, NULL);
   Os.Signal(SIGALRM, &oldTimer, NULL);

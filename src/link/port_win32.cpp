@@ -5,26 +5,9 @@
 #include "config/settings.h"
 #include "link/port.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/oscalls_win32.h"
 #include "os/wake.h"
-
-// The performance counter, not GetTickCount64: the tick count moves in
-// steps of the system timer (about 16 ms), far too coarse to tell when an
-// answer's last byte came.
-static int64_t CounterFrequency(void) {
-  LARGE_INTEGER frequency;
-  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return 1000;
-  return (int64_t)frequency.QuadPart;
-}
-
-int64_t PortMonotonicMs(void) {
-  static const int64_t frequency = CounterFrequency();  // fixed while the system runs
-  LARGE_INTEGER now;
-  now.QuadPart = 0;
-  Os.QueryPerformanceCounter(&now);
-  int64_t count = (int64_t)now.QuadPart;
-  return count / frequency * 1000 + count % frequency * 1000 / frequency;
-}
 
 int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 
@@ -105,7 +88,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   memset(scratch, 0, sizeof scratch);
   DWORD count = 0;
   if (!Os.ReadFile(handle, scratch, request, &count, NULL)) return 0;
-  int64_t returned = PortMonotonicMs();
+  int64_t returned = MonotonicMs();
   if (count == 0) return 0;  // a silent line leaves the destination as it was
   if (count > request) count = request;
   // Fewer bytes than asked for: the read ended on the 100 ms of silence after
@@ -164,7 +147,7 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   }
   FILETIME now;  // the change's time, first of all
   Os.GetSystemTimePreciseAsFileTime(&now);
-  int64_t mono = PortMonotonicMs();
+  int64_t mono = MonotonicMs();
   Os.CloseHandle(wait.hEvent);
   if (code != 0 && code != ERROR_OPERATION_ABORTED) return code;
   if (!Os.GetCommModemStatus(handle, &after)) return Failure();

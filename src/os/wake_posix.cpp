@@ -4,22 +4,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "os/monotonic.h"
 #include "os/wake.h"
 
 static struct {
   int pipe[2];                     // read end, write end; -1 when closed
   volatile sig_atomic_t requested;
-  volatile int64_t requestedMs;    // CLOCK_MONOTONIC at the request
+  volatile int64_t requestedMs;    // MonotonicReadingMs at the request
 } Wake = {{-1, -1}, 0, 0};
-
-static int64_t MonotonicMs(void) {
-  struct timespec now;
-  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
-  return (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
-}
 
 static void CloseEnds(void) {
   for (int& end : Wake.pipe) {
@@ -46,7 +40,7 @@ int StartWake(void) {
 
 void RequestWake(void) {
   int saved = errno;  // a signal handler leaves errno as it found it
-  if (!Wake.requested) Wake.requestedMs = MonotonicMs();
+  if (!Wake.requested) Wake.requestedMs = MonotonicReadingMs();
   Wake.requested = 1;
   if (Wake.pipe[1] >= 0) {
     static const char byte = 1;

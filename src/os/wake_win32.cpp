@@ -2,6 +2,7 @@
 // console's control thread, on which the C runtime runs the handler.
 #include <windows.h>
 
+#include "os/monotonic.h"
 #include "os/wake.h"
 
 static struct {
@@ -10,8 +11,6 @@ static struct {
   volatile LONGLONG requestedMs;
 } Wake = {NULL, 0, 0};
 
-static int64_t MonotonicMs(void) { return (int64_t)GetTickCount64(); }
-
 int StartWake(void) {
   StopWake();
   Wake.event = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -19,7 +18,7 @@ int StartWake(void) {
 }
 
 void RequestWake(void) {
-  InterlockedExchange64(&Wake.requestedMs, (LONGLONG)MonotonicMs());
+  InterlockedExchange64(&Wake.requestedMs, (LONGLONG)MonotonicReadingMs());
   InterlockedExchange(&Wake.requested, 1);
   if (Wake.event != NULL) SetEvent(Wake.event);
 }

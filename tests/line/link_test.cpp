@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "link/exchange.h"
 #include "link/port.h"
+#include "os/monotonic.h"
 #include "support/moduleline.h"
 #include "support/testutil.h"
 
@@ -141,11 +142,11 @@ TEST_F(LinkTest, TheLastBytesArrivalIsRecordedNotTheReadsReturn) {
     int64_t sentAt = 0;
     std::thread sender([&] {
       Pause(150);
-      sentAt = PortMonotonicMs();
+      sentAt = MonotonicMs();
       ModuleWrite(burst.data(), burst.size());
     });
     EXPECT_EQ(ReadPort(area, 0, 1000), 26);
-    int64_t returned = PortMonotonicMs();
+    int64_t returned = MonotonicMs();
     sender.join();
     int64_t arrival = PortLastByteMs();
     EXPECT_GE(returned - sentAt, 60);

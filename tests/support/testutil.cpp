@@ -14,6 +14,7 @@
 #include "config/status.h"
 #include "decode/decode.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/wake.h"
 #include "refclock/refclock.h"
 #include "support/fake_clockset.h"
@@ -60,6 +61,7 @@ void ResetProgramState() {
   ResetPaths();
   ResetRunStatus();
   StopWake();
+  ResetMonotonic();
   StopReferenceFeed();
   ClockSampleHook = NULL;  // no clock discipline
   ResetFileFaults();
