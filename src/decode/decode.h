@@ -88,6 +88,12 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
 typedef int (*ClockSampleHandler)(double difference);
 extern ClockSampleHandler ClockSampleHook;
 
+// Where CarryOutEvaluation reports the poll's outcome to the run's health:
+// (offsetMs, 0) for a trusted telegram, (0, 1) after the clock was set.
+// NULL: nobody listens.
+typedef void (*ReceptionHandler)(double offsetMs, int32_t clockSet);
+extern ReceptionHandler ReceptionHook;
+
 // The capture of the answer just received, frameBytes long: the PC clock
 // now taken back to the moment the module read its own clock, by
 // AnswerCaptureTime with the port's record of the last byte (PortLastByteMs)

@@ -14,6 +14,7 @@
 #include "refclock/refclock.h"
 
 ClockSampleHandler ClockSampleHook = NULL;
+ReceptionHandler ReceptionHook = NULL;
 
 // The clock's new time: the UTC instant it is set to, and the same instant
 // as the PC shows it in its own zone (what the log shows).
@@ -56,6 +57,7 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
   if (decision->lineCount <= decision->linesBeforeFeed && decision->trusted) {
     FeedReferenceClock(*telegram);
   }
+  if (decision->trusted && ReceptionHook != NULL) ReceptionHook(decision->offsetMs, 0);
   // The clock discipline takes every trusted telegram as a sample; below
   // SynchronizeDiff it slews instead of the set (which is then not asked).
   if (decision->trusted && Settings.DCFSetTime != 0 && ClockSampleHook != NULL &&
@@ -71,6 +73,8 @@ void CarryOutEvaluation(const TimeTelegram* telegram, const EvaluationDecision* 
   uint32_t code = SetPcUtcTime(next.seconds, next.milliseconds);
   if (code != 0) {
     LogMessage("Can't set time! errno %d", (int)code);
+  } else if (ReceptionHook != NULL) {
+    ReceptionHook(0, 1);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "clock/evaluate.h"
 #include "config/paths.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "decode/decode.h"
 #include "driver/interrupt.h"
 #include "driver/poll.h"
@@ -99,6 +100,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
+    TendHealth();
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -121,6 +123,7 @@ int RunProgram(int argc, char** argv) {
   StartReferenceFeed();
   ResetRunState(&run);
   StartClockLoop();
+  StartHealth();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -159,6 +162,7 @@ int RunProgram(int argc, char** argv) {
   }
   if (!pulse) DumpFrame(answer, received, DumpText);
   ResetPulseListener();
+  ReportReady();
 
   for (;;) {
     TendClockLoop();
@@ -168,6 +172,7 @@ int RunProgram(int argc, char** argv) {
       Poll(answer, &run);
     }
     if (WakeRequested()) return EndByInterrupt();
+    TendHealth();
     if (Settings.TimerEnable == 0) break;
     Countdown();
     if (WakeRequested()) return EndByInterrupt();

@@ -64,6 +64,7 @@ void ResetProgramState() {
   ResetMonotonic();
   StopReferenceFeed();
   ClockSampleHook = NULL;  // no clock discipline
+  ReceptionHook = NULL;    // no health shell
   ResetFileFaults();
   ResetCountingState(&TestCounting);
   ResetFakeClock();

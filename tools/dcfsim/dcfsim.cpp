@@ -62,6 +62,7 @@ struct Options {
   long gapMs;             // pause between trickled pieces
   long floodBytes;
   long faultAfter;        // telegram commands served normally first
+  char faultWhile[PathSize];  // non-empty: the fault only while this file exists
   int verbose;
   char pulse[PathSize];   // pulse receiver: the timeline file of its line, or empty
   long pulseMinutes;
@@ -232,6 +233,7 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
     return 1;
   }
   int fault = s->telegramCommands >= o->faultAfter ? o->fault : (int)FaultNone;
+  if (o->faultWhile[0] != '\0' && access(o->faultWhile, F_OK) != 0) fault = FaultNone;
   if (o->verbose) {
     static const char* const names[] = {"", "identification", "", "raw telegram", "decoded time"};
     fprintf(stderr, "dcfsim: command %.2X 00 (%s), fault %s\n", code, names[code],
@@ -395,7 +397,7 @@ static void Usage(FILE* to) {
   fprintf(to,
           "usage: dcfsim [--link PATH] [--device PATH] [--baud N] [--offset SECONDS]\n"
           "              [--step SECONDS] [--latency MS] [--fault NAME] [--fault-after N]\n"
-          "              [--gap MS] [--flood-bytes N] [--verbose]\n"
+          "              [--fault-while FILE] [--gap MS] [--flood-bytes N] [--verbose]\n"
           "              [--pulse FILE [--pulse-minutes N] [--pulse-glitch PCT] [--pulse-lost PCT]\n"
           "               [--pulse-flip PCT] [--pulse-jitter MS] [--pulse-delay MS] [--pulse-invert]]\n"
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
@@ -403,6 +405,7 @@ static void Usage(FILE* to) {
           "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
           "        incomplete hangup short-ident hangup-mid stale no-zone\n"
+          "--fault-while FILE: the fault only while FILE exists.\n"
           "--pulse: a pulse receiver instead, its line's edges from now on written to\n"
           "FILE as \"UTC-ms level\" lines (the line stays served, without status lines).\n");
 }
@@ -441,8 +444,9 @@ static int ParseOptions(int argc, char** argv, Options* o) {
     }
     const char* value = argv[++i];
     int ok = 1;
-    if (strcmp(name, "--link") == 0 || strcmp(name, "--device") == 0) {
-      char* target = name[2] == 'l' ? o->link : o->device;
+    if (strcmp(name, "--link") == 0 || strcmp(name, "--device") == 0 ||
+        strcmp(name, "--fault-while") == 0) {
+      char* target = name[2] == 'l' ? o->link : name[2] == 'd' ? o->device : o->faultWhile;
       ok = value[0] != '\0' && snprintf(target, PathSize, "%s", value) < PathSize;
     } else if (strcmp(name, "--baud") == 0) {
       speed_t unused;
