@@ -92,7 +92,7 @@ static void Poll(unsigned char* answer, RunState* run) {
 // The wait between polls, shown as a countdown that overwrites itself:
 // timer x 60 - 1 seconds, nothing at all for timer 0 or below. Ends early
 // when Ctrl-C comes.
-static void Countdown(void) {
+static void Countdown(RunState* run) {
   // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
   // instead of overflowing into a negative or short wait.
   long long total = (long long)Settings.timer * 60;
@@ -100,7 +100,7 @@ static void Countdown(void) {
   for (long long counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
-    TendHealth();
+    TendHealth(run);
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -162,7 +162,7 @@ int RunProgram(int argc, char** argv) {
   }
   if (!pulse) DumpFrame(answer, received, DumpText);
   ResetPulseListener();
-  ReportReady();
+  ReportReady(&run);
 
   for (;;) {
     TendClockLoop();
@@ -172,9 +172,9 @@ int RunProgram(int argc, char** argv) {
       Poll(answer, &run);
     }
     if (WakeRequested()) return EndByInterrupt();
-    TendHealth();
+    TendHealth(&run);
     if (Settings.TimerEnable == 0) break;
-    Countdown();
+    Countdown(&run);
     if (WakeRequested()) return EndByInterrupt();
   }
   Shutdown();

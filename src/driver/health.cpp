@@ -5,10 +5,9 @@
 #include <time.h>
 
 #include "clock/pcclock.h"
-#include "clock/reception.h"
 #include "config/settings.h"
 #include "decode/decode.h"
-#include "link/port.h"
+#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "os/notify.h"
@@ -16,9 +15,10 @@
 
 enum { StatusEveryMs = 5000, StatusSize = 256 };
 
-// The reception and what the status line shows of it. Main flow only.
+// What the status line shows of the reception, and the poll's trusted
+// telegram until TendHealth takes it. Main flow only.
 struct HealthRecord {
-  ReceptionState reception;
+  int32_t trusted;        // the last poll brought a trusted telegram
   char since[8];          // the PC's HH:MM when the state began
   double offsetMs;        // the last trusted telegram's lead of the PC
   int32_t sets, setsDay;  // the clock's sets on the PC's day setsDay
@@ -43,10 +43,9 @@ static int32_t LocalNow(char* clock, size_t size) {
   return local->tm_year * 1000 + local->tm_yday;
 }
 
-static void Update(int trusted) {
+static void Update(ReceptionState* reception, int trusted) {
   char line[128];
-  if (UpdateReception(&Health.reception, trusted, MonotonicMs(), PollSeconds(), line,
-                      sizeof line)) {
+  if (UpdateReception(reception, trusted, MonotonicMs(), PollSeconds(), line, sizeof line)) {
     if (line[0] != '\0') LogText(line);
     LocalNow(Health.since, sizeof Health.since);
     Health.statusDue = 1;
@@ -62,31 +61,31 @@ static void TakeOutcome(double offsetMs, int32_t clockSet) {
     return;
   }
   Health.offsetMs = -offsetMs;
-  Update(1);
+  Health.trusted = 1;
 }
 
 void StartHealth(void) {
   memset(&Health, 0, sizeof Health);
-  ResetReception(&Health.reception);
   Health.watchdogMs = NotifyWatchdogMs();
   Health.statusDue = 1;
   ReceptionHook = TakeOutcome;
   LocalNow(Health.since, sizeof Health.since);
 }
 
-void ReportReady(void) {
+void ReportReady(RunState* run) {
   NotifyReady();
-  TendHealth();
+  TendHealth(run);
 }
 
-void TendHealth(void) {
-  Update(0);
+void TendHealth(RunState* run) {
+  Update(&run->reception, Health.trusted);
+  Health.trusted = 0;
   int64_t now = MonotonicMs();
   if (Health.statusDue || now - Health.lastStatusMs >= StatusEveryMs) {
     char feed[96], status[StatusSize];
     DescribeReferenceFeed(feed, sizeof feed);
     int32_t sets = LocalNow(NULL, 0) == Health.setsDay ? Health.sets : 0;
-    FormatReceptionStatus(&Health.reception, now, Health.since, Health.offsetMs, sets, feed,
+    FormatReceptionStatus(&run->reception, now, Health.since, Health.offsetMs, sets, feed,
                           status, sizeof status);
     NotifyStatus(status);
     Health.statusDue = 0;

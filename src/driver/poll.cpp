@@ -11,7 +11,10 @@
 #include "log/log.h"
 #include "os/monotonic.h"
 
-void ResetRunState(RunState* run) { memset(run, 0, sizeof *run); }
+void ResetRunState(RunState* run) {
+  memset(run, 0, sizeof *run);
+  ResetReception(&run->reception);
+}
 
 void CarryOutFrame(RunState* run, const unsigned char* frame, int32_t frameKind,
                    const PcTime* capture, int64_t captureMonoMs) {

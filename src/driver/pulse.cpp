@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "decode/pulse.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "link/port.h"
 #include "log/log.h"
 #include "os/monotonic.h"
@@ -47,7 +48,8 @@ void PulsePoll(RunState* run) {
     Listener.lastEdgeMs = start;
   }
   for (;;) {
-    TendClockLoop();
+    TendClockLoop();  // every second at most, as in the countdown
+    TendHealth(run);
     int64_t now = MonotonicMs();
     if (now - start >= PulsePollMs) {
       CarryOutReceiveError(run);

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "config/settings.h"
-#include "link/port.h"
+#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "os/oscalls_posix.h"

@@ -597,7 +597,7 @@ namespace {
 // The monotonic clock of the feed's reader check, set by the test.
 int64_t FakeMonotonicMs = 0;
 int FakeClock(clockid_t clock, struct timespec* now) {
-  if (clock != CLOCK_MONOTONIC) return RealOsCalls.Clock(clock, now);
+  if (clock != CLOCK_MONOTONIC && clock != CLOCK_BOOTTIME) return RealOsCalls.Clock(clock, now);
   now->tv_sec = (time_t)(FakeMonotonicMs / 1000);
   now->tv_nsec = (long)(FakeMonotonicMs % 1000) * 1000000L;
   return 0;
