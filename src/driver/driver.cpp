@@ -16,6 +16,7 @@
 #include "decode/decode.h"
 #include "driver/interrupt.h"
 #include "driver/poll.h"
+#include "driver/pulse.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -149,7 +150,9 @@ int RunProgram(int argc, char** argv) {
   if (WaitSeconds(1)) return EndByInterrupt();
 
   memcpy(answer, IdentCommand, CommandSize);
-  int received = ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
+  // A pulse receiver takes no command: it is not asked who it is.
+  int pulse = Settings.Receiver == 1;
+  int received = pulse ? IdentFrameSize : ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
   if (WakeRequested()) return EndByInterrupt();
   if (received < IdentFrameSize) {
     RunStatus = StatusNoIdentification;
@@ -157,12 +160,17 @@ int RunProgram(int argc, char** argv) {
     Shutdown();
     return Final();
   }
-  DumpFrame(answer, received, DumpText);
+  if (!pulse) DumpFrame(answer, received, DumpText);
+  ResetPulseListener();
   ReportReady(&run);
 
   for (;;) {
     TendClockLoop();
-    Poll(answer, &run);
+    if (pulse) {
+      PulsePoll(&run);
+    } else {
+      Poll(answer, &run);
+    }
     if (WakeRequested()) return EndByInterrupt();
     TendHealth(&run);
     if (Settings.TimerEnable == 0) break;

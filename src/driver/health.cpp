@@ -9,6 +9,7 @@
 #include "decode/decode.h"
 #include "os/monotonic.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/notify.h"
 #include "refclock/refclock.h"
 

@@ -27,6 +27,7 @@ const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         System
                              fclose,        SystemBarrier,
                              lstat,         socket,        SystemFileControl, sendto,
                              shmget,        shmctl,        shmat,         shmdt,         geteuid,
+                             setitimer,     sigaction,
                              SystemRead,    SystemSync,    SystemReplace, pipe};
 OsCalls Os = RealOsCalls;
 

@@ -8,10 +8,12 @@
 #define DCFSYNC_OS_OSCALLS_POSIX_H
 
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <sys/timex.h>
@@ -52,6 +54,10 @@ struct OsCalls {
   void* (*ShmAttach)(int id, const void* at, int flags);
   int (*ShmDetach)(const void* at);
   uid_t (*EffectiveUser)(void);                               // geteuid
+  // The pulse receiver's wait for a status line (TIOCMIWAIT through Control):
+  // the one-shot timer that ends it and the handlers of its signals.
+  int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
+  int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
   // The clock discipline's drift file, replaced whole: read, flushed to the
   // disk (fsync) and renamed over the old one; 0 or the error number. And
   // the wake-up's self-pipe.

@@ -19,14 +19,18 @@ const OsCalls RealOsCalls = {
     ::CloseHandle,     ::GetLastError,       ::QueryPerformanceCounter,
     ::SetSystemTime,   ::SetSystemTimeAdjustment, ::GetSystemTimeAdjustment, NULL,
     NULL,              fopen,                fputs,          fflush,
-    fclose,            SystemRead,                SystemSync,     SystemReplace,
+    fclose,            ::SetCommMask,        ::WaitCommEvent, ::GetOverlappedResult,
+    ::GetCommModemStatus, ::CreateEventA,    ::WaitForMultipleObjects,
+    ::GetSystemTimeAsFileTime,
+    SystemRead,        SystemSync,           SystemReplace,
     ::OpenProcessToken, ::LookupPrivilegeValueA, ::AdjustTokenPrivileges, ::SetConsoleCtrlHandler};
 
 typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
+typedef VOID(WINAPI* PreciseClock)(LPFILETIME);
 
 // The system's own calls, with kernel32's precise tick adjustment where it
-// has both of its calls.
+// has both of its calls, and its precise clock where it has it.
 static OsCalls SystemCalls(void) {
   OsCalls calls = RealOsCalls;
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -36,6 +40,8 @@ static OsCalls SystemCalls(void) {
     calls.SetSystemTimeAdjustmentPrecise = (PreciseSetter)(void (*)(void))set;
     calls.GetSystemTimeAdjustmentPrecise = (PreciseGetter)(void (*)(void))get;
   }
+  FARPROC precise = kernel != NULL ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : NULL;
+  if (precise != NULL) calls.GetSystemTimePreciseAsFileTime = (PreciseClock)(void (*)(void))precise;
   return calls;
 }
 

@@ -16,6 +16,7 @@
 #include "config/settings.h"
 #include "os/monotonic.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
 

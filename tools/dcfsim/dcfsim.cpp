@@ -64,6 +64,9 @@ struct Options {
   long faultAfter;        // telegram commands served normally first
   char faultWhile[PathSize];  // non-empty: the fault only while this file exists
   int verbose;
+  char pulse[PathSize];   // pulse receiver: the timeline file of its line, or empty
+  long pulseMinutes;
+  PulseFaults pulseFaults;
 };
 
 struct Session {
@@ -373,17 +376,38 @@ static void RemoveLink(const char* link, const char* target) {
   if (strcmp(now, target) == 0) unlink(link);
 }
 
+// The pulse receiver's timeline from now, shifted as --offset asks.
+static int WriteTimeline(const Options* o) {
+  enum { Capacity = 1440 * 60 * 6 };
+  static PulseTimelineEdge edges[Capacity];
+  PulseFaults faults = o->pulseFaults;
+  faults.seed = (uint32_t)ClockMilliseconds() ^ ((uint32_t)getpid() << 16);
+  int count = BuildPulseTimeline(ClockMilliseconds(), (int)o->pulseMinutes, o->offsetMs, &faults,
+                                 edges, Capacity);
+  FILE* file = fopen(o->pulse, "w");
+  if (file == NULL) {
+    fprintf(stderr, "dcfsim: cannot write %s: %s\n", o->pulse, strerror(errno));
+    return 0;
+  }
+  for (int i = 0; i < count; ++i) fprintf(file, "%lld %d\n", (long long)edges[i].utcMs, edges[i].level);
+  return fclose(file) == 0;
+}
+
 static void Usage(FILE* to) {
   fprintf(to,
           "usage: dcfsim [--link PATH] [--device PATH] [--baud N] [--offset SECONDS]\n"
           "              [--step SECONDS] [--latency MS] [--fault NAME] [--fault-after N]\n"
           "              [--fault-while FILE] [--gap MS] [--flood-bytes N] [--verbose]\n"
+          "              [--pulse FILE [--pulse-minutes N] [--pulse-glitch PCT] [--pulse-lost PCT]\n"
+          "               [--pulse-flip PCT] [--pulse-jitter MS] [--pulse-delay MS] [--pulse-invert]]\n"
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
           "the --link path, else the pseudo-terminal, else the --device served.\n"
           "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
           "        incomplete hangup short-ident hangup-mid stale no-zone\n"
-          "--fault-while FILE: the fault only while FILE exists.\n");
+          "--fault-while FILE: the fault only while FILE exists.\n"
+          "--pulse: a pulse receiver instead, its line's edges from now on written to\n"
+          "FILE as \"UTC-ms level\" lines (the line stays served, without status lines).\n");
 }
 
 static int ParseLong(const char* text, long low, long high, long* value) {
@@ -401,6 +425,7 @@ static int ParseOptions(int argc, char** argv, Options* o) {
   o->baud = 19200;
   o->gapMs = 600;
   o->floodBytes = 5000;
+  o->pulseMinutes = 10;
   for (int i = 1; i < argc; ++i) {
     const char* name = argv[i];
     if (strcmp(name, "--verbose") == 0) {
@@ -408,6 +433,10 @@ static int ParseOptions(int argc, char** argv, Options* o) {
       continue;
     }
     if (strcmp(name, "--help") == 0) return 2;
+    if (strcmp(name, "--pulse-invert") == 0) {
+      o->pulseFaults.invert = 1;
+      continue;
+    }
     if (i + 1 >= argc) {
       fprintf(stderr, "dcfsim: %s: %s\n", name,
               strncmp(name, "--", 2) == 0 ? "value missing or unknown option" : "unknown option");
@@ -441,6 +470,22 @@ static int ParseOptions(int argc, char** argv, Options* o) {
       ok = ParseLong(value, 0, 60000, &o->latencyMs);
     } else if (strcmp(name, "--gap") == 0) {
       ok = ParseLong(value, 0, 60000, &o->gapMs);
+    } else if (strcmp(name, "--pulse") == 0) {
+      ok = value[0] != '\0' && snprintf(o->pulse, PathSize, "%s", value) < PathSize;
+    } else if (strcmp(name, "--pulse-minutes") == 0) {
+      ok = ParseLong(value, 1, 1440, &o->pulseMinutes);
+    } else if (strcmp(name, "--pulse-jitter") == 0 || strcmp(name, "--pulse-delay") == 0) {
+      long ms = 0;
+      ok = ParseLong(value, 0, 300, &ms);
+      *(name[8] == 'j' ? &o->pulseFaults.jitterMs : &o->pulseFaults.delayMs) = (int)ms;
+    } else if (strcmp(name, "--pulse-glitch") == 0 || strcmp(name, "--pulse-lost") == 0 ||
+               strcmp(name, "--pulse-flip") == 0) {
+      char* end = NULL;
+      double percent = strtod(value, &end);
+      ok = end != value && *end == '\0' && percent >= 0 && percent <= 100;
+      double* target = name[8] == 'g' ? &o->pulseFaults.glitch
+                       : name[8] == 'l' ? &o->pulseFaults.lost : &o->pulseFaults.flip;
+      *target = percent / 100;
     } else if (strcmp(name, "--flood-bytes") == 0) {
       ok = ParseLong(value, 0, MaxFloodBytes, &o->floodBytes);
     } else {
@@ -497,6 +542,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.link[0] != '\0' && !MakeLink(options.link, linePath)) return 1;
+  if (options.pulse[0] != '\0' && !WriteTimeline(&options)) return 1;
   printf("%s\n", options.link[0] != '\0' ? options.link : linePath);
   fflush(stdout);
   if (options.verbose)
