@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,12 @@ DWORD WINAPI FakeWaitMultiple(DWORD count, const HANDLE* handles, BOOL all, DWOR
   rec.handles = count;
   rec.waitedMs = ms;
   return rec.woken;
+}
+BOOL WINAPI FakeCancel(HANDLE h, LPOVERLAPPED overlapped) {
+  rec.calls.push_back("CancelIoEx");
+  EXPECT_EQ(FakePort, h);
+  EXPECT_EQ(FakeEvent, overlapped->hEvent);
+  return TRUE;
 }
 BOOL WINAPI FakeOverlapped(HANDLE, LPOVERLAPPED, LPDWORD, BOOL wait) {
   rec.calls.push_back("GetOverlappedResult");
@@ -122,6 +129,7 @@ TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
     Os.GetLastError = FakeLastError;
     Os.WaitForMultipleObjects = FakeWaitMultiple;
     Os.GetOverlappedResult = FakeOverlapped;
+    Os.CancelIoEx = FakeCancel;
     Os.GetSystemTimePreciseAsFileTime = FakeClock;
     Os.CloseHandle = FakeClose;
     Port.handle = (PortHandleValue)FakePort;
@@ -132,6 +140,8 @@ TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
     ASSERT_GE(rec.masks.size(), 1u);
     EXPECT_EQ(masks[c.line], rec.masks[0]);
     EXPECT_EQ(c.endMask == 1 ? 1u : 2u, rec.masks.size());
+    EXPECT_EQ(c.endMask == 1 ? 0 : 1, (int)std::count(rec.calls.begin(), rec.calls.end(),
+                                                      std::string("CancelIoEx")));
     if (c.level >= 0) {
       EXPECT_EQ(1796947200123456LL, wall);
       EXPECT_GE(mono, 0);
@@ -139,7 +149,9 @@ TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
     if (!c.waitNow && c.result == 0) {
       EXPECT_EQ(750u, rec.waitedMs);
       EXPECT_EQ(2u, rec.handles);  // the port's event and Ctrl-C's
-      if (c.endMask == 1) EXPECT_EQ(pending, rec.calls);
+      if (c.endMask == 1) {
+        EXPECT_EQ(pending, rec.calls);
+      }
     }
     Port.handle = InvalidPortHandle;
     StopWake();
