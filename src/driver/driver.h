@@ -31,9 +31,6 @@ enum {
 // the request.
 int RunProgram(int argc, char** argv);
 
-// Waits the given whole seconds, whatever comes.
-void SleepSeconds(int seconds);
-
 // Makes sure standard input, output and error are usable before anything
 // else opens a file. POSIX: each of the descriptors 0, 1 and 2 that is not
 // open is opened on /dev/null, so that neither the port nor a file can take

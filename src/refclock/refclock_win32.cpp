@@ -5,6 +5,6 @@
 
 void StartReferenceFeed(void) {}
 
-void FeedReferenceClock(TimeTelegram) {}
+void FeedReferenceClock(const TelegramSample*) {}
 
 void StopReferenceFeed(void) {}
