@@ -44,13 +44,11 @@ struct TelegramInstant {
   double utcMs;  // milliseconds since 1970 (UTC): the instant, or the nearest reading
 };
 
-// The UTC instant of the telegram's fields by its own zone bits (Z1 alone:
-// UTC+2, Z2 alone: UTC+1); with Z1 = Z2 the German rule for its date, and
-// in the repeated autumn hour the pass nearer the capture (InstantRepeated).
-// InstantImpossible when the fields name no real date and time
-// (NamesRealDateTime), the millisecond lies outside 0..999, or the time
-// falls in the hour the spring change skips; utcMs is then the fields added
-// up as numbers, never used to set a clock. The PC's zone plays no part.
+// The UTC instant of the telegram's fields by its zone bits (Z1 alone UTC+2,
+// Z2 alone UTC+1), else by the German rule for its date (in the repeated
+// autumn hour: the pass nearer the capture, InstantRepeated). Impossible: no
+// real date and time (NamesRealDateTime), a millisecond outside 0..999, or
+// the hour the spring change skips; utcMs then adds the fields up as numbers.
 TelegramInstant TelegramUtc(const TimeTelegram* telegram);
 
 // A difference of two clocks, its absolute value broken down.
@@ -106,19 +104,17 @@ void AddDecisionLine(PollDecision* decision, const char* text);
 // an invalid telegram).
 void BreakCount(CountingState* counting, ChainState* chain);
 
-// Decides about telegram, captured at captureMonoMs (its capture field the
-// PC clock of that instant), adding to decision and updating counting and
-// chain. The lines: flags, date and time; for a valid telegram "Time diff"
-// (counted when its minute is new), one line when a counted telegram
-// disagrees with the chain's newest (the chain starts again from it). It is
-// trusted when ContValidTime has reached ValidDateTimeCount, the chain holds
-// that many and it agrees with them (ValidDateTimeCount <= 1: alone), and
-// it names one real instant. With DCFSetTime on, an agreeing telegram then
-// sets the clock: by the discipline's choice when discipline is not NULL
-// (its state, updated: trusted telegrams only), else when the difference
-// reaches SynchronizeDiff; never beyond SynchronizeMaxDiff hours ("Big
-// difference" line), and one naming no instant, or two, gets its line
-// instead of the set.
+// Decides about telegram, captured at captureMonoMs (its capture field: the
+// PC clock then), adding to decision and updating counting and chain. Lines:
+// flags, date and time; for a valid telegram "Time diff" (counted when its
+// minute is new) and, when a counted one disagrees with the chain's newest,
+// one line (the chain starts again from it). Trusted: ContValidTime has
+// reached ValidDateTimeCount, the chain holds that many and the telegram
+// agrees with it (a count of 1 or less: alone), and it names one real
+// instant. With DCFSetTime on, such an agreeing telegram sets the clock: as
+// the discipline chooses when discipline is not NULL (its state updated by
+// trusted telegrams), else from SynchronizeDiff on; beyond SynchronizeMaxDiff
+// hours, naming no instant or two, it gets its line instead.
 void DecideTelegram(const TimeTelegram* telegram, int64_t captureMonoMs,
                     const SettingsRecord* settings, CountingState* counting, ChainState* chain,
                     DisciplineState* discipline, PollDecision* decision);
