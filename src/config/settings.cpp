@@ -58,6 +58,12 @@ const SettingDefinition SettingDefinitions[] = {
     INTEGER_SETTING(NtpShmUnit, -1, 1, "NTP shared-memory unit 0 to 255; -1: off"),
     // After the feed, whose keys refuse it.
     INTEGER_SETTING(ClockDiscipline, 0, 1, "non-zero: slew the clock and correct its frequency"),
+    // The pulse receiver.
+    INTEGER_SETTING(Receiver, 0, 1, "0: the command module; 1: a pulse receiver on a status line"),
+    {"PulseLine", SettingText, offsetof(SettingsRecord, PulseLine),
+     sizeof(SettingsRecord::PulseLine), 0, "DCD", 1, "status line of the pulse: DCD, CTS, DSR or RI"},
+    INTEGER_SETTING(PulseInvert, 0, 1, "1: the pulse is the line's low state"),
+    INTEGER_SETTING(PulseDelay, 0, 1, "ms the receiver delays the pulse, taken off each capture"),
 };
 const size_t SettingCount = sizeof SettingDefinitions / sizeof SettingDefinitions[0];
 

@@ -61,6 +61,13 @@ struct SettingsRecord {
   int32_t NtpShmUnit;
   // The clock discipline (clock/discipline.h): 0 steps the clock only.
   int32_t ClockDiscipline;
+  // The receiver: 0 the command module, 1 a pulse receiver on a status line
+  // (PulseLine DCD, CTS, DSR or RI; PulseInvert 1 when it idles high;
+  // PulseDelay ms its filter delays the edge, taken off every capture).
+  int32_t Receiver;
+  char PulseLine[8];
+  int32_t PulseInvert;
+  int32_t PulseDelay;
 };
 
 // The settings of the run, owned by the driver: read once by LoadSettings at

@@ -10,9 +10,11 @@
 
 #include "config/paths.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "driver/interrupt.h"
 #include "decode/decode.h"
 #include "driver/poll.h"
+#include "driver/pulse.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -84,11 +86,12 @@ static void Poll(unsigned char* answer, RunState* run) {
 // The wait between polls, shown as a countdown that overwrites itself:
 // PollSeconds - 1 seconds, nothing at all for timer 0 or below. Ends early
 // when Ctrl-C comes.
-static void Countdown(void) {
+static void Countdown(RunState* run) {
   int32_t total = PollSeconds(&Settings);
   for (int32_t counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
+    TendHealth(run);
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
     ConsoleText(line);
@@ -111,6 +114,7 @@ int RunProgram(int argc, char** argv) {
   StartReferenceFeed();
   ResetRunState(&run);
   StartClockLoop();
+  StartHealth();
 
   if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
@@ -137,7 +141,9 @@ int RunProgram(int argc, char** argv) {
   if (WaitSeconds(1)) return EndByInterrupt();
 
   memcpy(answer, IdentCommand, CommandSize);
-  int received = ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
+  // A pulse receiver takes no command: it is not asked who it is.
+  int pulse = Settings.Receiver == 1;
+  int received = pulse ? IdentFrameSize : ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
   if (WakeRequested()) return EndByInterrupt();
   if (received < IdentFrameSize) {
     RunStatus = StatusNoIdentification;
@@ -145,14 +151,21 @@ int RunProgram(int argc, char** argv) {
     Shutdown();
     return Final();
   }
-  DumpFrame(answer, received, DumpText);
+  if (!pulse) DumpFrame(answer, received, DumpText);
+  ResetPulseListener();
+  ReportReady(&run);
 
   for (;;) {
     TendClockLoop();
-    Poll(answer, &run);
+    if (pulse) {
+      PulsePoll(&run);
+    } else {
+      Poll(answer, &run);
+    }
     if (WakeRequested()) return EndByInterrupt();
+    TendHealth(&run);
     if (Settings.TimerEnable == 0) break;
-    Countdown();
+    Countdown(&run);
     if (WakeRequested()) return EndByInterrupt();
   }
   Shutdown();

@@ -12,12 +12,16 @@
 #include "config/settings.h"
 #include "decode/decode.h"
 #include "driver/clockloop.h"
+#include "driver/health.h"
 #include "link/port.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "refclock/refclock.h"
 
-void ResetRunState(RunState* run) { memset(run, 0, sizeof *run); }
+void ResetRunState(RunState* run) {
+  memset(run, 0, sizeof *run);
+  ResetReception(&run->reception);
+}
 
 void DecideFrame(const unsigned char* frame, int32_t frameKind, const PcTime* capture,
                  int64_t captureMonoMs, const SettingsRecord* settings, RunState* run,
@@ -62,7 +66,11 @@ static void SetClockBy(double offsetMs) {
              local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
              milliseconds);
   int code = SetPcUtcTime(seconds, milliseconds);
-  if (code != 0) LogMessage("Can't set time! errno %d", code);
+  if (code != 0) {
+    LogMessage("Can't set time! errno %d", code);
+  } else {
+    NoteTelegramOutcome(0, 1);
+  }
 }
 
 void CarryOutDecision(const PollDecision* decision) {
@@ -74,7 +82,10 @@ void CarryOutDecision(const PollDecision* decision) {
     AppendLine(line, Paths.data);
   }
   for (int32_t i = 0; i < decision->lineCount; ++i) LogText(decision->lines[i]);
-  if (decision->trusted) FeedReferenceClock(&decision->sample);
+  if (decision->trusted) {
+    FeedReferenceClock(&decision->sample);
+    NoteTelegramOutcome(decision->sample.offsetMs, 0);
+  }
   if (decision->discipline) ApplyDisciplineCommand(&decision->disciplineCommand);
   if (decision->setClock) SetClockBy(decision->sample.offsetMs);
 }

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "clock/evaluate.h"
+#include "clock/reception.h"
 #include "clock/telegram.h"
 
 // What the run remembers from one poll to the next; owned by the driver,
@@ -14,6 +15,7 @@
 struct RunState {
   CountingState counting;  // ContValidTime and the last counted telegram
   ChainState chain;        // the counted telegrams that agree with each other
+  ReceptionState reception; // starting, in step, holding over, lost (driver/health.h)
 };
 
 // All clear: nothing counted, no chain, as at the run's start.

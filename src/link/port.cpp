@@ -8,3 +8,13 @@ void ResetPort(void) {
   Port.handle = InvalidPortHandle;
   Port.lastByteMs = 0;
 }
+
+int PulseLineIndex(const char* name) {
+  static const char names[4][4] = {"DCD", "CTS", "DSR", "RI"};
+  for (int i = 0; i < 4; ++i) {
+    int j = 0;
+    while (names[i][j] != '\0' && (name[j] & ~0x20) == names[i][j]) ++j;
+    if (names[i][j] == '\0' && name[j] == '\0') return i;
+  }
+  return -1;
+}

@@ -82,6 +82,24 @@ int WriteCommand(const unsigned char* command);
 // brought all it asked for returned with its last byte. Main path only.
 int64_t PortLastByteMs(void);
 
+// The status lines a pulse receiver can drive, and the index of a name
+// (DCD, CTS, DSR, RI, in any case); -1 for another name.
+enum { PulseLineDcd, PulseLineCts, PulseLineDsr, PulseLineRi };
+int PulseLineIndex(const char* name);
+
+// Waits up to timeoutMs for the status line (a PulseLine index) to change
+// and time-stamps the change when it comes: *monoMs (MonotonicMs), *wallUs
+// (the PC clock, µs since 1970, UTC) and *level (the line after it, 0/1).
+// Returns 0, with *level -1 when the time ran out or Ctrl-C came first
+// (Ctrl-C ends the wait at once; on POSIX one that comes just before the wait
+// begins ends it at its time-out), else the error number of a failed call
+// (a port without status lines). Main flow only. POSIX: TIOCMIWAIT, ended by
+// a one-shot timer's signal, then TIOCMGET; Windows: an overlapped
+// WaitCommEvent (the port opened overlapped while Settings.Receiver is 1),
+// then GetCommModemStatus.
+int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wallUs,
+                   int32_t* level);
+
 // Closes the port. Returns 0 when it was closed, else the error number of the
 // failed close, or the bad-handle error number when the port was not open.
 // From then on the port counts as not open.

@@ -283,3 +283,58 @@ int ClosePort(void) {
   // Closing also drops the lock taken at open.
   return Os.CloseDevice(fd) == 0 ? 0 : Failure();
 }
+
+// The pulse receiver's wait. TIOCMIWAIT has no time-out of its own and the
+// Ctrl-C handler restarts what it interrupts: for the wait a one-shot timer
+// and Ctrl-C's own handler, both without restart, end it with EINTR.
+static void OnWaitTimer(int) {}
+
+int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wallUs,
+                   int32_t* level) {
+  static const int bits[4] = {TIOCM_CD, TIOCM_CTS, TIOCM_DSR, TIOCM_RI};
+  *level = -1;
+  int fd = OpenDescriptor();
+  if (fd < 0) return EBADF;
+  int bit = bits[line >= 0 && line < 4 ? line : 0];
+  int before = 0, after = 0;
+  struct sigaction timer, interrupt, oldTimer, oldInterrupt;
+  memset(&timer, 0, sizeof timer);
+  timer.sa_handler = OnWaitTimer;
+  sigemptyset(&timer.sa_mask);
+  Os.Signal(SIGALRM, &timer, &oldTimer);
+  Os.Signal(SIGINT, NULL, &oldInterrupt);
+  interrupt = oldInterrupt;
+  interrupt.sa_flags &= ~SA_RESTART;
+  Os.Signal(SIGINT, &interrupt, NULL);
+  struct itimerval due, off;
+  memset(&due, 0, sizeof due);
+  memset(&off, 0, sizeof off);
+  due.it_value.tv_sec = timeoutMs / 1000;
+  due.it_value.tv_usec = (timeoutMs % 1000) * 1000 + 1;
+  int code = EINTR;
+#ifdef TIOCMIWAIT
+  // The level read last thing before the wait: a change in between is seen
+  // only when the wait ends (stamped late), never lost.
+  if (Os.Control(fd, TIOCMGET, &before) != 0) {
+    code = Failure();
+  } else if (!WakeRequested() && Os.SetTimer(ITIMER_REAL, &due, NULL) == 0) {
+    code = Os.Control(fd, TIOCMIWAIT, (void*)(intptr_t)bit) == 0 ? 0 : Failure();
+  }
+#else
+  code = ENOTSUP;  // a system that cannot wait for the lines
+#endif
+  struct timespec wall;  // the change's time, first of all
+  memset(&wall, 0, sizeof wall);
+  Os.Clock(CLOCK_REALTIME, &wall);
+  int64_t mono = MonotonicMs();
+  Os.SetTimer(ITIMER_REAL, &off, NULL);
+  Os.Signal(SIGINT, &oldInterrupt, NULL);
+  Os.Signal(SIGALRM, &oldTimer, NULL);
+  if (code != 0 && code != EINTR) return code;
+  if (Os.Control(fd, TIOCMGET, &after) != 0) return Failure();
+  if (((before ^ after) & bit) == 0) return 0;
+  *monoMs = mono;
+  *wallUs = (int64_t)wall.tv_sec * 1000000 + wall.tv_nsec / 1000;
+  *level = (after & bit) != 0;
+  return 0;
+}

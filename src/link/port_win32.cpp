@@ -26,8 +26,10 @@ static int Failure(void) {
 
 int OpenPort(void) {
   // Share mode 0: a port another process holds cannot be opened.
+  // Overlapped for a pulse receiver, whose line waits Ctrl-C must end.
   HANDLE handle = Os.CreateFileA(Settings.port, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                 OPEN_EXISTING, 0, NULL);
+                                 OPEN_EXISTING, Settings.Receiver == 1 ? FILE_FLAG_OVERLAPPED : 0,
+                                 NULL);
   Port.handle = (PortHandleValue)handle;
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
 }
@@ -112,4 +114,47 @@ int ClosePort(void) {
   Port.handle = InvalidPortHandle;
   if (value == InvalidPortHandle) return ERROR_INVALID_HANDLE;
   return Os.CloseHandle((HANDLE)value) ? 0 : Failure();
+}
+
+int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wallUs,
+                   int32_t* level) {
+  static const DWORD events[4] = {EV_RLSD, EV_CTS, EV_DSR, EV_RING};
+  static const DWORD states[4] = {MS_RLSD_ON, MS_CTS_ON, MS_DSR_ON, MS_RING_ON};
+  *level = -1;
+  HANDLE handle = OpenHandle();
+  if (handle == NULL) return ERROR_INVALID_HANDLE;
+  int index = line >= 0 && line < 4 ? line : 0;
+  DWORD before = 0, after = 0, mask = 0, moved = 0;
+  if (!Os.GetCommModemStatus(handle, &before) || !Os.SetCommMask(handle, events[index])) {
+    return Failure();
+  }
+  OVERLAPPED wait;
+  memset(&wait, 0, sizeof wait);
+  wait.hEvent = Os.CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (wait.hEvent == NULL) return Failure();
+  int code = 0;
+  if (!Os.WaitCommEvent(handle, &mask, &wait)) {
+    code = Failure();
+    if (code == ERROR_IO_PENDING) {
+      HANDLE ends[2] = {wait.hEvent, (HANDLE)WakeHandle()};
+      DWORD which = WakeRequested() ? WAIT_TIMEOUT
+                    : Os.WaitForMultipleObjects(ends[1] != NULL ? 2 : 1, ends, FALSE,
+                                                (DWORD)timeoutMs);
+      if (which != WAIT_OBJECT_0) Os.SetCommMask(handle, 0);  // ends the wait at once
+      code = Os.GetOverlappedResult(handle, &wait, &moved, TRUE) && which == WAIT_OBJECT_0
+                 ? 0 : ERROR_OPERATION_ABORTED;
+    }
+  }
+  FILETIME now;  // the change's time, first of all
+  Os.GetSystemTimePreciseAsFileTime(&now);
+  int64_t mono = MonotonicMs();
+  Os.CloseHandle(wait.hEvent);
+  if (code != 0 && code != ERROR_OPERATION_ABORTED) return code;
+  if (!Os.GetCommModemStatus(handle, &after)) return Failure();
+  if (((before ^ after) & states[index]) == 0) return 0;
+  int64_t ticks = ((int64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
+  *monoMs = mono;
+  *wallUs = (ticks - 116444736000000000LL) / 10;  // 100 ns since 1601
+  *level = (after & states[index]) != 0;
+  return 0;
 }

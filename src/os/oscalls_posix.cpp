@@ -15,11 +15,15 @@ static int SystemControl(int fd, unsigned long request, void* arg) {
   return ioctl(fd, request, arg);
 }
 static void SystemBarrier(void) { std::atomic_thread_fence(std::memory_order_seq_cst); }
+static int SystemFileControl(int fd, int command, int value) { return fcntl(fd, command, value); }
 
 const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         SystemControl, tcgetattr,
                              tcsetattr,     poll,          read,          write,         clock_gettime,
                              clock_settime, clock_adjtime, fopen,         fputs,         fflush,
-                             fclose,        SystemBarrier};
+                             fclose,        SystemBarrier,
+                             lstat,         socket,        SystemFileControl, sendto,
+                             shmget,        shmctl,        shmat,         shmdt,         geteuid,
+                             setitimer,     sigaction};
 OsCalls Os = RealOsCalls;
 
 void ResetOsCalls(void) { Os = RealOsCalls; }

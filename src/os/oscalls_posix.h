@@ -8,7 +8,12 @@
 #define DCFSYNC_OS_OSCALLS_POSIX_H
 
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
+#include <sys/socket.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <termios.h>
 #include <sys/timex.h>
@@ -37,6 +42,22 @@ struct OsCalls {
   int (*CloseFile)(FILE* file);                          // fclose
   // The full memory barrier between the steps of a shared-memory sample.
   void (*Barrier)(void);
+  // The time daemon's feed (refclock_posix.cpp): the socket's path checked,
+  // the socket made and sent from, the segment found, read, attached.
+  int (*LinkStatus)(const char* path, struct stat* found);    // lstat
+  int (*Socket)(int domain, int type, int protocol);
+  int (*FileControl)(int fd, int command, int value);         // fcntl
+  ssize_t (*SendTo)(int fd, const void* data, size_t size, int flags, const struct sockaddr* to,
+                    socklen_t length);
+  int (*ShmGet)(key_t key, size_t size, int flags);
+  int (*ShmControl)(int id, int command, struct shmid_ds* info);
+  void* (*ShmAttach)(int id, const void* at, int flags);
+  int (*ShmDetach)(const void* at);
+  uid_t (*EffectiveUser)(void);                               // geteuid
+  // The pulse receiver's wait for a status line (TIOCMIWAIT through Control):
+  // the one-shot timer that ends it and the handlers of its signals.
+  int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
+  int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
 };
 
 // The calls in use; RealOsCalls holds the system's own.

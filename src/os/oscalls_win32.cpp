@@ -9,13 +9,16 @@ const OsCalls RealOsCalls = {
     ::CloseHandle,     ::GetLastError,       ::QueryPerformanceCounter,
     ::SetSystemTime,   ::SetSystemTimeAdjustment, ::GetSystemTimeAdjustment, NULL,
     NULL,              fopen,                fputs,          fflush,
-    fclose};
+    fclose,            ::SetCommMask,        ::WaitCommEvent, ::GetOverlappedResult,
+    ::GetCommModemStatus, ::CreateEventA,    ::WaitForMultipleObjects,
+    ::GetSystemTimeAsFileTime};
 
 typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
+typedef VOID(WINAPI* PreciseClock)(LPFILETIME);
 
 // The system's own calls, with kernel32's precise tick adjustment where it
-// has both of its calls.
+// has both of its calls, and its precise clock where it has it.
 static OsCalls SystemCalls(void) {
   OsCalls calls = RealOsCalls;
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -25,6 +28,8 @@ static OsCalls SystemCalls(void) {
     calls.SetSystemTimeAdjustmentPrecise = (PreciseSetter)(void (*)(void))set;
     calls.GetSystemTimeAdjustmentPrecise = (PreciseGetter)(void (*)(void))get;
   }
+  FARPROC precise = kernel != NULL ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : NULL;
+  if (precise != NULL) calls.GetSystemTimePreciseAsFileTime = (PreciseClock)(void (*)(void))precise;
   return calls;
 }
 

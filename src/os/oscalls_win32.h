@@ -44,6 +44,17 @@ struct OsCalls {
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
+  // The pulse receiver's wait for a status line: an overlapped
+  // WaitCommEvent beside Ctrl-C's event, the line's state, and the precise
+  // PC clock (Windows 8 and later: looked up in kernel32 when the table is
+  // filled; where it is missing the plain GetSystemTimeAsFileTime).
+  BOOL(WINAPI* SetCommMask)(HANDLE, DWORD);
+  BOOL(WINAPI* WaitCommEvent)(HANDLE, LPDWORD, LPOVERLAPPED);
+  BOOL(WINAPI* GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+  BOOL(WINAPI* GetCommModemStatus)(HANDLE, LPDWORD);
+  HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
+  DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
+  VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
 };
 
 // The calls in use; RealOsCalls holds the system's own (its precise tick

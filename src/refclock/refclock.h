@@ -10,6 +10,7 @@
 #ifndef DCFSYNC_REFCLOCK_REFCLOCK_H
 #define DCFSYNC_REFCLOCK_REFCLOCK_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "clock/evaluate.h"
@@ -39,31 +40,26 @@ struct ReferenceSample {
 // (DCF77 announces an inserted second with A2 during the hour before it).
 int MakeReferenceSample(const TelegramSample* in, ReferenceSample* sample);
 
-// Starts the feed from the settings (Settings.ChronySocket, Settings.NtpShmUnit),
-// after LoadSettings, stopping a feed that runs. A socket path that does not
-// fit a socket address whole is refused with one log line
-// ("ChronySocket too long (N characters, at most M), feed off: PATH"); a unit
-// other than -1 (off, silently) outside 0..NtpShmUnitLimit likewise
-// ("NtpShmUnit N out of range 0..255, feed off"). The shared-memory segment
-// is attached at once; a failure is logged as by FeedReferenceClock. A
-// failure of the feed leaves the run's status alone.
+// Starts the feed from the settings (ChronySocket, NtpShmUnit) after
+// LoadSettings, stopping one that runs. A path that does not fit a socket
+// address, or a unit outside -1..NtpShmUnitLimit, turns that feed off with
+// one log line (-1 is off, silently). The segment is attached at once.
 void StartReferenceFeed(void);
 
-// Hands the sample of a trusted telegram (see MakeReferenceSample; nothing
-// when it cannot be fed) to each feed that is on. A feed that fails (chronyd's
-// socket missing or refusing, the segment not attachable) is logged once
-// when it starts failing ("chrony socket PATH: error N",
-// "NTP shared memory unit U: error N"), retried silently at every later
-// sample, and logged once when it works again ("chrony socket PATH works
-// again", "NTP shared memory unit U works again"). What it finds and
-// will not use counts as such a failure: something other than a socket at
-// the path ("chrony socket PATH refused: not a socket"), a segment made or
-// owned by another user than root or the program's own, or for units 0
-// and 1 writable by others ("NTP shared memory unit U refused: owner uid
-// O, creator uid C, mode M", the mode in octal). Never waits for the
-// daemon. A failure of the feed leaves the run's status alone. The program
-// hands it every trusted telegram (CarryOutDecision, driver/poll.cpp).
+// Hands the sample of a trusted telegram (MakeReferenceSample; nothing when
+// it cannot be fed) to each feed that is on, never waiting for the daemon. Each feed
+// logs one line when it starts failing or reaches nobody (no socket or no
+// daemon behind it; a segment no reader attached to for 2 minutes), none
+// while it stays so, and one when it works again. What it finds and will
+// not use counts as failing: a path that is no socket; a segment not made and
+// owned by root or the program's own user (NtpShmTrusted). A failure of the
+// feed leaves the run's status alone.
 void FeedReferenceClock(const TelegramSample* in);
+
+// What the feed reaches, for the status line: e.g. "chrony reading",
+// "chrony nobody reading", "shm unit 2 reading", "shm unit 2 no reader";
+// both joined by ", "; empty when no feed is on (always on Windows).
+void DescribeReferenceFeed(char* text, size_t size);
 
 // Closes the socket and detaches the segment; every feed is off until the
 // next StartReferenceFeed. Does nothing when no feed runs.

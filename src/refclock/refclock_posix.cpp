@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include "config/settings.h"
+#include "os/monotonic.h"
 #include "log/log.h"
+#include "os/monotonic.h"
 #include "os/oscalls_posix.h"
 #include "refclock/refclock.h"
 
@@ -24,20 +26,28 @@ enum { SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path) };
 // another user's, a path that is no socket), apart from the system's codes.
 enum { FeedRefused = -1 };
 
+// How long a segment may go without a reader before that is logged.
+enum { ShmAloneLimitMs = 120000 };
+
 // The running feed. A feed is on while its path is not empty or its unit
 // not -1; failing is 1 from the failure that was logged until it works again.
 struct ReferenceFeedRecord {
   char chronyPath[SocketPathSize];
   int chronySocket;  // the unbound datagram socket the samples leave by; -1: none yet
   int chronyFailing;
+  int chronyLast;  // the last send's outcome: 0, FeedRefused, an error code; NoSampleYet
   int32_t shmUnit;
   int shmId;  // the segment attached at shm; -1: none
   NtpShmSegment* shm;
   int shmFailing;
   // The segment last refused: its owner, creator and mode.
   unsigned refusedOwner, refusedCreator, refusedMode;
+  int64_t shmAloneSinceMs;  // monotonic ms since which no reader was attached; -1: one was
+  int shmAloneLogged;       // 1 once "no reader" was logged, until a reader comes
+  int shmReaders;           // readers attached at the last sample; -1 before one
 };
-static ReferenceFeedRecord Feed = {{0}, -1, 0, -1, -1, NULL, 0, 0, 0, 0};
+enum { NoSampleYet = -2 };
+static ReferenceFeedRecord Feed = {{0}, -1, 0, NoSampleYet, -1, -1, NULL, 0, 0, 0, 0, -1, 0, -1};
 
 void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* record) {
   memset(record, 0, sizeof *record);
@@ -85,16 +95,16 @@ void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
 static int SendToChrony(const ReferenceSample* sample) {
   int error = 0;
   struct stat found;
-  if (lstat(Feed.chronyPath, &found) == 0 && !S_ISSOCK(found.st_mode)) return FeedRefused;
+  if (Os.LinkStatus(Feed.chronyPath, &found) == 0 && !S_ISSOCK(found.st_mode)) return FeedRefused;
   if (Feed.chronySocket < 0) {
     // Not inherited, and never blocking: the flags set by fcntl, as POSIX
     // has them.
-    Feed.chronySocket = socket(AF_UNIX, SOCK_DGRAM, 0);
+    Feed.chronySocket = Os.Socket(AF_UNIX, SOCK_DGRAM, 0);
     if (Feed.chronySocket < 0) error = errno;
-    if (error == 0 && (fcntl(Feed.chronySocket, F_SETFD, FD_CLOEXEC) != 0 ||
-                       fcntl(Feed.chronySocket, F_SETFL, O_NONBLOCK) != 0)) {
+    if (error == 0 && (Os.FileControl(Feed.chronySocket, F_SETFD, FD_CLOEXEC) != 0 ||
+                       Os.FileControl(Feed.chronySocket, F_SETFL, O_NONBLOCK) != 0)) {
       error = errno;
-      close(Feed.chronySocket);
+      Os.CloseDevice(Feed.chronySocket);
       Feed.chronySocket = -1;
     }
   }
@@ -106,7 +116,7 @@ static int SendToChrony(const ReferenceSample* sample) {
     memcpy(address.sun_path, Feed.chronyPath, sizeof address.sun_path);
     ChronySockRecord record;
     FillChronySockRecord(sample, &record);
-    ssize_t sent = sendto(Feed.chronySocket, &record, sizeof record, MSG_NOSIGNAL,
+    ssize_t sent = Os.SendTo(Feed.chronySocket, &record, sizeof record, MSG_NOSIGNAL,
                           (const struct sockaddr*)&address, sizeof address);
     if (sent < 0) {
       error = errno;
@@ -118,7 +128,7 @@ static int SendToChrony(const ReferenceSample* sample) {
 }
 
 static void DetachShm(void) {
-  if (Feed.shm != NULL) shmdt((const void*)Feed.shm);
+  if (Feed.shm != NULL) Os.ShmDetach((const void*)Feed.shm);
   Feed.shm = NULL;
   Feed.shmId = -1;
 }
@@ -131,24 +141,24 @@ static void DetachShm(void) {
 static int AttachShm(void) {
   int error = 0;
   key_t key = (key_t)(NtpShmKeyBase + Feed.shmUnit);
-  int id = shmget(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
+  int id = Os.ShmGet(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
   struct shmid_ds info;
   if (id < 0) {
     error = errno;
     DetachShm();
-  } else if (id != Feed.shmId && shmctl(id, IPC_STAT, &info) != 0) {
+  } else if (id != Feed.shmId && Os.ShmControl(id, IPC_STAT, &info) != 0) {
     error = errno;
     DetachShm();
   } else if (id != Feed.shmId &&
              !NtpShmTrusted((int)Feed.shmUnit, info.shm_perm.uid, info.shm_perm.cuid,
-                            (unsigned)info.shm_perm.mode, geteuid())) {
+                            (unsigned)info.shm_perm.mode, Os.EffectiveUser())) {
     error = FeedRefused;
     Feed.refusedOwner = (unsigned)info.shm_perm.uid;
     Feed.refusedCreator = (unsigned)info.shm_perm.cuid;
     Feed.refusedMode = (unsigned)info.shm_perm.mode & 0777u;
     DetachShm();
   } else if (id != Feed.shmId) {
-    void* at = shmat(id, NULL, 0);
+    void* at = Os.ShmAttach(id, NULL, 0);
     if (at == (void*)-1) {
       error = errno;
       DetachShm();
@@ -161,11 +171,18 @@ static int AttachShm(void) {
   return error;
 }
 
+// Nobody listens at the path: no socket, or one nobody reads any more.
+static int NobodyReading(int error) { return error == ENOENT || error == ECONNREFUSED; }
+
 // Logs the first failure of a feed and its first success after one.
 static void NoteChronyOutcome(int error) {
+  Feed.chronyLast = error;
   if (error == FeedRefused && Feed.chronyFailing == 0) {
     Feed.chronyFailing = 1;
     LogMessage("chrony socket %s refused: not a socket", Feed.chronyPath);
+  } else if (NobodyReading(error) && Feed.chronyFailing == 0) {
+    Feed.chronyFailing = 1;
+    LogMessage("chrony socket %s: nobody reading (error %d)", Feed.chronyPath, error);
   } else if (error != 0 && Feed.chronyFailing == 0) {
     Feed.chronyFailing = 1;
     LogMessage("chrony socket %s: error %d", Feed.chronyPath, error);
@@ -189,14 +206,59 @@ static void NoteShmOutcome(int error) {
   }
 }
 
+// After a sample written: a segment no reader has attached to (the feed
+// its only user) for ShmAloneLimitMs is logged once, and a reader's coming
+// once.
+static void NoteShmReaders(void) {
+  struct shmid_ds info;
+  if (Os.ShmControl(Feed.shmId, IPC_STAT, &info) != 0) return;
+  int64_t now = MonotonicMs();
+  Feed.shmReaders = (int)info.shm_nattch - 1;
+  if (info.shm_nattch > 1) {
+    if (Feed.shmAloneLogged) LogMessage("NTP shared memory unit %d: a reader attached", (int)Feed.shmUnit);
+    Feed.shmAloneSinceMs = -1;
+    Feed.shmAloneLogged = 0;
+  } else if (Feed.shmAloneSinceMs < 0) {
+    Feed.shmAloneSinceMs = now;
+  } else if (!Feed.shmAloneLogged && now - Feed.shmAloneSinceMs >= ShmAloneLimitMs) {
+    Feed.shmAloneLogged = 1;
+    LogMessage("NTP shared memory unit %d: no reader attached for 2 min", (int)Feed.shmUnit);
+  }
+}
+
+void DescribeReferenceFeed(char* text, size_t size) {
+  int n = 0;
+  if (size > 0) text[0] = '\0';
+  if (Feed.chronyPath[0] != '\0') {
+    int e = Feed.chronyLast;
+    n = e == NoSampleYet ? snprintf(text, size, "chrony, no sample yet")
+        : e == 0         ? snprintf(text, size, "chrony reading")
+        : NobodyReading(e) ? snprintf(text, size, "chrony nobody reading")
+        : e == FeedRefused ? snprintf(text, size, "chrony refused")
+                           : snprintf(text, size, "chrony error %d", e);
+  }
+  if (Feed.shmUnit >= 0 && n >= 0 && (size_t)n < size) {
+    snprintf(text + n, size - (size_t)n, "%sshm unit %d %s", n > 0 ? ", " : "", (int)Feed.shmUnit,
+             Feed.shmFailing         ? "failing"
+             : Feed.shmReaders < 0   ? "no sample yet"
+             : Feed.shmReaders > 0   ? "reading"
+             : Feed.shmAloneLogged   ? "no reader"
+                                     : "waiting for a reader");
+  }
+}
+
 void StopReferenceFeed(void) {
-  if (Feed.chronySocket >= 0) close(Feed.chronySocket);
+  if (Feed.chronySocket >= 0) Os.CloseDevice(Feed.chronySocket);
   Feed.chronySocket = -1;
   Feed.chronyPath[0] = '\0';
   Feed.chronyFailing = 0;
+  Feed.chronyLast = NoSampleYet;
   DetachShm();
   Feed.shmUnit = -1;
   Feed.shmFailing = 0;
+  Feed.shmAloneSinceMs = -1;
+  Feed.shmAloneLogged = 0;
+  Feed.shmReaders = -1;
 }
 
 void StartReferenceFeed(void) {
@@ -227,5 +289,6 @@ void FeedReferenceClock(const TelegramSample* in) {
     int error = AttachShm();
     if (error == 0) WriteNtpShmSample(Feed.shm, &sample);
     NoteShmOutcome(error);
+    if (error == 0) NoteShmReaders();
   }
 }

@@ -8,3 +8,7 @@ void StartReferenceFeed(void) {}
 void FeedReferenceClock(const TelegramSample*) {}
 
 void StopReferenceFeed(void) {}
+
+void DescribeReferenceFeed(char* text, size_t size) {
+  if (size > 0) text[0] = '\0';
+}

@@ -300,7 +300,7 @@ TEST_F(ChronyFeed, MissingDaemonIsLoggedOnceOverManyPolls) {
   std::vector<std::string> log = SplitLines(run.Log());
   std::vector<std::string> messages;
   for (const std::string& line : log) messages.push_back(Message(line));
-  auto failed = std::find(messages.begin(), messages.end(), "chrony socket " + sock + ": error 2");
+  auto failed = std::find(messages.begin(), messages.end(), "chrony socket " + sock + ": nobody reading (error 2)");
   ASSERT_NE(messages.end(), failed) << run.Log();
   // Right after the first fed telegram's difference, and never again.
   ASSERT_NE(messages.begin(), failed);

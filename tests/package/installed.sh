@@ -99,7 +99,7 @@ want=(
   "User=dcfsync" "Group=dcfsync" "SupplementaryGroups=dialout" "ExecStart=/opt/dcfsync/dcfsync"
   "StandardOutput=null" "StandardError=journal"
   "CapabilityBoundingSet=CAP_SYS_TIME" "AmbientCapabilities=CAP_SYS_TIME"
-  "KillSignal=SIGINT" "SuccessExitStatus=3" "ProtectSystem=strict"
+  "KillSignal=SIGINT" "SuccessExitStatus=3" "ProtectSystem=strict" "Type=notify" "WatchdogSec=300"
   "ReadWritePaths=/var/log/dcfsync /var/lib/dcfsync" "DevicePolicy=closed"
 )
 for w in "${want[@]}"; do

@@ -16,7 +16,11 @@
 #        (systemd-analyze verify, security --offline, the system calls the
 #        program makes against the service's filter), a run as the service
 #        runs it, logrotate, an upgrade, remove and purge
-#        (tests/package/installed.sh, run inside that root).
+#        (tests/package/installed.sh, run inside that root);
+#      - serving the network (tests/package/lan.sh): the package's program
+#        fed by the simulator feeds a chronyd that serves NTP on 127.0.0.1,
+#        and a second chronyd, its client, measures its offset to it (both
+#        with -x, in private directories, stopped by their pids).
 # zip  builds build/package-windows/dcfsync-<version>-win64.zip (preset
 #      "package-windows"), checks its files (CR LF, the task XML, the version
 #      resource), runs the unpacked dcfsync.exe under Wine from another
@@ -40,7 +44,7 @@ parts=()
 for a in "$@"; do
   case "$a" in
     deb|zip) parts+=("$a") ;;
-    -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "package.sh: unknown part '$a' (deb, zip)" >&2; exit 2 ;;
   esac
 done
@@ -265,6 +269,11 @@ deb_checks() {
   else
     fail "control: Depends '$depends' lacks adduser or libc6"
   fi
+  if [[ $depends == *libsystemd0* ]]; then
+    pass "control: Depends on libsystemd0 for the service's notifications"
+  else
+    fail "control: Depends '$depends' lacks libsystemd0 (built without libsystemd?)"
+  fi
   if [[ $depends == *python3* ]] && [ "$(dpkg-deb -f "$deb" Recommends)" = python3-matplotlib ]; then
     pass "control: Depends on python3 for the report tool, Recommends python3-matplotlib"
   else
@@ -400,6 +409,23 @@ deb_checks() {
   check "unpacked run: this machine's /var/log/dcfsync and /var/lib/dcfsync untouched" \
     test "$(ls -d /var/log/dcfsync /var/lib/dcfsync 2>/dev/null)" = "$real_log_before"
   stop_simulator
+
+  # --- Serving the network: simulator -> dcfsync -> chronyd -> chronyd ----------
+  local chronyd= chronyc= c
+  for c in /usr/sbin/chronyd "$repo/build/chrony/usr/sbin/chronyd"; do [ -x "$c" ] && chronyd=$c && break; done
+  for c in /usr/bin/chronyc "$repo/build/chrony/usr/bin/chronyc"; do [ -x "$c" ] && chronyc=$c && break; done
+  if [ -z "$chronyd" ] || [ -z "$chronyc" ]; then
+    fail "lan: chronyd and chronyc not found (scripts/test.sh package unpacks Debian's chrony)"
+  else
+    bash tests/package/lan.sh "$chronyd" "$chronyc" build/package/dcfsync "$sim" >"$work/lan.out" 2>&1
+    while IFS= read -r line; do
+      case "$line" in
+        "ok "*) pass "lan: ${line#ok }" ;;
+        "FAILED "*) fail "lan: ${line#FAILED }" ;;
+        *) echo "        $line" ;;
+      esac
+    done <"$work/lan.out"
+  fi
 
   # --- Installed into a throw-away root -----------------------------------------
   # An overlay of this machine's root whose writes go to a memory file

@@ -40,7 +40,9 @@ TEST(HaltOutput, NothingComesAfterTheHaltingLineAndNoWriteHangs) {
   ASSERT_GE(console.size(), last.size());
   EXPECT_EQ(console.size() - last.size(), console.find(last)) << console;
   EXPECT_EQ(LogMessages(ReadFile(Paths.log)), std::vector<std::string>{"before the halt"});
-  EXPECT_EQ(ReadFile(Paths.data), "data before the halt\n");
+  std::string data = ReadFile(Paths.data);  // "\r\n" line ends on Windows
+  EXPECT_EQ(data.rfind("data before the halt", 0), 0u) << data;
+  EXPECT_EQ(data.find("after"), std::string::npos) << data;
 }
 
 }  // namespace

@@ -288,7 +288,7 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
     EXPECT_EQ(1234, RunStatus);
   }
   std::vector<std::string> log = LoggedMessages();
-  EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": error 2"))
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": nobody reading (error 2)"))
       << "ENOENT, once";
   EXPECT_EQ(10u, log.size()) << "3 x 3 evaluation lines + 1";
 
@@ -309,7 +309,7 @@ TEST_F(Feed, MissingDaemonIsLoggedOnceAndItsReturnOnce) {
   HandleInTest(Telegram(6));
   HandleInTest(Telegram(7));
   log = LoggedMessages();
-  EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": error 111"))
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), "chrony socket " + path + ": nobody reading (error 111)"))
       << "ECONNREFUSED, once";
   EXPECT_EQ(24u, log.size());
 
@@ -588,6 +588,93 @@ TEST_F(Feed, PathThatIsNoSocketIsRefused) {
   EXPECT_EQ(1u, atPath.Received(1000).size());
   std::vector<std::string> log = LoggedMessages();
   EXPECT_EQ("chrony socket " + path + " works again", log.back());
+}
+
+}  // namespace
+
+namespace {
+
+// The monotonic clock of the feed's reader check, set by the test.
+int64_t FakeMonotonicMs = 0;
+int FakeClock(clockid_t clock, struct timespec* now) {
+  if (clock != CLOCK_MONOTONIC && clock != CLOCK_BOOTTIME) return RealOsCalls.Clock(clock, now);
+  now->tv_sec = (time_t)(FakeMonotonicMs / 1000);
+  now->tv_nsec = (long)(FakeMonotonicMs % 1000) * 1000000L;
+  return 0;
+}
+
+std::string FeedText() {
+  char text[128];
+  DescribeReferenceFeed(text, sizeof text);
+  return text;
+}
+
+TEST_F(Feed, SegmentWithoutAReaderIsLoggedAfterTwoMinutesOnceAndAReaderOnce) {
+  unit = FreeShmUnit();
+  ASSERT_GE(unit, 2);
+  Settings.ValidDateTimeCount = 1;
+  Os.Clock = FakeClock;
+  StartShm(unit);
+  const std::string u = "shm unit " + std::to_string(unit);
+  EXPECT_EQ(u + " no sample yet", FeedText());
+  const std::string alone = "NTP shared memory unit " + std::to_string(unit) +
+                            ": no reader attached for 2 min";
+  const std::string back = "NTP shared memory unit " + std::to_string(unit) + ": a reader attached";
+  void* reader = nullptr;
+  struct Step {
+    int64_t ms;
+    int attach;  // 1: a reader attaches before the sample, -1: it detaches
+    const char* line;  // "alone", "back" or "" for none
+    const char* state;
+  } steps[] = {
+      {1000, 0, "", "waiting for a reader"},   {120999, 0, "", "waiting for a reader"},
+      {121000, 0, "alone", "no reader"},       {500000, 0, "", "no reader"},
+      {501000, 1, "back", "reading"},          {502000, 0, "", "reading"},
+      {600000, -1, "", "waiting for a reader"}, {719999, 0, "", "waiting for a reader"},
+      {720000, 0, "alone", "no reader"},       {730000, 1, "back", "reading"},
+  };
+  int minute = 1;
+  for (const Step& s : steps) {
+    int id = shmget((key_t)(NtpShmKeyBase + unit), 0, 0);
+    ASSERT_GE(id, 0);
+    if (s.attach > 0) reader = shmat(id, nullptr, SHM_RDONLY);
+    if (s.attach < 0) shmdt(reader);
+    FakeMonotonicMs = s.ms;
+    size_t before = LoggedMessages().size();
+    HandleInTest(Telegram(minute++));
+    std::vector<std::string> feedLines;
+    std::vector<std::string> log = LoggedMessages();
+    for (size_t i = before; i < log.size(); ++i) {
+      if (log[i].rfind("NTP shared memory", 0) == 0) feedLines.push_back(log[i]);
+    }
+    std::string want = s.line == std::string("alone") ? alone : s.line == std::string("back") ? back : "";
+    EXPECT_EQ(want.empty() ? std::vector<std::string>{} : std::vector<std::string>{want}, feedLines)
+        << "at " << s.ms;
+    EXPECT_EQ(u + " " + s.state, FeedText()) << "at " << s.ms;
+  }
+  shmdt(reader);
+}
+
+TEST_F(Feed, DescriptionOfBothFeeds) {
+  Settings.ValidDateTimeCount = 1;
+  EXPECT_EQ("", FeedText()) << "no feed on";
+  const std::string path = dir + "dcf.sock";
+  StartChrony(path);
+  EXPECT_EQ("chrony, no sample yet", FeedText());
+  HandleInTest(Telegram(1));
+  EXPECT_EQ("chrony nobody reading", FeedText());
+  DaemonSocket daemon;
+  ASSERT_TRUE(daemon.Bind(path));
+  HandleInTest(Telegram(2));
+  EXPECT_EQ("chrony reading", FeedText());
+  unit = FreeShmUnit();
+  snprintf(Settings.ChronySocket, sizeof Settings.ChronySocket, "%s", path.c_str());
+  StartShm(unit);
+  HandleInTest(Telegram(3));
+  EXPECT_EQ("chrony reading, shm unit " + std::to_string(unit) + " waiting for a reader", FeedText());
+  char small[8];
+  DescribeReferenceFeed(small, sizeof small);
+  EXPECT_STREQ("chrony ", small);
 }
 
 }  // namespace

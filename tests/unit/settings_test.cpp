@@ -184,6 +184,30 @@ TEST_F(SettingsReader, UnreadableFileGivesThirteenLinesAndNoFeed) {
   EXPECT_EQ(Settings.NtpShmUnit, -1);
 }
 
+TEST_F(SettingsReader, PulseKeysReadAfterTheThirteenOnlyFromAFile) {
+  const struct {
+    const char* file;  // nullptr: no settings file
+    int32_t receiver, invert, delay;
+    const char* line;
+  } cases[] = {
+      {nullptr, 0, 0, 0, "DCD"},
+      {"[init]\nport=COM1\n", 0, 0, 0, "DCD"},
+      {"[init]\nReceiver=1\nPulseLine=CTS\nPulseInvert=1\nPulseDelay=35\n", 1, 1, 35, "CTS"},
+      {"[init]\npulseline = ri\npulsedelay=-5\n", 0, 0, -5, "ri"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(Paths.settings);
+    if (c.file != nullptr) WriteFile(Paths.settings, c.file);
+    Settings.Receiver = Settings.PulseInvert = Settings.PulseDelay = 9;
+    strcpy(Settings.PulseLine, "XX");
+    LoadSettings(LogText);
+    EXPECT_EQ(Settings.Receiver, c.receiver) << (c.file ? c.file : "no file");
+    EXPECT_EQ(Settings.PulseInvert, c.invert);
+    EXPECT_EQ(Settings.PulseDelay, c.delay);
+    EXPECT_STREQ(Settings.PulseLine, c.line);
+  }
+}
+
 TEST_F(SettingsReader, LoadSettingsFillsEveryKeyAndWritesNothingBack) {
   const std::string content =
       "; receiver settings\r\n[INIT]\r\nport=COM3\r\ntz=CET\r\nbaud=9600\r\ntimer=5\r\n"

@@ -66,6 +66,9 @@ RE_RETURN = re.compile(r"Return errno (-?[0-9]+)\Z")
 RE_DISC = re.compile(r"Discipline: offset ([+-][0-9]+\.[0-9]) ms, frequency ([+-][0-9]+\.[0-9]) ppm\Z")
 RE_DISC_START = re.compile(r"Discipline: frequency [+-][0-9]+\.[0-9]{3} ppm at start\Z")
 RE_ADJFAIL = re.compile(r"Can't adjust time! errno (-?[0-9]+)\Z")
+RECEPTION_STATES = ("starting", "in step", "holding over", "lost")
+RECEPTION_LINES = (("Reception in step", "in step"), ("Reception holding over: ", "holding over"),
+                   ("Reception lost: ", "lost"))
 DISC_OTHER = ("Discipline: sample dropped",
               "ClockDiscipline refused: a time daemon disciplines the clock")
 RE_DATA = re.compile(r"(?:[0-9A-F]{2} ){12}((?:[01]{8} ){9})\Z")
@@ -248,6 +251,9 @@ class Log:
         self.adjust_refused = 0
         self.drift_problems = 0
         self.last_line_t = None
+        # The reception's states as the log shows them: (time, state), the
+        # state one of RECEPTION_STATES or "end" (the run closed).
+        self.reception = []
 
 
 def first_stamp(path, limit=2000):
@@ -435,11 +441,21 @@ def parse_stream(f, path, log, state, since, until):
                 if cvt > log.max_cvt:
                     log.max_cvt = cvt
                 log.last_valid = (t, last_date, diff, cvt)
+                # The run's first counted telegram: in step (the program logs
+                # no line for that first step).
+                if cvt >= 1 and log.reception and log.reception[-1][1] == "starting":
+                    log.reception.append((t, "in step"))
                 continue
             if c == "R":
                 if msg.startswith("R:") and RE_FLAGS.match(msg):
                     parsed += 1
                     continue
+                if msg.startswith("Reception "):
+                    state_name = next((n for p, n in RECEPTION_LINES if msg.startswith(p)), None)
+                    if state_name is not None:
+                        parsed += 1
+                        log.reception.append((t, state_name))
+                        continue
                 if msg == "Receive error!":
                     parsed += 1
                     if awaiting_ident:
@@ -570,6 +586,7 @@ def parse_stream(f, path, log, state, since, until):
                     parsed += 1
                     pending_text = None
                     log.cant_close += 1
+                    log.reception.append((t, "end"))
                     close_run(log, msg[12:], t, "can't close")
                     in_poll = awaiting_ident = False
                     after_close = True
@@ -592,6 +609,7 @@ def parse_stream(f, path, log, state, since, until):
                     if run[0] == port and run[3] == "open":
                         run[3] = "no close line"
                 log.runs.append([port, t, t, "open"])
+                log.reception.append((t, "starting"))
                 log.run_starts.append(len(poll_t))
                 log.cvt = 0
                 log.cvt_reset_by = (t, "program start")
@@ -603,6 +621,7 @@ def parse_stream(f, path, log, state, since, until):
             if msg.endswith(" closed"):
                 parsed += 1
                 log.closed += 1
+                log.reception.append((t, "end"))
                 close_run(log, msg[:-7], t, "closed")
                 in_poll = awaiting_ident = False
                 after_close = True
@@ -628,6 +647,32 @@ def parse_stream(f, path, log, state, since, until):
         state.update(in_poll=in_poll, awaiting_ident=awaiting_ident, pending_text=pending_text,
                      after_close=after_close, last_date=last_date)
     return number
+
+
+def reception_times(events, last):
+    """Seconds in each state, from (time, state) events in log order, the
+    last state lasting until last; and the longest hold-over (holding over
+    and lost, until in step again or the run's end) as (seconds, start, how
+    it ended) or None; and the number of hold-overs."""
+    spent = dict((n, 0.0) for n in RECEPTION_STATES)
+    longest = None
+    count = 0
+    held = None  # start of the hold-over under way
+    for i, (t, state) in enumerate(events):
+        until = events[i + 1][0] if i + 1 < len(events) else last
+        if state in spent and until is not None and until > t:
+            spent[state] += until - t
+        if state in ("holding over", "lost") and held is None:
+            held = t
+            count += 1
+        elif state not in ("holding over", "lost") and held is not None:
+            how = "until in step again" if state == "in step" else "until the run ended"
+            if longest is None or t - held > longest[0]:
+                longest = (t - held, held, how)
+            held = None
+    if held is not None and last is not None and (longest is None or last - held > longest[0]):
+        longest = (last - held, held, "still at the log's end")
+    return spent, longest, count
 
 
 def close_run(log, port, t, how):
@@ -916,6 +961,18 @@ def summary(log, st, data, chart):
             w("drift file problems: %d" % log.drift_problems)
         if log.disc_refused:
             w("refused beside a time daemon's feed: %d" % log.disc_refused)
+    if log.reception:
+        spent, longest, holds = reception_times(log.reception, log.last)
+        whole = sum(spent.values())
+        w("")
+        w("== Reception states (from the log's state lines) ==")
+        w(", ".join("%s: %s (%s)" % (n, duration_text(spent[n]), percent(spent[n], whole))
+                    for n in RECEPTION_STATES))
+        if longest is not None:
+            w("hold-overs: %d, longest %s from %s (%s)" % (holds, duration_text(longest[0]),
+                                                          stamp_text(longest[1]), longest[2]))
+        else:
+            w("hold-overs: none")
     if data is not None:
         w("")
         w("== Data file ==")

@@ -63,7 +63,11 @@ struct Options {
   long gapMs;             // pause between trickled pieces
   long floodBytes;
   long faultAfter;        // telegram commands served normally first
+  char faultWhile[PathSize];  // non-empty: the fault only while this file exists
   int verbose;
+  char pulse[PathSize];   // pulse receiver: the timeline file of its line, or empty
+  long pulseMinutes;
+  PulseFaults pulseFaults;
 };
 
 struct Session {
@@ -230,6 +234,7 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
     return 1;
   }
   int fault = s->telegramCommands >= o->faultAfter ? o->fault : (int)FaultNone;
+  if (o->faultWhile[0] != '\0' && access(o->faultWhile, F_OK) != 0) fault = FaultNone;
   if (o->verbose) {
     static const char* const names[] = {"", "identification", "", "raw telegram", "decoded time"};
     fprintf(stderr, "dcfsim: command %.2X 00 (%s), fault %s\n", code, names[code],
@@ -375,18 +380,40 @@ static void RemoveLink(const char* link, const char* target) {
   if (strcmp(now, target) == 0) unlink(link);
 }
 
+// The pulse receiver's timeline from now, shifted as --offset asks.
+static int WriteTimeline(const Options* o) {
+  enum { Capacity = 1440 * 60 * 6 };
+  static PulseTimelineEdge edges[Capacity];
+  PulseFaults faults = o->pulseFaults;
+  faults.seed = (uint32_t)ClockMilliseconds() ^ ((uint32_t)getpid() << 16);
+  int count = BuildPulseTimeline(ClockMilliseconds(), (int)o->pulseMinutes, o->offsetMs, &faults,
+                                 edges, Capacity);
+  FILE* file = fopen(o->pulse, "w");
+  if (file == NULL) {
+    fprintf(stderr, "dcfsim: cannot write %s: %s\n", o->pulse, strerror(errno));
+    return 0;
+  }
+  for (int i = 0; i < count; ++i) fprintf(file, "%lld %d\n", (long long)edges[i].utcMs, edges[i].level);
+  return fclose(file) == 0;
+}
+
 static void Usage(FILE* to) {
   fprintf(to,
           "usage: dcfsim [--link PATH] [--device PATH] [--baud N] [--offset SECONDS]\n"
           "              [--step SECONDS] [--latency MS] [--fault NAME] [--fault-after N]\n"
-          "              [--gap MS] [--flood-bytes N] [--verbose]\n"
+          "              [--fault-while FILE] [--gap MS] [--flood-bytes N] [--verbose]\n"
+          "              [--pulse FILE [--pulse-minutes N] [--pulse-glitch PCT] [--pulse-lost PCT]\n"
+          "               [--pulse-flip PCT] [--pulse-jitter MS] [--pulse-delay MS] [--pulse-invert]]\n"
           "Plays the DCF77 receiver module and prints the port to use as one line:\n"
           "the --link path, else the pseudo-terminal, else the --device served.\n"
           "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
           "        incomplete hangup short-ident hangup-mid stale no-zone flipped\n"
           "(flipped: two bits of the hour flipped at seconds 20-29 of each minute,\n"
-          "of the minute at seconds 40-49; their parity still even)\n");
+          "of the minute at seconds 40-49; their parity still even)\n"
+          "--fault-while FILE: the fault only while FILE exists.\n"
+          "--pulse: a pulse receiver instead, its line's edges from now on written to\n"
+          "FILE as \"UTC-ms level\" lines (the line stays served, without status lines).\n");
 }
 
 static int ParseLong(const char* text, long low, long high, long* value) {
@@ -404,6 +431,7 @@ static int ParseOptions(int argc, char** argv, Options* o) {
   o->baud = 19200;
   o->gapMs = 600;
   o->floodBytes = 5000;
+  o->pulseMinutes = 10;
   for (int i = 1; i < argc; ++i) {
     const char* name = argv[i];
     if (strcmp(name, "--verbose") == 0) {
@@ -411,6 +439,10 @@ static int ParseOptions(int argc, char** argv, Options* o) {
       continue;
     }
     if (strcmp(name, "--help") == 0) return 2;
+    if (strcmp(name, "--pulse-invert") == 0) {
+      o->pulseFaults.invert = 1;
+      continue;
+    }
     if (i + 1 >= argc) {
       fprintf(stderr, "dcfsim: %s: %s\n", name,
               strncmp(name, "--", 2) == 0 ? "value missing or unknown option" : "unknown option");
@@ -418,8 +450,9 @@ static int ParseOptions(int argc, char** argv, Options* o) {
     }
     const char* value = argv[++i];
     int ok = 1;
-    if (strcmp(name, "--link") == 0 || strcmp(name, "--device") == 0) {
-      char* target = name[2] == 'l' ? o->link : o->device;
+    if (strcmp(name, "--link") == 0 || strcmp(name, "--device") == 0 ||
+        strcmp(name, "--fault-while") == 0) {
+      char* target = name[2] == 'l' ? o->link : name[2] == 'd' ? o->device : o->faultWhile;
       ok = value[0] != '\0' && snprintf(target, PathSize, "%s", value) < PathSize;
     } else if (strcmp(name, "--baud") == 0) {
       speed_t unused;
@@ -443,6 +476,22 @@ static int ParseOptions(int argc, char** argv, Options* o) {
       ok = ParseLong(value, 0, 60000, &o->latencyMs);
     } else if (strcmp(name, "--gap") == 0) {
       ok = ParseLong(value, 0, 60000, &o->gapMs);
+    } else if (strcmp(name, "--pulse") == 0) {
+      ok = value[0] != '\0' && snprintf(o->pulse, PathSize, "%s", value) < PathSize;
+    } else if (strcmp(name, "--pulse-minutes") == 0) {
+      ok = ParseLong(value, 1, 1440, &o->pulseMinutes);
+    } else if (strcmp(name, "--pulse-jitter") == 0 || strcmp(name, "--pulse-delay") == 0) {
+      long ms = 0;
+      ok = ParseLong(value, 0, 300, &ms);
+      *(name[8] == 'j' ? &o->pulseFaults.jitterMs : &o->pulseFaults.delayMs) = (int)ms;
+    } else if (strcmp(name, "--pulse-glitch") == 0 || strcmp(name, "--pulse-lost") == 0 ||
+               strcmp(name, "--pulse-flip") == 0) {
+      char* end = NULL;
+      double percent = strtod(value, &end);
+      ok = end != value && *end == '\0' && percent >= 0 && percent <= 100;
+      double* target = name[8] == 'g' ? &o->pulseFaults.glitch
+                       : name[8] == 'l' ? &o->pulseFaults.lost : &o->pulseFaults.flip;
+      *target = percent / 100;
     } else if (strcmp(name, "--flood-bytes") == 0) {
       ok = ParseLong(value, 0, MaxFloodBytes, &o->floodBytes);
     } else {
@@ -499,6 +548,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.link[0] != '\0' && !MakeLink(options.link, linePath)) return 1;
+  if (options.pulse[0] != '\0' && !WriteTimeline(&options)) return 1;
   printf("%s\n", options.link[0] != '\0' ? options.link : linePath);
   fflush(stdout);
   if (options.verbose)

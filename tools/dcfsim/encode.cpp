@@ -125,3 +125,48 @@ void BuildDecodedAnswer(const ModuleTime* time, int fault,
   frame[8] = (unsigned char)time->hundredths;
   frame[9] = 0;
 }
+
+static double NextRandom(uint32_t* state) {  // xorshift32, uniform in [0, 1)
+  uint32_t x = *state != 0 ? *state : 1;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  *state = x;
+  return (double)x / 4294967296.0;
+}
+
+int BuildPulseTimeline(int64_t fromUtcMs, int minutes, int64_t offsetMs, const PulseFaults* f,
+                       PulseTimelineEdge* edges, int capacity) {
+  uint32_t random = f->seed;
+  int count = 0;
+  auto put = [&](int64_t at, int level) {
+    if (count < capacity) edges[count++] = {at, level != f->invert};
+  };
+  put(fromUtcMs, 0);
+  int64_t first = FloorDivide(fromUtcMs + offsetMs, 1000) + 1;  // shown seconds
+  unsigned char bits[TelegramBytes];
+  for (int64_t shown = first; shown < first + (int64_t)minutes * 60; ++shown) {
+    int second = (int)(shown - FloorDivide(shown, 60) * 60);
+    if (second == 0 || shown == first) {
+      LegalMinute next;
+      LegalMinuteAt(shown - second + 60, &next);
+      EncodeTelegram(&next, bits);
+    }
+    int64_t rise = shown * 1000 - offsetMs + f->delayMs;
+    auto jitter = [&]() {
+      return f->jitterMs > 0 ? (int64_t)((NextRandom(&random) * 2 - 1) * f->jitterMs) : 0;
+    };
+    if (second != 59 && NextRandom(&random) >= f->lost) {
+      int one = (bits[second / 8] >> (second % 8)) & 1;
+      if (NextRandom(&random) < f->flip) one = !one;
+      put(rise + jitter(), 1);
+      put(rise + (one ? 200 : 100) + jitter(), 0);
+    }
+    if (NextRandom(&random) < f->glitch) {
+      int64_t at = rise + 300 + (int64_t)(NextRandom(&random) * 500);
+      put(at, 1);
+      put(at + 5 + (int64_t)(NextRandom(&random) * 75), 0);
+    }
+  }
+  return count;
+}

@@ -64,4 +64,24 @@ void BuildRawAnswer(const ModuleTime* time, int fault, unsigned char frame[RawAn
 void BuildDecodedAnswer(const ModuleTime* time, int fault,
                         unsigned char frame[DecodedAnswerSize]);
 
+// The pulse receiver's line: the edges of the second pulses (100 ms a 0,
+// 200 ms a 1, none in second 59) of the telegrams sent while the shown time
+// (UTC + offsetMs) runs from fromUtcMs for minutes minutes, each minute
+// carrying the telegram of the next, with the faults asked for (per second:
+// glitch a stray pulse of 5..80 ms, lost no pulse; per bit: flip the other
+// width; jitter ±ms on each edge; delay ms late; invert the levels).
+struct PulseFaults {
+  double glitch, lost, flip;  // probabilities 0..1
+  int jitterMs, delayMs, invert;
+  uint32_t seed;
+};
+struct PulseTimelineEdge {
+  int64_t utcMs;  // when the line takes level
+  int level;
+};
+// Fills edges (at most capacity, in time order, the first the idle level at
+// fromUtcMs) and returns their number.
+int BuildPulseTimeline(int64_t fromUtcMs, int minutes, int64_t offsetMs, const PulseFaults* faults,
+                       PulseTimelineEdge* edges, int capacity);
+
 #endif

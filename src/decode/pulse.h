@@ -1,0 +1,90 @@
+// The pulse decoder, pure: the edges of a plain receiver's second pulses on
+// a status line (each time-stamped when it happened) go in one at a time; a
+// minute's telegram comes out as the raw 26-byte frame the raw decoder reads
+// (DecodeRawTelegram checks its 59 bits), with its capture: the leading edge
+// of second 0 of the minute it names, less the receiver's delay.
+//
+// A pulse is the line's high state (after PulseInvert): 100 ms for a 0,
+// 200 ms for a 1, none in second 59 (nor in the 61st second of a leap
+// minute, whose second 59 is a 0). Levels held shorter than PulseGlitchMs
+// are noise: a short spike is dropped, a short dropout inside a pulse is
+// bridged. Pulses are taken at a 1 s pace: one arriving off that pace, or a
+// second one in a second (the one nearer the pace is kept), is a glitch; a
+// run of pulses off the pace moves the pace to them. A gap of two seconds
+// ends a minute: with 59 pulses since the last one (60 when the minute
+// announced a leap second, bit 19) the minute is complete. Pulses of 700 to
+// 980 ms, which only inverted wiring gives, flip the polarity after a run of
+// them (the record's invert then differs from the setting's).
+#ifndef DCFSYNC_DECODE_PULSE_H
+#define DCFSYNC_DECODE_PULSE_H
+
+#include <stdint.h>
+
+enum {
+  PulseGlitchMs = 40,          // shorter levels are noise
+  PulseZeroMinMs = 60,         // 0: 60..149 ms
+  PulseOneMinMs = 150,         // 1: 150..260 ms
+  PulseOneMaxMs = 260,
+  PulseInvertedMinMs = 700,    // widths of inverted wiring: 700..980 ms
+  PulseInvertedMaxMs = 980,
+  PulseInvertedRun = 5,        // such widths in a row flip the polarity
+  PulsePaceToleranceMs = 100,  // a pulse within this of the 1 s pace counts
+  PulseOffPaceRun = 3,         // pulses off the pace in a row move the pace
+  PulseFrameSize = 26,
+  PulseBits = 61               // room for a leap minute's 60 pulses
+};
+
+// One change of the status line: the program's monotonic clock (ms), the PC
+// clock (µs since 1970, UTC) and the line's level after the change (0/1).
+struct PulseEdge {
+  int64_t monoMs;
+  int64_t wallUs;
+  int32_t level;
+};
+
+// The reception of one minute: pulses taken, glitches dropped, the mean
+// widths of the 0s and the 1s (0 when none).
+struct PulseQuality {
+  int32_t pulses, glitches, zeroMs, oneMs;
+};
+
+// What one edge brought.
+struct PulseOutput {
+  int32_t telegram;  // 1: frame and capture hold a complete minute
+  unsigned char frame[PulseFrameSize];
+  int64_t captureWallUs;  // the leading edge of second 0, less the delay
+  int64_t captureMonoMs;
+  int32_t minuteEnded;  // 1: a minute mark passed; quality is the minute before it
+  PulseQuality quality;
+};
+
+// The decoder's record; PulseDecoderStart gives the state at start.
+struct PulseDecoder {
+  int32_t invert;    // in force (starts as the setting, flipped when recognised)
+  int32_t delayMs;   // PulseDelay
+  int32_t high;      // the line (after invert) is in a pulse
+  int64_t riseMs, riseWallUs;  // the pulse being assembled
+  int32_t pending;   // a finished pulse waits for its gap to be longer than a glitch
+  int64_t pendRiseMs, pendRiseWallUs, pendFallMs;
+  int32_t paced;     // the pace is known: markMs is the last pulse taken
+  int64_t markMs, markWallUs, expectedMs;  // its leading edge, and where the pace put it
+  int32_t markWidth;
+  int32_t offPace;   // pulses off the pace in a row
+  int32_t invertedRun;
+  int32_t count;     // pulses of the minute so far; -1: its start unknown
+  uint8_t bits[PulseBits];
+  int32_t badMarks;
+  int32_t settle;    // a complete minute waits until second 0's pulse is final
+  unsigned char frame[PulseFrameSize];
+  int64_t captureWallUs, captureMonoMs;
+  int32_t zeroSum, zeroCount, oneSum, oneCount;
+  PulseQuality quality;  // of the minute so far
+};
+
+void PulseDecoderStart(PulseDecoder* decoder, int32_t invert, int32_t delayMs);
+
+// Takes one edge (in time order); fills *out, and returns 1 when out holds a
+// telegram or a minute's quality, else 0.
+int FeedPulseEdge(PulseDecoder* decoder, const PulseEdge* edge, PulseOutput* out);
+
+#endif
