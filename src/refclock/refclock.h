@@ -1,8 +1,9 @@
 // The feed to the system's time daemon: every trusted telegram (the poll's
-// decision, clock/evaluate.h) becomes one sample of reference time against system time, handed to
-// chronyd through its SOCK reference-clock socket (Settings.ChronySocket) and to any
-// NTP daemon through the NTP shared-memory segment (NtpShmUnit). The daemon
-// filters the samples and steers the clock; DCFSetTime does not matter here.
+// decision, clock/evaluate.h) becomes one sample of reference time against
+// system time, handed to chronyd through its SOCK reference-clock socket
+// (ChronySocket) and to any NTP daemon through the NTP shared-memory segment
+// (NtpShmUnit). The daemon filters the samples and steers the clock;
+// DCFSetTime does not matter here.
 //
 // The sample arithmetic is portable (sample.cpp). The feed itself has one
 // implementation per platform: POSIX sends and writes the samples, Windows
