@@ -7,7 +7,6 @@
 
 #include "clock/adjust.h"
 #include "clock/discipline.h"
-#include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "link/port.h"
@@ -24,12 +23,6 @@ struct ClockLoopRecord {
 // Only the main flow touches it: Ctrl-C reaches the loop through the flow's
 // own end (StopClockLoop), never from another thread.
 static ClockLoopRecord Loop;
-
-static int32_t PollSeconds(void) {
-  if (Settings.TimerEnable == 0 || Settings.timer <= 0) return 1;
-  if (Settings.timer > 24 * 60) return 24 * 60 * 60;
-  return Settings.timer * 60;
-}
 
 // Writes the drift file; 0 when it could not be written.
 static int WriteDrift(void) {
@@ -66,29 +59,25 @@ static void ReportAdjustFailure(uint32_t code) {
   LogMessage("Can't adjust time! errno %d", (int)code);
 }
 
-// The loop's hook (ClockSampleHook): 1 when the loop took the difference
-// (slewed, or dropped as an outlier), 0 when the clock is to be set.
-static int TakeSample(double difference) {
-  if (!Loop.running) return 0;
-  DisciplineCommand command = DisciplineSample(&Loop.state, difference, MonotonicMs(),
-                                               PollSeconds(), (double)Settings.SynchronizeDiff);
+DisciplineState* RunningDiscipline(void) { return Loop.running ? &Loop.state : NULL; }
+
+void ApplyDisciplineCommand(const DisciplineCommand* command) {
+  if (!Loop.running) return;
   uint32_t code = 0;
-  switch (command.action) {
+  switch (command->action) {
     case DisciplineStep:
       // Set as without the loop; no slew may move the clock after the set.
-      code = EndPcClockSlew(command.frequencyPpm);
-      if (code != 0) ReportAdjustFailure(code);
-      return 0;
+      code = EndPcClockSlew(command->frequencyPpm);
+      break;
     case DisciplineAdjust:
-      LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
-                 command.frequencyPpm);
-      code = AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm);
-      if (code != 0) ReportAdjustFailure(code);
-      return 1;
+      LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command->offsetMs,
+                 command->frequencyPpm);
+      code = AdjustPcClock(command->frequencyPpm, command->slewMs, command->slewRatePpm);
+      break;
     default:
-      if (command.outlier) LogMessage("Discipline: sample dropped");
-      return 1;
+      if (command->outlier) LogMessage("Discipline: sample dropped");
   }
+  if (code != 0) ReportAdjustFailure(code);
 }
 
 void StartClockLoop(void) {
@@ -105,7 +94,6 @@ void StartClockLoop(void) {
   Loop.running = 1;
   uint32_t code = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0);
   if (code != 0) ReportAdjustFailure(code);
-  ClockSampleHook = TakeSample;
 }
 
 void TendClockLoop(void) {

@@ -5,6 +5,8 @@
 #ifndef DCFSYNC_DRIVER_CLOCKLOOP_H
 #define DCFSYNC_DRIVER_CLOCKLOOP_H
 
+#include "clock/discipline.h"
+
 enum {
   DriftWriteSeconds = 300  // the drift file is written at most this often
 };
@@ -13,14 +15,19 @@ enum {
 // discipline with one log line when ChronySocket or NtpShmUnit hands the
 // time to a daemon; else reads the drift file (Paths.drift; a missing one
 // gives 0 ppm, a damaged one one log line and 0 ppm), puts its frequency in
-// force, logs "Discipline: frequency ... ppm at start" and points
-// ClockSampleHook at the loop. From then on every difference the evaluation
-// hands over below SynchronizeDiff is slewed, never set: a correction
-// logs "Discipline: offset X ms, frequency Y ppm" (offset in the sign of
-// "Time diff": the receiver's time minus the PC's), a dropped sample
-// "Discipline: sample dropped". A difference at or beyond SynchronizeDiff
-// stops the slew and is set as without the discipline.
+// force and logs "Discipline: frequency ... ppm at start"; from then on the
+// loop runs (RunningDiscipline).
 void StartClockLoop(void);
+
+// The loop's state while it runs, for the poll's decision to take its
+// samples into (DisciplineSample); NULL when it does not.
+DisciplineState* RunningDiscipline(void);
+
+// Carries a command of DisciplineSample out while the loop runs: Adjust
+// logs "Discipline: offset X ms, frequency Y ppm" (offset in the sign of
+// "Time diff") and adjusts the clock; Nothing for an outlier logs
+// "Discipline: sample dropped"; Step ends the slew (the set follows).
+void ApplyDisciplineCommand(const DisciplineCommand* command);
 
 // From the main flow about once a second: ends a slew the platform does not
 // end by itself (Windows) when it is done, and writes the drift file when

@@ -97,7 +97,7 @@ static int SpeedOf(int32_t baud, speed_t* speed) {
 // Logs the system's text for code and returns it (EIO for a failure that
 // left no code, so that it never reads as success).
 static int ConfigureFailed(int code) {
-  LogSystemError((uint32_t)code);
+  LogSystemError(code);
   return code != 0 ? code : EIO;
 }
 

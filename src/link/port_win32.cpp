@@ -37,7 +37,7 @@ int OpenPort(void) {
 // Logs the error of the call that just failed and returns it (as Failure).
 static int ConfigureFailed(void) {
   DWORD code = Os.GetLastError();
-  LogSystemError((uint32_t)code);
+  LogSystemError(code);
   return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 

@@ -7,14 +7,24 @@
 #include <string>
 #include <vector>
 
-#include "decode/decode.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "driver/clockloop.h"
+#include "os/monotonic.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 
 namespace {
+
+// A sample of the PC clock's difference taken by the running loop and its
+// command carried out, as the poll's decision and its shell do; 1 when the
+// loop took it, 0 when it asks for the step.
+int TakeSample(double difference) {
+  DisciplineCommand command = DisciplineSample(RunningDiscipline(), difference, MonotonicMs(),
+                                               60, (double)Settings.SynchronizeDiff);
+  ApplyDisciplineCommand(&command);
+  return command.action != DisciplineStep;
+}
 
 class ClockLoop : public ::testing::Test {
  protected:
@@ -47,7 +57,7 @@ TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
     Settings.NtpShmUnit = c.shmUnit;
     strcpy(Settings.ChronySocket, c.socket);
     StartClockLoop();
-    EXPECT_EQ(ClockSampleHook, nullptr);
+    EXPECT_EQ(RunningDiscipline(), nullptr);
     EXPECT_EQ(LoggedMessages(), c.lines);
     EXPECT_EQ(FakeAdjust.adjustCalls, 0);
     StopClockLoop();
@@ -101,21 +111,21 @@ TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
   Settings.TimerEnable = 1;  // a poll a minute: each sample a point
   WriteFile(Paths.drift, "+20.000\n");
   StartClockLoop();
-  ASSERT_NE(ClockSampleHook, nullptr);
+  ASSERT_NE(RunningDiscipline(), nullptr);
   // 40 ms ahead: slewed back, the frequency kept for lack of points.
-  EXPECT_EQ(ClockSampleHook(40.0), 1);
+  EXPECT_EQ(TakeSample(40.0), 1);
   EXPECT_EQ(FakeAdjust.adjustCalls, 2);
   EXPECT_DOUBLE_EQ(FakeAdjust.slewMs, 40.0);
   EXPECT_DOUBLE_EQ(FakeAdjust.frequencyPpm, 20.0);
   EXPECT_EQ(LoggedMessages().back(), "Discipline: offset -40.0 ms, frequency +20.0 ppm");
   // At SynchronizeDiff: the slew stops, the setting steps.
-  EXPECT_EQ(ClockSampleHook(-100.0), 0);
+  EXPECT_EQ(TakeSample(-100.0), 0);
   EXPECT_EQ(FakeAdjust.endCalls, 1);
   EXPECT_EQ(FakeAdjust.slewMs, 0.0);
   // A refused adjustment is logged.
   FakeAdjust.fail = 1;
   FakeAdjust.failCode = 1;
-  EXPECT_EQ(ClockSampleHook(-3.0), 1);
+  EXPECT_EQ(TakeSample(-3.0), 1);
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "Discipline: offset +3.0 ms, frequency +20.0 ppm");
