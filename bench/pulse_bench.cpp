@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
   settings.DCFSetTime = 1;
   CountingState counting;
   ResetCountingState(&counting);
+  ChainState chain = {};
   int framed = 0, valid = 0, sets = 0, wrong = 0;
   double worstSet = 0;
   for (int i = 0; i < count; ++i) {
@@ -140,11 +141,13 @@ int main(int argc, char** argv) {
     double difference = 0;
     ++framed;
     valid += Difference(out, &result, &difference);
-    EvaluationDecision decision;
-    EvaluateTelegram(&result.telegram, &settings, &counting, &decision);
+    PollDecision decision;
+    StartDecision(&decision);
+    DecideTelegram(&result.telegram, out.captureMonoMs, &settings, &counting, &chain, NULL,
+                   &decision);
     if (!decision.setClock) continue;
     ++sets;
-    double error = fabs(decision.offsetMs - 3000.0);
+    double error = fabs(decision.sample.offsetMs - 3000.0);
     worstSet = error > worstSet ? error : worstSet;
     wrong += error > 1000.0;
   }

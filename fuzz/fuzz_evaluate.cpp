@@ -30,6 +30,7 @@
 #include "clock/evaluate.h"
 #include "clock/pcclock.h"
 #include "decode/decode.h"
+#include "driver/poll.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "fuzzsupport.h"
@@ -63,7 +64,8 @@ namespace {
 
 // The run's counting state, carried from one input's telegrams to the next
 // as the program carries it from poll to poll.
-CountingState Counting;
+RunState Run;
+CountingState& Counting = Run.counting;
 
 // Seconds since 1970 of a date and time read as UTC.
 int64_t AsUtc(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
@@ -129,8 +131,17 @@ int TelegramUtcModel(const TimeTelegram& t, int64_t* utc) {
 
 // The time daemon's sample of a telegram, against the calendar model.
 void CheckSample(const TimeTelegram& t) {
+  // Alone (a count of one) through a fresh decision, then to the feed.
+  SettingsRecord alone;
+  DefaultSettings(&alone);
+  alone.ValidDateTimeCount = 1;
+  RunState fresh;
+  ResetRunState(&fresh);
+  PollDecision d;
+  StartDecision(&d);
+  DecideTelegram(&t, 0, &alone, &fresh.counting, &fresh.chain, NULL, &d);
   ReferenceSample s;
-  int fed = MakeReferenceSample(t, &s);
+  int fed = d.trusted && MakeReferenceSample(&d.sample, &s);
   bool real = t.year >= 1970 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
               t.day <= MonthDays(t.year, t.month) && t.hour >= 0 &&
               t.hour < 24 && t.minute >= 0 && t.minute < 60 && t.second >= 0 && t.second < 60 &&
@@ -160,18 +171,18 @@ void CheckSample(const TimeTelegram& t) {
 }
 
 // Checks a telegram handed to the evaluation directly, whose fields are known.
-void EvaluateKnown(TimeTelegram telegram) {
+void EvaluateKnown(TimeTelegram telegram, int64_t captureMonoMs) {
   CheckSample(telegram);
   const int callsBefore = FakeClock.calls;
   const int32_t countBefore = Counting.ContValidTime;
-  EvaluationDecision decision;
-  EvaluateTelegram(&telegram, &Settings, &Counting, &decision);
+  PollDecision decision;
+  StartDecision(&decision);
+  DecideTelegram(&telegram, captureMonoMs, &Settings, &Run.counting, &Run.chain, NULL, &decision);
   FUZZ_CHECK(decision.lineCount >= 2 && decision.lineCount <= DecisionLineCount);
-  FUZZ_CHECK(decision.linesBeforeFeed <= decision.lineCount);
   for (int32_t i = 0; i < decision.lineCount; ++i) {
     FUZZ_CHECK(memchr(decision.lines[i], '\0', DecisionLineSize) != nullptr);
   }
-  CarryOutEvaluation(&telegram, &decision);
+  CarryOutDecision(&decision);
   // The clock is set when the decision says so: the system call is reached
   // once for an instant the system takes, and one it cannot take (before
   // 1970) is refused before it, as the platform refuses it (EINVAL).
@@ -187,6 +198,10 @@ void EvaluateKnown(TimeTelegram telegram) {
   }
   FUZZ_CHECK(Counting.ContValidTime == countBefore || Counting.ContValidTime == countBefore + 1);
   FUZZ_CHECK(!set || (Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount));
+  // Beyond a count of one the chain must hold as many agreeing telegrams.
+  FUZZ_CHECK(!set || Settings.ValidDateTimeCount <= 1 ||
+             Run.chain.length >= Settings.ValidDateTimeCount);
+  if (Settings.ValidDateTimeCount > 1) return;
   FUZZ_CHECK(!set || (RealFields(telegram) && telegram.millisecond >= 0));
   if (!RealDate(telegram) || telegram.millisecond < 0) return;
 
@@ -248,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Settings.DCFSetTime = input.ConsumeIntegralInRange<int32_t>(0, 1);
   Settings.WriteData = input.ConsumeIntegralInRange<int32_t>(0, 1);
   Settings.WriteLog = 1;  // to nowhere: the last line caught (LastLogLine)
-  ResetCountingState(&Counting);
+  ResetRunState(&Run);
   Counting.ContValidTime = input.ConsumeIntegral<int32_t>();
   Counting.year = input.ConsumeIntegral<int32_t>();
   Counting.minute = input.ConsumeIntegral<int32_t>();
@@ -264,11 +279,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       bytes.resize(sizeof telegram);
       memcpy(&telegram, bytes.data(), sizeof telegram);
       // The capture is a reading of a PC clock: any time from 1970 to the
-      // 23rd century, in a zone within a day of UTC.
+      // 23rd century.
       telegram.capture.time = (int64_t)((uint64_t)telegram.capture.time % (1ull << 33));
       telegram.capture.millitm = (uint16_t)(telegram.capture.millitm % 1000);
-      telegram.capture.timezone = (int16_t)(telegram.capture.timezone % 1441);
-      EvaluateKnown(telegram);
+      EvaluateKnown(telegram, input.ConsumeIntegral<int64_t>() / 4);
       continue;
     }
     // Exactly the frame's length: a read beyond it is a sanitizer finding.
@@ -276,11 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> frame = input.ConsumeBytes<uint8_t>(length);
     frame.resize(length);
     const int callsBefore = FakeClock.calls;
-    if (kind == 0) {
-      DecodeRawTelegramFrame(frame.data(), &Counting);
-    } else {
-      DecodeDecodedTimeFrame(frame.data(), &Counting);
-    }
+    CarryOutAnswer(&Run, frame.data(), kind == 0 ? FrameRaw : FrameDecodedTime);
       if (FakeClock.calls != callsBefore) {
       FUZZ_CHECK(Settings.DCFSetTime != 0 && Counting.ContValidTime >= Settings.ValidDateTimeCount);
     }

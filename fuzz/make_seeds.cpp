@@ -179,7 +179,6 @@ void EvaluateSeeds(const std::vector<Received>& corpus) {
     memset(&t, 0, sizeof t);
     t.capture.time = 1796736917 + offsetMs / 1000;  // 08.12.2026 14:35:17 CET
     t.capture.millitm = (uint16_t)(500 + offsetMs % 1000);
-    t.capture.timezone = -60;
     t.Z2 = 1;
     t.S = 1;
     t.hour = 14;

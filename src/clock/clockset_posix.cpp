@@ -8,7 +8,7 @@
 #include "clock/pcclock.h"
 #include "os/oscalls_posix.h"
 
-uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || milliseconds < 0 || milliseconds > 999 ||
       (int64_t)(time_t)seconds != seconds) {
     return InvalidTimeErrorCode();
@@ -17,5 +17,5 @@ uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   value.tv_sec = (time_t)seconds;
   value.tv_nsec = (long)milliseconds * 1000000L;
   if (Os.SetClock(CLOCK_REALTIME, &value) == 0) return 0;
-  return errno != 0 ? (uint32_t)errno : EIO;
+  return errno != 0 ? errno : EIO;
 }

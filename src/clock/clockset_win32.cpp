@@ -16,12 +16,12 @@ enum : int64_t {
 
 // The error number of the call that just failed; ERROR_GEN_FAILURE where it
 // left none.
-static uint32_t Failure(void) {
+static int Failure(void) {
   DWORD code = Os.GetLastError();
-  return code != 0 ? (uint32_t)code : ERROR_GEN_FAILURE;
+  return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
-uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   if (seconds < 0 || seconds > LastSeconds || milliseconds < 0 || milliseconds > 999) {
     return InvalidTimeErrorCode();
   }

@@ -1,4 +1,4 @@
-// Telegram evaluation and clock setting.
+// The poll's decision about a telegram. See evaluate.h.
 #include "clock/evaluate.h"
 
 #include <math.h>
@@ -80,24 +80,66 @@ int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown
 
 void ResetCountingState(CountingState* state) { memset(state, 0, sizeof *state); }
 
-// Formats the decision's next line.
-static void AddLine(EvaluationDecision* decision, const char* format, ...)
+int32_t PollSeconds(const SettingsRecord* settings) {
+  if (settings->TimerEnable == 0 || settings->timer <= 0) return 1;
+  return settings->timer > INT32_MAX / 60 ? INT32_MAX : settings->timer * 60;
+}
+
+void StartDecision(PollDecision* decision) { memset(decision, 0, sizeof *decision); }
+
+void AddDecisionLine(PollDecision* decision, const char* text) {
+  if (decision->lineCount >= DecisionLineCount) return;
+  snprintf(decision->lines[decision->lineCount++], DecisionLineSize, "%s", text);
+}
+
+static void AddLine(PollDecision* decision, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
-static void AddLine(EvaluationDecision* decision, const char* format, ...) {
-  if (decision->lineCount >= DecisionLineCount) return;
+static void AddLine(PollDecision* decision, const char* format, ...) {
+  char line[DecisionLineSize];
   va_list args;
   va_start(args, format);
-  vsnprintf(decision->lines[decision->lineCount], DecisionLineSize, format, args);
+  vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  ++decision->lineCount;
+  AddDecisionLine(decision, line);
 }
 
-void EvaluateTelegram(const TimeTelegram* received, const SettingsRecord* settings,
-                      CountingState* state, EvaluationDecision* decision) {
-  memset(decision, 0, sizeof *decision);
+void BreakCount(CountingState* counting, ChainState* chain) {
+  counting->ContValidTime = 0;
+  chain->length = 0;
+}
+
+// 1 when the telegram's instant lies as far from the chain's newest as the
+// monotonic time between their captures, within ChainToleranceMs.
+static int AgreesWithChain(const ChainState* chain, double utcMs, int64_t captureMonoMs) {
+  double apart = (utcMs - chain->utcMs) - (double)(captureMonoMs - chain->captureMonoMs);
+  return chain->length > 0 && fabs(apart) <= (double)ChainToleranceMs;
+}
+
+// Counts the telegram when its minute is new; returns 1 when it was counted.
+static int Count(const TimeTelegram* telegram, CountingState* state) {
+  // Sunday counts as the same day as an unknown weekday.
+  int32_t weekday = telegram->weekday == 7 ? 0 : telegram->weekday;
+  if (telegram->year == state->year && telegram->month == state->month &&
+      weekday == state->weekday && telegram->day == state->day &&
+      telegram->hour == state->hour && telegram->minute == state->minute) {
+    return 0;
+  }
+  state->year = telegram->year;
+  state->month = telegram->month;
+  state->weekday = weekday;
+  state->day = telegram->day;
+  state->hour = telegram->hour;
+  state->minute = telegram->minute;
+  if (state->ContValidTime < INT32_MAX) ++state->ContValidTime;
+  return 1;
+}
+
+void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
+                    const SettingsRecord* settings, CountingState* counting, ChainState* chain,
+                    DisciplineState* discipline, PollDecision* decision) {
   TimeTelegram telegram = *received;
   AddLine(decision, "R:%d A1:%d Z1:%d Z2:%d A2:%d S:%d", telegram.R, telegram.A1, telegram.Z1,
           telegram.Z2, telegram.A2, telegram.S);
@@ -106,58 +148,67 @@ void EvaluateTelegram(const TimeTelegram* received, const SettingsRecord* settin
   AddLine(decision, "%.2d:%.2d:%.2d.%.3d %.2d.%.2d.%.4d %s", telegram.hour, telegram.minute,
           telegram.second, telegram.millisecond, telegram.day, telegram.month, telegram.year,
           weekdayName);
-  decision->linesBeforeFeed = decision->lineCount;
-
   if (telegram.valid == 0) {
-    state->ContValidTime = 0;
+    BreakCount(counting, chain);
     return;
   }
+  // A millisecond of 1000 or more names no instant; the difference takes it as 0.
+  int32_t kind = TelegramUtc(&telegram).kind;
   if (telegram.millisecond >= 1000) telegram.millisecond = 0;
-  // Sunday counts as the same day as an unknown weekday.
-  int32_t weekday = telegram.weekday == 7 ? 0 : telegram.weekday;
-
-  if (telegram.year != state->year || telegram.month != state->month ||
-      weekday != state->weekday || telegram.day != state->day || telegram.hour != state->hour ||
-      telegram.minute != state->minute) {
-    state->year = telegram.year;
-    state->month = telegram.month;
-    state->weekday = weekday;
-    state->day = telegram.day;
-    state->hour = telegram.hour;
-    state->minute = telegram.minute;
-    if (state->ContValidTime < INT32_MAX) ++state->ContValidTime;
-  }
+  int counted = Count(&telegram, counting);
 
   DifferenceBreakdown breakdown;
   double difference = 0.0;
   const char* sign = ClockDifference(&telegram, &breakdown, &difference) ? "-" : "";
   AddLine(decision, "Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign,
           breakdown.days, breakdown.hours, breakdown.minutes, breakdown.seconds,
-          breakdown.milliseconds, state->ContValidTime);
-  decision->linesBeforeFeed = decision->lineCount;
-  decision->offsetMs = -difference;
+          breakdown.milliseconds, counting->ContValidTime);
+  TelegramSample& sample = decision->sample;
+  sample.offsetMs = -difference;
 
-  // The time daemon gets every telegram the clock-setting rule would trust,
-  // whether or not this program sets the clock itself.
-  int32_t kind = TelegramUtc(&telegram).kind;
-  if (state->ContValidTime < settings->ValidDateTimeCount) return;
-  decision->trusted = kind == InstantExact ? 1 : 0;
+  double utcMs = TelegramUtc(&telegram).utcMs;
+  int agrees = AgreesWithChain(chain, utcMs, captureMonoMs);
+  if (counted) {
+    if (chain->length > 0 && !agrees) {
+      AddLine(decision, "Telegram disagrees with the one before, new chain");
+    }
+    chain->length = agrees && chain->length < INT32_MAX ? chain->length + 1 : 1;
+    chain->utcMs = utcMs;
+    chain->captureMonoMs = captureMonoMs;
+    agrees = 1;
+  }
+  if (counting->ContValidTime < settings->ValidDateTimeCount) return;
+  if (settings->ValidDateTimeCount > 1 && (!agrees || chain->length < settings->ValidDateTimeCount)) {
+    return;
+  }
+  if (kind == InstantExact) {
+    decision->trusted = 1;
+    sample.referenceMs = (int64_t)utcMs;
+    sample.capture = telegram.capture;
+    sample.captureMonoMs = captureMonoMs;
+    sample.leapAnnounced = telegram.A2;
+  }
 
   if (settings->DCFSetTime == 0) return;
   double absolute = fabs(difference);
-  if ((double)settings->SynchronizeDiff > absolute) return;
+  if (discipline != NULL && decision->trusted) {
+    // The discipline chooses between its slew and the set.
+    decision->discipline = 1;
+    decision->disciplineCommand = DisciplineSample(discipline, difference, captureMonoMs,
+                                                   PollSeconds(settings),
+                                                   (double)settings->SynchronizeDiff);
+    if (decision->disciplineCommand.action != DisciplineStep) return;
+  } else if ((double)settings->SynchronizeDiff > absolute) {
+    return;
+  }
   if (absolute / 3600000.0 > (double)settings->SynchronizeMaxDiff) {
     AddLine(decision, "Big difference, can't synchronize time...");
-    return;
-  }
-  if (kind == InstantImpossible) {
-    // As the platform's own set refuses a date that does not exist.
+  } else if (kind == InstantImpossible) {
+    // As the platform's own set refuses an instant that does not exist.
     AddLine(decision, "Can't set time! errno %d", (int)InvalidTimeErrorCode());
-    return;
-  }
-  if (kind == InstantRepeated) {
+  } else if (kind == InstantRepeated) {
     AddLine(decision, "Repeated hour without time zone, can't synchronize time...");
-    return;
+  } else {
+    decision->setClock = 1;
   }
-  decision->setClock = 1;
 }

@@ -1,37 +1,34 @@
-// Telegram evaluation, pure: the lines to log for each telegram, counting
-// consecutive valid telegrams of new minutes, the difference to the PC clock
-// at capture, and whether to feed the telegram and set the clock within the
-// configured bounds. No input or output and no process-wide state: the
-// shell (decode/shell.cpp) carries the decision out.
+// The poll's decision about a telegram, pure: its lines, the count of
+// consecutive valid telegrams, the chain of telegrams that agree with each
+// other, the difference to the PC clock at capture, and whether the
+// telegram is trusted (fed, handed to the discipline) and sets the clock.
+// No clock is read, nothing written; driver/poll.cpp carries it out.
 #ifndef DCFSYNC_CLOCK_EVALUATE_H
 #define DCFSYNC_CLOCK_EVALUATE_H
 
 #include <stdint.h>
 
+#include "clock/discipline.h"
 #include "clock/telegram.h"
 #include "config/settings.h"
 
-// The run's counting state: what the evaluation remembers from one telegram
-// to the next.
+// ContValidTime and the date and time down to the minute of the last
+// telegram counted (weekday 7, Sunday, kept as 0).
 struct CountingState {
-  // Consecutive valid telegrams that brought a new minute. The decoders set
-  // it to 0 when they reject a frame outright.
   int32_t ContValidTime;
-  // Date and time down to the minute of the last telegram that was counted
-  // (weekday 7, Sunday, kept as 0).
   int32_t year, month, weekday, day, hour, minute;
 };
-
-// All zero: no telegram counted, as at the program's start.
 void ResetCountingState(CountingState* state);
 
-// The chain: the newest counted telegrams that agree with each other (their
-// UTC instants as far apart as the monotonic time between their captures).
+// The counted telegrams that agree with each other: each names a UTC instant
+// as far from the one before as the monotonic time between their captures,
+// within ChainToleranceMs.
 struct ChainState {
-  int32_t length;         // agreeing counted telegrams, the newest included
+  int32_t length;         // agreeing counted telegrams, the newest included; 0: none
   double utcMs;           // the newest one's UTC instant
-  int64_t captureMonoMs;  // and the monotonic time of its capture
+  int64_t captureMonoMs;  // the monotonic time of its capture
 };
+enum { ChainToleranceMs = 1000 };
 
 enum { WeekdayNameSize = 10 };
 extern const char WeekdayNames[8][WeekdayNameSize];  // "Unknown", "Monday" .. "Sunday"
@@ -47,72 +44,79 @@ struct TelegramInstant {
   double utcMs;  // milliseconds since 1970 (UTC): the instant, or the nearest reading
 };
 
-// The UTC instant of the telegram's date and time, by its own zone bits: Z1
-// alone (CEST) is UTC+2, Z2 alone (CET) UTC+1. With Z1 = Z2 (no zone named)
-// the German rule for the telegram's date decides (GermanLocalToUtc);
-// in the repeated autumn hour the instant is InstantRepeated and utcMs the
-// pass nearer the capture. The PC's time zone plays no part.
-//
-// InstantImpossible when the fields name no real instant (NamesRealDateTime
-// of calendar.h, millisecond 0..999), or fall in the hour the spring change
-// skips without a zone bit. utcMs is then only the fields added up as
-// numbers, never used to set a clock: the date's days (a month above 12
-// adds the whole year's months, below 1 none), plus day, hour, minute,
-// second and millisecond as they are, less the zone bits' offset (or the
-// German rule's, or CET's where that names none).
+// The UTC instant of the telegram's fields by its zone bits (Z1 alone UTC+2,
+// Z2 alone UTC+1), else by the German rule for its date (in the repeated
+// autumn hour: the pass nearer the capture, InstantRepeated). Impossible: no
+// real date and time (NamesRealDateTime), a millisecond outside 0..999, or
+// the hour the spring change skips; utcMs then adds the fields up as numbers.
 TelegramInstant TelegramUtc(const TimeTelegram* telegram);
 
 // A difference of two clocks, its absolute value broken down.
 struct DifferenceBreakdown {
   int32_t days;  // saturates at INT32_MAX
-  int32_t hours;
-  int32_t minutes;
-  int32_t seconds;
-  int32_t milliseconds;
+  int32_t hours, minutes, seconds, milliseconds;
 };
 
-// Difference in milliseconds between the PC clock at capture and the
-// telegram's UTC instant (TelegramUtc; positive: the PC was ahead), stored
-// in *difference, and its absolute value in *breakdown. Returns 1 when the
-// difference is 0 or more, 0 when it is negative.
+// The PC clock at capture less the telegram's UTC instant, in ms (positive:
+// the PC was ahead), into *difference, its absolute value broken down into
+// *breakdown. Returns 1 when the difference is 0 or more, else 0.
 int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
                     double* difference);
 
-enum { DecisionLineCount = 4, DecisionLineSize = 128 };
+// Seconds from one poll to the next: timer x 60 while TimerEnable is on
+// (at most INT32_MAX), 1 for polls without a wait.
+int32_t PollSeconds(const SettingsRecord* settings);
 
-// What the evaluation of one telegram decided; carried out by the caller.
-struct EvaluationDecision {
-  char lines[DecisionLineCount][DecisionLineSize];  // to log, in this order
+// What a trusted telegram says about the PC clock: taken by the feed, the
+// discipline and the clock's set alike.
+struct TelegramSample {
+  double offsetMs;        // the telegram's UTC instant less the PC clock at capture
+  int64_t referenceMs;    // that UTC instant, ms since 1970
+  PcTime capture;         // the PC clock (UTC) when the module read its own
+  int64_t captureMonoMs;  // the monotonic time of the same instant
+  int32_t leapAnnounced;  // the telegram's A2
+};
+
+enum { DecisionLineCount = 12, DecisionLineSize = 128, DataLineTextSize = 160 };
+
+// What one poll does, in this order: the data line appended to the data
+// file (after a timestamp), the lines logged, the sample fed, the
+// discipline's command carried out, the clock set to the PC clock now plus
+// sample.offsetMs.
+struct PollDecision {
+  char dataLine[DataLineTextSize];  // empty: none
+  char lines[DecisionLineCount][DecisionLineSize];
   int32_t lineCount;
-  int32_t linesBeforeFeed;  // the feed comes after this many lines
-  // The telegram is trusted: valid, ContValidTime at or above
-  // ValidDateTimeCount, and naming one real instant. It then goes to the
-  // time daemon's feed, whatever DCFSetTime says.
-  int32_t trusted;
-  // The telegram's UTC instant less the PC clock at capture, in ms
-  // (positive: the PC was behind): the "Time diff" line's value, set for
-  // every valid telegram.
-  double offsetMs;
-  // Set the clock: to the PC clock now plus offsetMs, logging
-  // "Synchronizing time to ..." first and "Can't set time! errno N" if the
-  // system refuses.
+  int32_t trusted;  // valid, counted up to ValidDateTimeCount, agreeing, a real instant
+  TelegramSample sample;  // offsetMs set for every valid telegram, the rest when trusted
+  int32_t discipline;     // carry discipline out
+  DisciplineCommand disciplineCommand;
   int32_t setClock;
 };
 
-// Evaluates telegram against the settings and the counting state, which it
-// updates; no input or output of its own. The lines: the telegram's flags
-// and its date and time; for a valid one, counted when its minute is new,
-// the difference to the PC clock at capture. Once ContValidTime has reached
-// ValidDateTimeCount a telegram that names one instant is trusted (fed to
-// the time daemon) and, when DCFSetTime is on and the difference lies within
-// [SynchronizeDiff ms, SynchronizeMaxDiff h], sets the clock. Beyond
-// SynchronizeMaxDiff: "Big difference, can't synchronize time...". A
-// telegram that would set the clock but names no real instant gets
-// "Can't set time! errno N" with the platform's code for an instant it
-// cannot take (InvalidTimeErrorCode); one in the repeated autumn hour
-// without a zone bit "Repeated hour without time zone, can't synchronize
-// time...". Neither sets the clock nor is trusted.
-void EvaluateTelegram(const TimeTelegram* telegram, const SettingsRecord* settings,
-                      CountingState* state, EvaluationDecision* decision);
+// Empties decision: no data line, no line, nothing to do.
+void StartDecision(PollDecision* decision);
+
+// Adds a line to decision (dropped beyond DecisionLineCount).
+void AddDecisionLine(PollDecision* decision, const char* text);
+
+// The telegram resets the count and the chain (a frame rejected outright,
+// an invalid telegram).
+void BreakCount(CountingState* counting, ChainState* chain);
+
+// Decides about telegram, captured at captureMonoMs (its capture field: the
+// PC clock then), adding to decision and updating counting and chain. Lines:
+// flags, date and time; for a valid telegram "Time diff" (counted when its
+// minute is new) and, when a counted one disagrees with the chain's newest,
+// one line (the chain starts again from it). Trusted: ContValidTime has
+// reached ValidDateTimeCount, the chain holds that many and the telegram
+// agrees with it (a count of 1 or less: alone), and it names one real
+// instant. With DCFSetTime on, such an agreeing telegram sets the clock: as
+// the discipline chooses when discipline is not NULL (its state updated by
+// trusted telegrams), else from SynchronizeDiff on; beyond SynchronizeMaxDiff
+// hours, naming no instant or two, it gets its line instead.
+void DecideTelegram(const TimeTelegram* telegram, int64_t captureMonoMs,
+                    const SettingsRecord* settings, CountingState* counting, ChainState* chain,
+                    DisciplineState* discipline, PollDecision* decision);
 
 #endif

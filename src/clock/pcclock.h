@@ -1,9 +1,7 @@
-// The PC clock: reading it with its time zone, and setting it.
-//
-// Each function has one implementation per platform, which reaches the
-// system through its call table (os/oscalls_*.h). SetPcUtcTime is the
-// program's only way to change the clock; the tests put a recorder in the
-// table's place of the system call behind it.
+// The PC clock, read and set in UTC; one implementation per platform,
+// through its system-call table (os/oscalls_*.h), where the tests put a
+// recorder in place of the set. SetPcUtcTime is the program's only way to
+// step the clock.
 #ifndef DCFSYNC_CLOCK_PCCLOCK_H
 #define DCFSYNC_CLOCK_PCCLOCK_H
 
@@ -11,24 +9,15 @@
 
 #include "clock/telegram.h"
 
-// Reads the clock now: seconds and milliseconds since 1970 (UTC), the local
-// standard time's offset in minutes west of UTC and the daylight-saving flag.
+// The clock now: seconds and milliseconds since 1970 (UTC).
 void ReadPcClock(PcTime* reading);
 
-// Sets the zone fields of reading (timezone, dstflag) to what ReadPcClock
-// gives at the instant reading->time (seconds since 1970, UTC) under the PC's
-// time-zone rules; the other fields stay.
-void DescribePcZone(PcTime* reading);
+// Sets the clock to seconds and milliseconds since 1970, UTC. Returns 0, or
+// the system's error number, also for an instant the system cannot take
+// (milliseconds outside 0..999, before 1970): InvalidTimeErrorCode.
+int SetPcUtcTime(int64_t seconds, int32_t milliseconds);
 
-// Sets the PC clock to seconds and milliseconds since 1970, UTC. Returns 0 on
-// success, else the system's error number, also for an instant the system
-// cannot take (milliseconds outside 0..999, a time before 1970: EINVAL on
-// POSIX, ERROR_INVALID_PARAMETER on Windows).
-uint32_t SetPcUtcTime(int64_t seconds, int32_t milliseconds);
-
-// The error code SetPcUtcTime gives for an instant the system cannot take:
-// EINVAL (22) on POSIX, ERROR_INVALID_PARAMETER (87) on Windows. The
-// evaluation reports a telegram that names no real instant with it.
-uint32_t InvalidTimeErrorCode(void);
+// EINVAL (22) on POSIX, ERROR_INVALID_PARAMETER (87) on Windows.
+int InvalidTimeErrorCode(void);
 
 #endif

@@ -1,19 +1,16 @@
-// The decoded telegram record handed from a decoder to the evaluation.
+// A reading of the PC clock, and the telegram a decoder makes of a frame.
 #ifndef DCFSYNC_CLOCK_TELEGRAM_H
 #define DCFSYNC_CLOCK_TELEGRAM_H
 
 #include <stdint.h>
 
-// One reading of the PC clock, in the manner of ftime.
+// One reading of the PC clock.
 struct PcTime {
   int64_t time;      // seconds since 1970-01-01 00:00 UTC
   uint16_t millitm;  // milliseconds 0..999
-  int16_t timezone;  // standard time's offset, minutes west of UTC (-60 for CET)
-  int16_t dstflag;   // non-zero while daylight-saving time is in effect
 };
 
-// One minute telegram. Besides the telegram itself the evaluation reuses the
-// record for the breakdown of a clock difference and for a new clock time.
+// One minute telegram.
 struct TimeTelegram {
   PcTime capture;       // the PC clock when the module read its own clock for the answer
   int32_t R;            // call bit

@@ -10,6 +10,7 @@
 
 #include "config/paths.h"
 #include "config/status.h"
+#include "os/files.h"
 
 static void ReportToConsole(const char* message) {
   printf("%s\n", message);
@@ -131,7 +132,7 @@ char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
 static int LookUp(const char* section, const char* key, char* destination, size_t size,
                   const char* defaultValue, SettingsReporter report, int* fileRead) {
   CopyText(destination, size, defaultValue);
-  FILE* file = fopen(Paths.settings, "rb");
+  FILE* file = OsOpenFile(Paths.settings, "rb");
   *fileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
     StatusFromFailedCall(errno);
@@ -159,7 +160,7 @@ static int LookUp(const char* section, const char* key, char* destination, size_
         StatusFromFailedCall(code);
         ReportProblem(report, "Read error %d on %s", code, Paths.settings);
       }
-      fclose(file);
+      OsCloseFile(file);
       return 0;
     }
     Trim(line);
@@ -175,7 +176,7 @@ static int LookUp(const char* section, const char* key, char* destination, size_
       while (IsWhiteSpace((unsigned char)*value)) ++value;
       CopyText(destination, size, value);
       Trim(destination);
-      fclose(file);
+      OsCloseFile(file);
       return 1;
     }
   }
@@ -223,15 +224,7 @@ void LoadSettings(SettingsReporter report) {
   ResetSettings();
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
-    if (row.added && !fileRead) {
-      // Not looked up: the default stands.
-      if (row.type == SettingText) {
-        CopyText(TextField(&Settings, row), row.size, row.textDefault);
-      } else {
-        *IntegerField(&Settings, row) = row.integerDefault;
-      }
-      continue;
-    }
+    if (row.added && !fileRead) continue;  // not looked up: the default stands
     if (row.type == SettingText) {
       LookUp(section, row.key, TextField(&Settings, row), row.size, row.textDefault, report,
              row.added ? &addedRead : &fileRead);

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "decode/decode.h"
-#include "log/log.h"
 
 enum { FirstBitByte = 15, LastBitByte = 23 };
 
@@ -48,8 +47,8 @@ static uint32_t TelegramBits(const unsigned char* frame, int first, int width) {
 }
 
 void BuildDataLine(const unsigned char* frame, char* line, int size) {
-  FormatTimestamp(line, (size_t)size);
-  size_t used = strlen(line);
+  size_t used = 0;
+  line[0] = '\0';
   for (int i = 12; i <= LastBitByte; ++i) {
     used += (size_t)snprintf(line + used, (size_t)size - used, "%.2X ", frame[i]);
     if (used >= (size_t)size) return;

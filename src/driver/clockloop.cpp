@@ -9,7 +9,6 @@
 #include "clock/discipline.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "decode/decode.h"
 #include "log/log.h"
 #include "os/files.h"
 #include "os/monotonic.h"
@@ -70,27 +69,22 @@ static int Taken(int code) {
   return 0;
 }
 
-int TakeClockSample(double offsetMs, int64_t monotonicMs, int32_t pollSeconds) {
-  if (!Loop.running) return 0;
-  DisciplineCommand command = DisciplineSample(&Loop.state, offsetMs, monotonicMs, pollSeconds,
-                                               (double)Settings.SynchronizeDiff);
-  if (command.action == DisciplineStep) {
-    Taken(EndPcClockSlew(command.frequencyPpm));  // no slew may move the clock after the set
-    return 0;
-  }
-  if (command.action == DisciplineAdjust) {
-    LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command.offsetMs,
-               command.frequencyPpm);
-    return Taken(AdjustPcClock(command.frequencyPpm, command.slewMs, command.slewRatePpm));
-  }
-  if (command.outlier) LogMessage("Discipline: sample dropped");
-  return 1;
-}
+DisciplineState* RunningDiscipline(void) { return Loop.running ? &Loop.state : NULL; }
 
-// The evaluation's hook, until the poll's decision hands its sample over.
-static int HookSample(double difference) {
-  int32_t poll = Settings.TimerEnable == 0 || Settings.timer <= 0 ? 1 : Settings.timer > 1440 ? 86400 : Settings.timer * 60;
-  return TakeClockSample(difference, MonotonicMs(), poll);
+int ApplyDisciplineCommand(const DisciplineCommand* command) {
+  if (!Loop.running) return 0;
+  int code = 0;
+  if (command->action == DisciplineStep) {
+    code = EndPcClockSlew(command->frequencyPpm);  // no slew may move the clock after the set
+  } else if (command->action == DisciplineAdjust) {
+    LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command->offsetMs,
+               command->frequencyPpm);
+    code = AdjustPcClock(command->frequencyPpm, command->slewMs, command->slewRatePpm);
+  } else if (command->outlier) {
+    LogMessage("Discipline: sample dropped");
+  }
+  Taken(code);
+  return code;
 }
 
 void StartClockLoop(void) {
@@ -107,7 +101,6 @@ void StartClockLoop(void) {
   Loop.running = 1;
   int code = PreparePcClockAdjust();
   Taken(code != 0 ? code : AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0));
-  ClockSampleHook = HookSample;
 }
 
 void TendClockLoop(void) {

@@ -4,7 +4,7 @@
 #ifndef DCFSYNC_DRIVER_CLOCKLOOP_H
 #define DCFSYNC_DRIVER_CLOCKLOOP_H
 
-#include <stdint.h>
+#include "clock/discipline.h"
 
 enum {
   DriftWriteSeconds = 300  // the drift file is written at most this often
@@ -16,13 +16,15 @@ enum {
 // force; else the loop stays off and the clock is set as always.
 void StartClockLoop(void);
 
-// A trusted telegram's difference (PC minus receiver, ms) captured at
-// monotonicMs, polls pollSeconds apart. Returns 1 when the loop took it
-// (slewed or dropped), 0 when the clock is to be set as without the loop:
-// the loop is off, asks for a step, or has stopped. The first refused
-// adjustment is logged and stops the loop for the run: nothing learned
-// after it is saved.
-int TakeClockSample(double offsetMs, int64_t monotonicMs, int32_t pollSeconds);
+// The loop's state while it runs, for the poll's decision to take its
+// samples into (DisciplineSample); NULL when it does not.
+DisciplineState* RunningDiscipline(void);
+
+// Carries a command of DisciplineSample out while the loop runs (a Step
+// ends the slew; the set follows). Returns 0, or the error number of a
+// refused adjustment: logged once, it stops the loop for the run, so the
+// clock is set as without it and nothing learned after it is saved.
+int ApplyDisciplineCommand(const DisciplineCommand* command);
 
 // About once a second: ends a slew the platform does not end by itself
 // (Windows) once it is done, and writes the drift file when the frequency

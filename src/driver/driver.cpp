@@ -1,7 +1,6 @@
 // The program's main flow and its end by Ctrl-C.
 #include "driver/driver.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,12 +8,11 @@
 #include <chrono>
 #include <thread>
 
-#include "clock/evaluate.h"
 #include "config/paths.h"
 #include "driver/clockloop.h"
 #include "driver/health.h"
-#include "decode/decode.h"
 #include "driver/interrupt.h"
+#include "decode/decode.h"
 #include "driver/poll.h"
 #include "driver/pulse.h"
 #include "config/settings.h"
@@ -28,10 +26,6 @@
 // Waits the given whole seconds, or less when Ctrl-C comes. Returns 1 when
 // Ctrl-C cut it short.
 static int WaitSeconds(int seconds) { return seconds > 0 ? WaitForWake(seconds * 1000) : 0; }
-
-void SleepSeconds(int seconds) {
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::seconds(seconds));
-}
 
 // The end of a run by Ctrl-C, once the flow has seen the request: the Ctrl-C
 // line last on the console (no line of the flow comes after it), the module
@@ -90,14 +84,11 @@ static void Poll(unsigned char* answer, RunState* run) {
 }
 
 // The wait between polls, shown as a countdown that overwrites itself:
-// timer x 60 - 1 seconds, nothing at all for timer 0 or below. Ends early
+// PollSeconds - 1 seconds, nothing at all for timer 0 or below. Ends early
 // when Ctrl-C comes.
 static void Countdown(RunState* run) {
-  // timer x 60 in 64 bits: a timer of more than 68 years is held at 68 years
-  // instead of overflowing into a negative or short wait.
-  long long total = (long long)Settings.timer * 60;
-  if (total > INT_MAX) total = INT_MAX;
-  for (long long counter = 1; counter < total; ++counter) {
+  int32_t total = PollSeconds(&Settings);
+  for (int32_t counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
     TendClockLoop();
     TendHealth(run);

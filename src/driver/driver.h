@@ -1,16 +1,6 @@
 // The program's main flow: start-up, identification of the receiver, the
-// polling loop with its countdown, shutdown, and the end by Ctrl-C.
-//
-// The run's status is kept in RunStatus (config/status.h): the flow sets it at
-// fixed points, a failing call of the log after that (such as the opening of
-// the log file) stores its own error code there, and the final value becomes
-// the exit status:
-//   0    normal end (one poll with TimerEnable 0)
-//   254  the port could not be opened
-//   253  the port could not be configured
-//   250  the identification answer was shorter than 12 bytes
-//   3    ended by Ctrl-C
-//   any other: the error code of a file call that failed after that.
+// polling loop with its countdown, shutdown, and the end by Ctrl-C. Its
+// status (RunStatus, config/status.h) becomes the exit status.
 #ifndef DCFSYNC_DRIVER_DRIVER_H
 #define DCFSYNC_DRIVER_DRIVER_H
 
@@ -30,9 +20,6 @@ enum {
 // DTR off, the port closed (when open), and status 3 returned a second after
 // the request.
 int RunProgram(int argc, char** argv);
-
-// Waits the given whole seconds, whatever comes.
-void SleepSeconds(int seconds);
 
 // Makes sure standard input, output and error are usable before anything
 // else opens a file. POSIX: each of the descriptors 0, 1 and 2 that is not

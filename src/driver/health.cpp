@@ -6,7 +6,6 @@
 
 #include "clock/pcclock.h"
 #include "config/settings.h"
-#include "decode/decode.h"
 #include "os/monotonic.h"
 #include "log/log.h"
 #include "os/monotonic.h"
@@ -52,8 +51,7 @@ static void Update(ReceptionState* reception, int trusted) {
   }
 }
 
-// The hook of a trusted telegram (offset: telegram less PC) and of a set.
-static void TakeOutcome(double offsetMs, int32_t clockSet) {
+void NoteTelegramOutcome(double offsetMs, int32_t clockSet) {
   if (clockSet) {
     int32_t day = LocalNow(NULL, 0);
     Health.sets = day == Health.setsDay ? Health.sets + 1 : 1;
@@ -68,7 +66,6 @@ void StartHealth(void) {
   memset(&Health, 0, sizeof Health);
   Health.watchdogMs = NotifyWatchdogMs();
   Health.statusDue = 1;
-  ReceptionHook = TakeOutcome;
   LocalNow(Health.since, sizeof Health.since);
 }
 

@@ -11,6 +11,9 @@
 void StartHealth(void);
 // The receiver answered: the manager hears the run is ready.
 void ReportReady(RunState* run);
+// From the poll's shell: a trusted telegram (offsetMs: telegram less PC,
+// clockSet 0), and a set of the clock (clockSet 1).
+void NoteTelegramOutcome(double offsetMs, int32_t clockSet);
 // After every poll and every second of the wait: the reception updated with
 // the poll's trusted telegram, if any (a change logged once), the status
 // line sent on a change and at least every 5 s, the watchdog kept alive at

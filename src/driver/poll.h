@@ -1,6 +1,6 @@
-// One poll carried out: the run's state, and the entries through which a
-// frame (with its capture) or a failed exchange becomes the poll's log
-// lines, data line, feed sample and clock set or adjustment.
+// One poll: the run's state, the pure decision about a frame (DecideFrame)
+// and the shell that carries it out (the data line, the log lines, the
+// feed, the discipline's command, the clock's set).
 #ifndef DCFSYNC_DRIVER_POLL_H
 #define DCFSYNC_DRIVER_POLL_H
 
@@ -27,17 +27,28 @@ enum FrameKind {
   FrameDecodedTime = 1  // the 10-byte decoded-time frame
 };
 
-// Carries one frame out: decoded, its data line (raw, WriteData on), its
-// checks' lines, the telegram's lines, the feed, and the clock's set or
-// adjustment. capture is the PC clock (UTC) when the module read its own
-// clock for the frame, captureMonoMs the MonotonicMs (os/monotonic.h) of the
-// same instant.
+// Decides about a frame, pure: decoded (century from settings), its data
+// line (a complete raw frame while WriteData is on), a line for each failed
+// check, then DecideTelegram with the capture (the PC clock, UTC, when the
+// module read its own clock for the frame) and captureMonoMs (MonotonicMs
+// of the same instant); a frame rejected outright breaks the count and the
+// chain instead. discipline: the running discipline's state, or NULL.
+void DecideFrame(const unsigned char* frame, int32_t frameKind, const PcTime* capture,
+                 int64_t captureMonoMs, const SettingsRecord* settings, RunState* run,
+                 DisciplineState* discipline, PollDecision* decision);
+
+// Carries a decision out in its order. The set: "Synchronizing time to"
+// with the PC clock now plus the offset, in the PC's own zone, then
+// SetPcUtcTime ("Can't set time! errno N" when refused).
+void CarryOutDecision(const PollDecision* decision);
+
+// DecideFrame with the settings and the running discipline, carried out.
 void CarryOutFrame(RunState* run, const unsigned char* frame, int32_t frameKind,
                    const PcTime* capture, int64_t captureMonoMs);
 
 // The frame that has just come from the port (ExchangeCommand), with the
 // capture taken from the arrival of its last byte (AnswerCaptureTime),
-// carried out by CarryOutFrame.
+// carried out by CarryOutFrame. frame holds at least the kind's bytes.
 void CarryOutAnswer(RunState* run, const unsigned char* frame, int32_t frameKind);
 
 // A poll whose answer came short: "Receive error!"; the state stays.

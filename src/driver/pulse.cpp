@@ -32,7 +32,6 @@ static void HandOn(const PulseOutput* out, RunState* run) {
   PcTime capture;
   capture.time = FloorDivide(ms, 1000);
   capture.millitm = (uint16_t)(ms - capture.time * 1000);
-  DescribePcZone(&capture);
   CarryOutFrame(run, out->frame, FrameRaw, &capture, out->captureMonoMs);
 }
 

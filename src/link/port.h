@@ -1,21 +1,11 @@
-// Serial port access: the one port on which the receiver module hangs.
-//
-// All operations act on the one port of Port (below); none takes a handle.
-// The driver opens the port by Settings.port, configures it, raises RTS and
-// DTR to power the module, exchanges commands (ReadPort, WriteCommand), lowers
-// the lines and closes, all on the main flow. Once Ctrl-C has been requested
-// (os/wake.h), a read returns with what it has and a write gives up (EINTR):
-// on POSIX at once, on Windows when the read's own time-outs end it.
-//
-// After ClosePort (and before any open, or after a failed one) the port counts
-// as not open: SetRts and SetDtr do nothing, ReadPort returns 0 at once,
-// WriteCommand and ClosePort return the "bad handle" error number (EBADF,
-// ERROR_INVALID_HANDLE); no call ever acts on an old handle value.
-//
-// Every operation that can fail returns 0 on success or an error number: the
-// system's (errno on POSIX, GetLastError on Windows) or the one named in its
-// contract. None of them touches the run's status (config/status.h): the
-// driver turns the results it cares about into statuses.
+// The serial port of the receiver module: one port (Port), main flow only.
+// Once Ctrl-C has been requested (os/wake.h) a read returns with what it has
+// and a write gives up (EINTR): on POSIX at once, on Windows when the read's
+// time-outs end it. While the port is not open SetRts and SetDtr do nothing,
+// ReadPort returns 0, WriteCommand and ClosePort return EBADF
+// (ERROR_INVALID_HANDLE). Every call that can fail returns 0 or an error
+// number (errno, GetLastError, or the one its contract names) and leaves the
+// run's status alone.
 #ifndef DCFSYNC_LINK_PORT_H
 #define DCFSYNC_LINK_PORT_H
 

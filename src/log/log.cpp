@@ -8,25 +8,17 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <thread>
-
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "os/files.h"
 
-// The output's state: the lock held while a line goes to the console and
-// the files, taken for good by HaltOutput; halted, which stops the writers
-// that get the lock all the same (after a halt whose wait for it ran out);
-// and which of the program's files is failing: 1 from a failure that was
-// reported on standard error until a line is written whole again (the next
-// line after a failure begins a line of its own).
+// The output's state: halted for good by HaltOutput, and which of the
+// program's files is failing (1 from a failure reported on standard error
+// until a line is written whole again; the next line after a failure begins
+// a line of its own).
 static struct {
-  std::timed_mutex lock;
-  std::atomic<int> halted;
+  int halted;
   int logFailing;
   int dataFailing;
 } Output;
@@ -36,39 +28,14 @@ void ResetFileFaults(void) {
   Output.dataFailing = 0;
 }
 
-// A writer that comes after the halt goes no further: the flow that called
-// it stops here for good, so that it neither logs nor does anything else
-// (such as setting the clock) before the process ends.
-static void StopIfHalted(void) {
-  if (Output.halted.load() == 0) return;
-  for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
-}
-
-// Takes the output lock for one write. A writer that comes after the halt
-// stops for good, before the lock or after letting it go again, so that the
-// halt never waits for it.
-static std::unique_lock<std::timed_mutex> TakeOutput(void) {
-  StopIfHalted();
-  std::unique_lock<std::timed_mutex> hold(Output.lock);
-  if (Output.halted.load() != 0) {
-    hold.unlock();
-    StopIfHalted();
-  }
-  return hold;
-}
-
 void HaltOutput(const char* lastText) {
-  Output.halted.store(1);
-  // The line being written, if any, is finished first. A write that hangs
-  // (a log file on a stuck device) holds the end of the program up no
-  // longer than this; its line may then still come later.
-  static_cast<void>(Output.lock.try_lock_for(std::chrono::seconds(1)));
+  Output.halted = 1;
   printf("%s", lastText);
   fflush(stdout);
 }
 
 void ConsoleText(const char* text) {
-  std::unique_lock<std::timed_mutex> hold = TakeOutput();
+  if (Output.halted) return;
   printf("%s", text);
   fflush(stdout);
 }
@@ -166,7 +133,7 @@ void LogLine(const char* message) {
   line[used++] = '\n';
   line[used] = '\0';
 
-  std::unique_lock<std::timed_mutex> hold = TakeOutput();
+  if (Output.halted) return;
   printf("%s", line);
   fflush(stdout);
   if (Settings.WriteLog == 0) return;
@@ -181,7 +148,7 @@ void LogLine(const char* message) {
 }
 
 void AppendLine(const char* text, const char* path) {
-  std::unique_lock<std::timed_mutex> hold = TakeOutput();
+  if (Output.halted) return;
   int opened = 0;
   int failed = AppendToFile(text, path, Output.dataFailing, &opened);
   if (!opened) {

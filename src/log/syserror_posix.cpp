@@ -4,7 +4,7 @@
 
 #include "log/log.h"
 
-void LogSystemError(uint32_t code) {
-  const char* text = strerror((int)code);
+void LogSystemError(int code) {
+  const char* text = strerror(code);
   LogText(text != NULL ? text : "");
 }

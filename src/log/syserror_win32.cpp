@@ -6,10 +6,10 @@
 
 #include "log/log.h"
 
-void LogSystemError(uint32_t code) {
+void LogSystemError(int code) {
   char text[256];
   char oem[256];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, code, 1024, text, 255, NULL);
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, (DWORD)code, 1024, text, 255, NULL);
   if (length == 0) {
     // No text for this code: say so with the number rather than print an
     // unfilled buffer.

@@ -1,6 +1,7 @@
-// The file calls of the log and the drift file, portable: each goes through the platform's system-call
-// table (Os in oscalls_posix.h / oscalls_win32.h), so a test can fail them
-// like any other system call. Same contracts as fopen, fputs, fflush and
+// The file calls of the log, the settings reader and the drift file,
+// portable: each goes through the platform's system-call table (Os in
+// oscalls_*.h), so a test can fail them like any other system call. Same
+// contracts as fopen, fputs, fflush and
 // fclose.
 #ifndef DCFSYNC_OS_FILES_H
 #define DCFSYNC_OS_FILES_H

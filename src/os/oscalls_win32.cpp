@@ -21,7 +21,7 @@ const OsCalls RealOsCalls = {
     NULL,              fopen,                fputs,          fflush,
     fclose,            ::SetCommMask,        ::WaitCommEvent, ::GetOverlappedResult,
     ::GetCommModemStatus, ::CreateEventA,    ::WaitForMultipleObjects,
-    ::GetSystemTimeAsFileTime,
+    ::GetSystemTimeAsFileTime, ::CancelIoEx,
     SystemRead,        SystemSync,           SystemReplace,
     ::OpenProcessToken, ::LookupPrivilegeValueA, ::AdjustTokenPrivileges, ::SetConsoleCtrlHandler};
 

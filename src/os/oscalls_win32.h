@@ -55,6 +55,7 @@ struct OsCalls {
   HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
   DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
   VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
+  BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
   // The clock discipline: its drift file replaced whole (read, flushed to
   // the disk with FlushFileBuffers, moved over the old one with
   // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; 0 or the error

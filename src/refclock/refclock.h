@@ -1,10 +1,9 @@
-// The feed to the system's time daemon: every telegram the clock-setting
-// rule would trust (valid, ContValidTime at or above ValidDateTimeCount,
-// naming one real instant)
-// becomes one sample of reference time against system time, handed to
-// chronyd through its SOCK reference-clock socket (Settings.ChronySocket) and to any
-// NTP daemon through the NTP shared-memory segment (NtpShmUnit). The daemon
-// filters the samples and steers the clock; DCFSetTime does not matter here.
+// The feed to the system's time daemon: every trusted telegram (the poll's
+// decision, clock/evaluate.h) becomes one sample of reference time against
+// system time, handed to chronyd through its SOCK reference-clock socket
+// (ChronySocket) and to any NTP daemon through the NTP shared-memory segment
+// (NtpShmUnit). The daemon filters the samples and steers the clock;
+// DCFSetTime does not matter here.
 //
 // The sample arithmetic is portable (sample.cpp). The feed itself has one
 // implementation per platform: POSIX sends and writes the samples, Windows
@@ -15,7 +14,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "clock/telegram.h"
+#include "clock/evaluate.h"
 
 // Leap indicator of a sample, as chrony's SOCK records and the NTP
 // shared-memory segment both carry it.
@@ -35,26 +34,12 @@ struct ReferenceSample {
   double offset;                 // reference - system, in seconds
 };
 
-// Builds the sample of a telegram and returns 1, or returns 0 (sample left
-// undefined) when the telegram cannot be fed: it names no one real instant
-// (TelegramUtc of clock/evaluate.h: a field outside a real date and time, a
-// weekday that is not the date's, millisecond outside 0..999, or no zone
-// bit in the repeated autumn hour), its year lies before 1970, or its
-// capture milliseconds lie outside 0..999. Second 60, the leap second
-// itself, has no number of its own in system time and is not fed either.
-// The telegram's own zone bits turn its local time into UTC: Z1 (CEST) is
-// UTC+2, Z2 (CET) UTC+1; without a zone bit the German rule for its date
-// decides; the PC's time zone plays no part. The system time is the
-// telegram's capture.
-//
-// Leap: DCF77 announces an inserted second with A2 during the hour before
-// it, and the second is inserted after 23:59:59 UTC on 30 June or
-// 31 December, that is after 01:59:59 CEST on 1 July or 00:59:59 CET on
-// 1 January. A sample announces it (LeapInsert) when A2 is set and its
-// reference time lies in that last UTC hour, 23:00:00 to 23:59:59 UTC of
-// 30 June or 31 December (01:00-01:59 CEST on 1 July, 00:00-00:59 CET on
-// 1 January); otherwise the leap indicator is LeapNone.
-int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample);
+// Builds the time daemon's sample of the decision's sample (clock/evaluate.h)
+// and returns 1, or returns 0 when it cannot be fed: an instant before 1970,
+// or capture milliseconds outside 0..999. Leap: LeapInsert when A2 was set
+// and the instant lies in the last UTC hour of 30 June or 31 December
+// (DCF77 announces an inserted second with A2 during the hour before it).
+int MakeReferenceSample(const TelegramSample* in, ReferenceSample* sample);
 
 // Starts the feed from the settings (ChronySocket, NtpShmUnit) after
 // LoadSettings, stopping one that runs. A path that does not fit a socket
@@ -62,15 +47,15 @@ int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample);
 // one log line (-1 is off, silently). The segment is attached at once.
 void StartReferenceFeed(void);
 
-// Hands the sample of telegram (MakeReferenceSample; nothing when it cannot
-// be fed) to each feed that is on, never waiting for the daemon. Each feed
+// Hands the sample of a trusted telegram (MakeReferenceSample; nothing when
+// it cannot be fed) to each feed that is on, never waiting for the daemon. Each feed
 // logs one line when it starts failing or reaches nobody (no socket or no
 // daemon behind it; a segment no reader attached to for 2 minutes), none
 // while it stays so, and one when it works again. What it finds and will
 // not use counts as failing: a path that is no socket; a segment not made and
 // owned by root or the program's own user (NtpShmTrusted). A failure of the
 // feed leaves the run's status alone.
-void FeedReferenceClock(TimeTelegram telegram);
+void FeedReferenceClock(const TelegramSample* in);
 
 // What the feed reaches, for the status line: e.g. "chrony reading",
 // "chrony nobody reading", "shm unit 2 reading", "shm unit 2 no reader";

@@ -280,10 +280,10 @@ void StartReferenceFeed(void) {
   }
 }
 
-void FeedReferenceClock(TimeTelegram telegram) {
+void FeedReferenceClock(const TelegramSample* in) {
   if (Feed.chronyPath[0] == '\0' && Feed.shmUnit < 0) return;
   ReferenceSample sample;
-  if (!MakeReferenceSample(telegram, &sample)) return;
+  if (!MakeReferenceSample(in, &sample)) return;
   if (Feed.chronyPath[0] != '\0') NoteChronyOutcome(SendToChrony(&sample));
   if (Feed.shmUnit >= 0) {
     int error = AttachShm();

@@ -5,7 +5,7 @@
 
 void StartReferenceFeed(void) {}
 
-void FeedReferenceClock(TimeTelegram) {}
+void FeedReferenceClock(const TelegramSample*) {}
 
 void StopReferenceFeed(void) {}
 

@@ -1,6 +1,5 @@
-// The sample of a telegram for the time daemon: reference time in UTC from
-// the telegram's own zone bits, the system time at capture, the leap
-// indicator.
+// The sample of a trusted telegram for the time daemon: its UTC instant, the
+// system time at capture, the leap indicator.
 #include "refclock/refclock.h"
 
 #include "clock/calendar.h"
@@ -8,7 +7,8 @@
 
 // 1 when utc (seconds since 1970) lies in the last hour of a day on which a
 // leap second may be inserted and which ends within a day of the telegram's
-// date: 30 June or 31 December of year, or 31 December of the year before.
+// date: 30 June or 31 December of year (UTC), or 31 December of the year
+// before.
 static int InLastHourBeforeLeap(int64_t utc, int32_t year) {
   const int64_t ends[] = {DaysFromCivil(year, 1, 1), DaysFromCivil(year, 7, 1),
                           DaysFromCivil((int64_t)year + 1, 1, 1)};
@@ -19,18 +19,14 @@ static int InLastHourBeforeLeap(int64_t utc, int32_t year) {
   return 0;
 }
 
-int MakeReferenceSample(TimeTelegram telegram, ReferenceSample* sample) {
-  TelegramInstant instant = TelegramUtc(&telegram);
-  if (instant.kind != InstantExact) return 0;
-  if (telegram.year < 1970) return 0;
-  if (telegram.capture.millitm > 999) return 0;
-
-  // Whole milliseconds, exact in a double for every year a telegram holds.
-  sample->referenceSeconds = ((int64_t)instant.utcMs - telegram.millisecond) / 1000;
-  sample->referenceNanoseconds = telegram.millisecond * 1000000;
-  sample->systemSeconds = telegram.capture.time;
-  sample->systemNanoseconds = (int32_t)telegram.capture.millitm * 1000000;
-  sample->leap = telegram.A2 != 0 && InLastHourBeforeLeap(sample->referenceSeconds, telegram.year)
+int MakeReferenceSample(const TelegramSample* in, ReferenceSample* sample) {
+  if (in->referenceMs < 0 || in->capture.millitm > 999) return 0;
+  sample->referenceSeconds = in->referenceMs / 1000;
+  sample->referenceNanoseconds = (int32_t)(in->referenceMs % 1000) * 1000000;
+  sample->systemSeconds = in->capture.time;
+  sample->systemNanoseconds = (int32_t)in->capture.millitm * 1000000;
+  int32_t year = (int32_t)CivilFromDays(FloorDivide(sample->referenceSeconds, SecondsPerDay)).year;
+  sample->leap = in->leapAnnounced != 0 && InLastHourBeforeLeap(sample->referenceSeconds, year)
                      ? LeapInsert
                      : LeapNone;
   // Whole seconds apart first, in doubles (exact for any capture a clock can

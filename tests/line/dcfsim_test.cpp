@@ -2,6 +2,8 @@
 // air and around the zone changes, its answers through the program's own
 // decoders, and the simulator program itself on a pseudo-terminal.
 #include <gtest/gtest.h>
+
+#include "driver/poll.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,6 +26,7 @@
 #include "decode/decode.h"
 #include "encode.h"
 #include "support/simulator.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
@@ -42,7 +45,7 @@ int Bit(const unsigned char* bits, int n) { return (bits[n / 8] >> (n % 8)) & 1;
 std::vector<std::string> Decode(int command, const unsigned char* frame) {
   ResetProgramState();
   testing::internal::CaptureStdout();  // the console copy of the log
-  (command == 3 ? DecodeRawTelegramFrame : DecodeDecodedTimeFrame)(frame, &TestCounting);
+  CarryOutAnswer(&TestRun, frame, command == 3 ? FrameRaw : FrameDecodedTime);
   testing::internal::GetCapturedStdout();
   return LoggedMessages();
 }
@@ -180,7 +183,7 @@ TEST(SimAnswers, BothFramesDecodeToTheirInstantThroughTheProgram) {
       ASSERT_GE(lines.size(), 3u) << c.time;
       EXPECT_EQ(lines[0], c.flags);  // no complaint ahead of the flag line
       EXPECT_EQ(lines[1], c.time);
-      EXPECT_EQ(TestCounting.ContValidTime, 1) << c.time;  // counted as a valid telegram
+      EXPECT_EQ(TestRun.counting.ContValidTime, 1) << c.time;  // counted as a valid telegram
     }
   }
 }
@@ -208,7 +211,7 @@ TEST(SimAnswers, FaultyFramesBringTheirComplaint) {
       EXPECT_EQ(lines[0], c.message) << command;
       if (c.fault == FrameIncomplete) EXPECT_EQ(lines.size(), 1u) << command;
       else EXPECT_EQ(lines[1].rfind("R:", 0), 0u) << command;  // the only complaint
-      EXPECT_EQ(TestCounting.ContValidTime, 0) << c.message;
+      EXPECT_EQ(TestRun.counting.ContValidTime, 0) << c.message;
     }
   }
 }

@@ -19,6 +19,7 @@
 #include "link/port.h"
 #include "support/fake_clockset.h"
 #include "support/simulator.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
@@ -89,7 +90,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   DumpFrame(Exchanged, RawTelegramFrameSize, DumpHex);
   PcTime before;
   ReadPcClock(&before);
-  DecodeRawTelegramFrame(Exchanged, &TestCounting);
+  CarryOutAnswer(&TestRun, Exchanged, FrameRaw);
   ASSERT_EQ(FakeClock.calls, 1);
   // The clock is set 30 s ahead of itself, to the millisecond but for the
   // machine's own delays (the exchange's timing is taken out of the capture).
@@ -99,7 +100,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
   EXPECT_LE(ahead, 30000 + 60);
 
   ASSERT_EQ(Exchange(DecodedTimeCommand, DecodedTimeFrameSize), DecodedTimeFrameSize);
-  DecodeDecodedTimeFrame(Exchanged, &TestCounting);
+  CarryOutAnswer(&TestRun, Exchanged, FrameDecodedTime);
 
   std::vector<std::string> logged = LoggedMessages();
   ASSERT_GE(logged.size(), 2u);
@@ -113,7 +114,7 @@ TEST_F(LinkSimulatorTest, PollsOfARunSetTheClockByTheOffset) {
 TEST_F(LinkSimulatorTest, FaultsSeenFromThisSide) {
   Connect({"--fault", "parity"});
   ASSERT_EQ(Exchange(RawTelegramCommand, RawTelegramFrameSize), RawTelegramFrameSize);
-  DecodeRawTelegramFrame(Exchanged, &TestCounting);
+  CarryOutAnswer(&TestRun, Exchanged, FrameRaw);
   EXPECT_TRUE(Contains(LoggedMessages(), "Bad minute parity!"));
   ClosePort();
   EXPECT_EQ(sim_.Wait(SIGTERM), 0);

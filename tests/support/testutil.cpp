@@ -2,17 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "clock/evaluate.h"
+#include "driver/clockloop.h"
+#include "driver/poll.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "config/status.h"
-#include "decode/decode.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "os/wake.h"
@@ -51,9 +54,16 @@ testing::Environment* const InstalledFakeClock =
     testing::AddGlobalTestEnvironment(new FakeClockEnvironment);
 }  // namespace
 
-CountingState TestCounting;
+RunState TestRun;
 
-void HandleInTest(TimeTelegram telegram) { HandleTelegram(&telegram, &TestCounting); }
+void HandleInTest(TimeTelegram telegram) {
+  PollDecision decision;
+  StartDecision(&decision);
+  int64_t captureMonoMs = telegram.capture.time * 1000 + telegram.capture.millitm;
+  DecideTelegram(&telegram, captureMonoMs, &Settings, &TestRun.counting, &TestRun.chain,
+                 RunningDiscipline(), &decision);
+  CarryOutDecision(&decision);
+}
 
 void ResetProgramState() {
   ResetTestOsCalls();
@@ -63,10 +73,9 @@ void ResetProgramState() {
   StopWake();
   ResetMonotonic();
   StopReferenceFeed();
-  ClockSampleHook = NULL;  // no clock discipline
-  ReceptionHook = NULL;    // no health shell
+  StopClockLoop();  // no clock discipline
   ResetFileFaults();
-  ResetCountingState(&TestCounting);
+  ResetRunState(&TestRun);
   ResetFakeClock();
   std::string dir = ScratchDirectory();
   SetPath(Paths.settings, dir + "t.ini");
@@ -74,6 +83,27 @@ void ResetProgramState() {
   SetPath(Paths.data, dir + "t.dat");
   SetPath(Paths.drift, dir + "t.drift");
 }
+
+#ifdef _WIN32
+ZoneScope::ZoneScope(const char*) : had_(false) {}
+ZoneScope::~ZoneScope() {}
+#else
+ZoneScope::ZoneScope(const char* tz) {
+  const char* old = getenv("TZ");
+  had_ = old != NULL;
+  if (had_) saved_ = old;
+  setenv("TZ", tz, 1);
+  tzset();
+}
+ZoneScope::~ZoneScope() {
+  if (had_) {
+    setenv("TZ", saved_.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+#endif
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -14,16 +14,29 @@ std::string ScratchDirectory();
 // among them), settings and paths, the run's status, no Ctrl-C request, the
 // feed stopped; counters cleared, fake clock reset, and the
 // program's files pointed into a fresh scratch directory (base name "t").
-// The counting state the tests hand to the decoders and the evaluation.
-struct CountingState;
-extern CountingState TestCounting;
+// The run's state the tests hand to the poll's decision and its shell.
+struct RunState;
+extern RunState TestRun;
 struct TimeTelegram;
 
-// Evaluates telegram with the settings and TestCounting and carries the
-// decision out, as the decoders' shell does (HandleTelegram).
+// Decides about telegram with the settings, TestRun and the running
+// discipline, its capture taken as the monotonic time too, and carries the
+// decision out (DecideTelegram, CarryOutDecision).
 void HandleInTest(TimeTelegram telegram);
 
 void ResetProgramState();
+
+// The PC's time zone set to tz (a TZ value) while the scope lasts, the old
+// one back after it. POSIX only: on Windows the zone stays as it is.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* tz);
+  ~ZoneScope();
+
+ private:
+  bool had_;
+  std::string saved_;
+};
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

@@ -52,7 +52,7 @@ TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
       {0, 1, 1970, 1, 4, 1, 0, 0, 0},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(SetPcUtcTime(c.seconds, c.ms), 0u) << c.seconds;
+    ASSERT_EQ(SetPcUtcTime(c.seconds, c.ms), 0) << c.seconds;
     const SYSTEMTIME& v = Recorder.value;
     EXPECT_EQ(v.wYear, c.y) << c.seconds;
     EXPECT_EQ(v.wMonth, c.mo) << c.seconds;
@@ -68,19 +68,19 @@ TEST_F(SetSystemTimeTest, TheUtcInstantIsSetAsItIsAroundBothChanges) {
 
 TEST_F(SetSystemTimeTest, RefusalsGiveTheSystemCode) {
   Recorder.failWith = ERROR_PRIVILEGE_NOT_HELD;  // 1314, as without the right
-  EXPECT_EQ(SetPcUtcTime(1796736917, 500), 1314u);
+  EXPECT_EQ(SetPcUtcTime(1796736917, 500), 1314);
 
   // What no clock can take never reaches the system.
   Recorder = Recorded();
   const struct { int64_t seconds; int32_t ms; } impossible[] = {
       {-1, 0}, {1796736917, 1000}, {1796736917, -1}, {910670515200LL, 0}, {INT64_MAX, 0}};
   for (const auto& i : impossible) {
-    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms), (uint32_t)ERROR_INVALID_PARAMETER)
+    EXPECT_EQ(SetPcUtcTime(i.seconds, i.ms), (int)ERROR_INVALID_PARAMETER)
         << i.seconds << " " << i.ms;
   }
   EXPECT_EQ(Recorder.calls, 0);
   // The last second SYSTEMTIME holds is still taken.
-  EXPECT_EQ(SetPcUtcTime(910670515199LL, 999), 0u);
+  EXPECT_EQ(SetPcUtcTime(910670515199LL, 999), 0);
   EXPECT_EQ(Recorder.value.wYear, 30827);
 }
 

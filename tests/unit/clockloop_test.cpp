@@ -12,7 +12,6 @@
 #include "clock/adjust.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "decode/decode.h"
 #include "driver/clockloop.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
@@ -33,11 +32,17 @@ class ClockLoop : public ::testing::Test {
     Settings.DCFSetTime = setTime;
     Settings.ClockDiscipline = discipline;
   }
-  // Two agreeing samples a minute apart: the loop's first correction.
+  // A sample a minute after the last, taken by the running loop and its
+  // command carried out, as the poll's decision and its shell do; 1 when
+  // the loop took it, 0 when the clock is to be set as without it.
   static int Sample(double offset) {
     static int64_t now = 0;
     now += 60000;
-    return TakeClockSample(offset, now, 60);
+    DisciplineState* state = RunningDiscipline();
+    if (state == nullptr) return 0;
+    DisciplineCommand command = DisciplineSample(state, offset, now, 60, (double)Settings.SynchronizeDiff);
+    ApplyDisciplineCommand(&command);
+    return command.action != DisciplineStep && RunningDiscipline() != nullptr;
   }
 };
 
@@ -59,7 +64,7 @@ TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
     Settings.NtpShmUnit = c.shmUnit;
     strcpy(Settings.ChronySocket, c.socket);
     StartClockLoop();
-    EXPECT_EQ(ClockSampleHook, nullptr);
+    EXPECT_EQ(RunningDiscipline(), nullptr);
     EXPECT_EQ(Sample(5.0), 0);
     EXPECT_EQ(LoggedMessages(), c.lines);
     EXPECT_EQ(FakeAdjust.calls, 0);
@@ -141,7 +146,7 @@ TEST_F(ClockLoop, TheOldDriftFileSurvivesAFailedWrite) {
 TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
   WriteFile(Paths.drift, "+20.000\n");
   StartClockLoop();
-  ASSERT_NE(ClockSampleHook, nullptr);
+  ASSERT_NE(RunningDiscipline(), nullptr);
   int calls = FakeAdjust.calls;
   // One point waits for a second that agrees; then 40 ms ahead: slewed back,
   // the frequency kept for lack of points.

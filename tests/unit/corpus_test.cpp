@@ -12,6 +12,7 @@
 
 #include "decode/decode.h"
 #include "config/paths.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
@@ -62,7 +63,7 @@ TEST(ReceivedTelegrams, DecodeToTheirListedTimeWithTheListedParityProblems) {
     }
     remove(Paths.log);
     testing::internal::CaptureStdout();  // the console copy of the log lines
-    DecodeRawTelegramFrame(frame, &TestCounting);
+    CarryOutAnswer(&TestRun, frame, FrameRaw);
     testing::internal::GetCapturedStdout();
     std::vector<std::string> lines = LoggedMessages();
 

@@ -13,6 +13,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "support/fake_clockset.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
@@ -66,16 +67,16 @@ class RawDecoder : public ::testing::Test {
 
 TEST_F(RawDecoder, CleanFrameIsEvaluatedAndWrittenToTheDataFile) {
   Settings.WriteData = 1;
-  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
+  CarryOutAnswer(&TestRun, CleanRawFrame, FrameRaw);
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.12.2026 Tuesday");
   EXPECT_EQ(lines[2].rfind("Time diff: ", 0), 0u) << lines[2];
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
-  EXPECT_EQ(TestCounting.day, 8);
-  EXPECT_EQ(TestCounting.month, 12);
-  EXPECT_EQ(TestCounting.weekday, 2);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
+  EXPECT_EQ(TestRun.counting.day, 8);
+  EXPECT_EQ(TestRun.counting.month, 12);
+  EXPECT_EQ(TestRun.counting.weekday, 2);
 
   std::string data = ReadFile(Paths.data);
   if (data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0)
@@ -93,66 +94,66 @@ TEST_F(RawDecoder, IncompleteFrameIsRejectedWithOneMessage) {
   for (int variant = 0; variant < 2; ++variant) {
     ResetProgramState();
     Settings.WriteData = 1;
-    TestCounting.ContValidTime = 2;
+    TestRun.counting.ContValidTime = 2;
     RawFrame frame;
     if (variant == 0) frame.Byte(13, 58);
     else frame.Byte(12, 1);
-    DecodeRawTelegramFrame(frame.bytes, &TestCounting);
+    CarryOutAnswer(&TestRun, frame.bytes, FrameRaw);
     EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"Bad data!"});
-    EXPECT_EQ(TestCounting.ContValidTime, 0);
+    EXPECT_EQ(TestRun.counting.ContValidTime, 0);
     EXPECT_FALSE(FileExists(Paths.data));
   }
 }
 
 TEST_F(RawDecoder, EveryFailedCheckIsReportedInOrderAndInvalidates) {
-  TestCounting.ContValidTime = 2;
-  DecodeRawTelegramFrame(RawFrame().Bits(20, 1, 0).Byte(0, 2).bytes, &TestCounting);
+  TestRun.counting.ContValidTime = 2;
+  CarryOutAnswer(&TestRun, RawFrame().Bits(20, 1, 0).Byte(0, 2).bytes, FrameRaw);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(Complaints(lines),
             (std::vector<std::string>{"Bad start bit!", "Bad marks in new minute!"}));
   ASSERT_EQ(lines.size(), 4u);  // no difference line for an invalid telegram
   EXPECT_EQ(lines[2], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:0");
   EXPECT_EQ(lines[3], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(TestCounting.ContValidTime, 0);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 0);
 
   ResetProgramState();
   // Flipping a parity bit breaks its check; the minute and date ones here.
   RawFrame frame;
   frame.bytes[15 + 28 / 8] ^= (unsigned char)(1u << (28 % 8));
   frame.bytes[15 + 58 / 8] ^= (unsigned char)(1u << (58 % 8));
-  DecodeRawTelegramFrame(frame.bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, frame.bytes, FrameRaw);
   EXPECT_EQ(Complaints(LoggedMessages()),
             (std::vector<std::string>{"Bad minute parity!", "Bad date parity!"}));
 
   ResetProgramState();
   frame = RawFrame();
   frame.bytes[15 + 35 / 8] ^= (unsigned char)(1u << (35 % 8));
-  DecodeRawTelegramFrame(frame.bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, frame.bytes, FrameRaw);
   EXPECT_EQ(Complaints(LoggedMessages()), std::vector<std::string>{"Bad hour parity!"});
 }
 
 TEST_F(RawDecoder, FieldValuesAtTheirEdges) {
   Settings.century = 1900;
-  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
+  CarryOutAnswer(&TestRun, CleanRawFrame, FrameRaw);
   EXPECT_EQ(LoggedMessages()[1], "14:35:17.500 08.12.1926 Tuesday");
 
   // Minute digits 0x7F with a matching parity bit: 85, not detected.
   ResetProgramState();
-  DecodeRawTelegramFrame(RawFrame().Bits(21, 7, 0x7F).Bits(28, 1, 1).Byte(24, 99).bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, RawFrame().Bits(21, 7, 0x7F).Bits(28, 1, 1).Byte(24, 99).bytes, FrameRaw);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:85:17.990 08.12.2026 Tuesday");
 
   // Flag bits and a negative second as the module sends them.
   ResetProgramState();
-  DecodeRawTelegramFrame(RawFrame().Bits(15, 5, 0x1F).Byte(1, 0xFF).bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, RawFrame().Bits(15, 5, 0x1F).Byte(1, 0xFF).bytes, FrameRaw);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:1 A1:1 Z1:1 Z2:1 A2:1 S:1");
   EXPECT_EQ(lines[1], "14:35:-01.500 08.12.2026 Tuesday");
 }
 
 TEST_F(RawDecoder, NoDataLineWhileWriteDataIsOff) {
-  DecodeRawTelegramFrame(CleanRawFrame, &TestCounting);
+  CarryOutAnswer(&TestRun, CleanRawFrame, FrameRaw);
   EXPECT_FALSE(FileExists(Paths.data));
 }
 
@@ -184,7 +185,7 @@ TEST(RawHelpers, BcdParityAndBitText) {
 TEST(RawHelpers, DataLineIsBoundedByItsBuffer) {
   char line[DataLineSize];
   BuildDataLine(CleanRawFrame, line, sizeof line);
-  EXPECT_EQ(strlen(line), 138u);
+  EXPECT_EQ(strlen(line), 118u);  // the timestamp is the shell's
   char small[40];
   memset(small, 'x', sizeof small);
   BuildDataLine(CleanRawFrame, small, 30);
@@ -205,44 +206,44 @@ class DecodedDecoder : public RawDecoder {};
 
 TEST_F(DecodedDecoder, ValuesAndFlagsAreTakenAsSent) {
   Settings.WriteData = 1;
-  DecodeDecodedTimeFrame(DecodedFrame().bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, DecodedFrame().bytes, FrameDecodedTime);
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "R:0 A1:0 Z1:0 Z2:0 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
   EXPECT_FALSE(FileExists(Paths.data));  // this frame never goes to the data file
 
   ResetProgramState();
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(4, 0xAC).Byte(0, 0x84).Byte(8, 99).bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, DecodedFrame().Byte(4, 0xAC).Byte(0, 0x84).Byte(8, 99).bytes, FrameDecodedTime);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:1 A1:0 Z1:0 Z2:1 A2:0 S:1");
   EXPECT_EQ(lines[1], "14:35:17.990 08.12.2026 Tuesday");
 
   ResetProgramState();
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x8B).Byte(5, 0).Byte(4, 0x7F).bytes, &TestCounting);
+  CarryOutAnswer(&TestRun, DecodedFrame().Byte(0, 0x8B).Byte(5, 0).Byte(4, 0x7F).bytes, FrameDecodedTime);
   lines = LoggedMessages();
   EXPECT_EQ(lines[0], "R:0 A1:1 Z1:1 Z2:0 A2:1 S:1");
   EXPECT_EQ(lines[1], "14:35:17.500 08.15.2000 Sunday");
 }
 
 TEST_F(DecodedDecoder, NotValidFrameIsRejectedWithOneMessage) {
-  TestCounting.ContValidTime = 2;
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0x7F).Byte(7, 1).bytes, &TestCounting);
+  TestRun.counting.ContValidTime = 2;
+  CarryOutAnswer(&TestRun, DecodedFrame().Byte(0, 0x7F).Byte(7, 1).bytes, FrameDecodedTime);
   EXPECT_EQ(LoggedMessages(), std::vector<std::string>{"Bad data!"});
-  EXPECT_EQ(TestCounting.ContValidTime, 0);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 0);
 }
 
 TEST_F(DecodedDecoder, ModuleVerdictsAreReportedInOrder) {
-  TestCounting.ContValidTime = 2;
-  DecodeDecodedTimeFrame(DecodedFrame().Byte(0, 0xF0).Byte(7, 1).bytes, &TestCounting);
+  TestRun.counting.ContValidTime = 2;
+  CarryOutAnswer(&TestRun, DecodedFrame().Byte(0, 0xF0).Byte(7, 1).bytes, FrameDecodedTime);
   std::vector<std::string> lines = LoggedMessages();
   EXPECT_EQ(Complaints(lines),
             (std::vector<std::string>{"Bad minute parity!", "Bad hour parity!",
                                       "Bad date parity!", "Bad marks in new minute!"}));
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[5], "14:35:17.500 08.12.2026 Tuesday");
-  EXPECT_EQ(TestCounting.ContValidTime, 0);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 0);
 }
 
 TEST(PureDecoders, FailedChecksInOrderAndTheTelegramWithoutCapture) {
@@ -275,13 +276,13 @@ TEST(PureDecoders, FailedChecksInOrderAndTheTelegramWithoutCapture) {
 // 1 when the evaluation of the frame's telegram, fresh and captured now,
 // would hand it to the time daemon's feed.
 int Fed(const unsigned char* frame, int decoded) {
-  DecodeResult result;
-  (decoded ? DecodeDecodedTime : DecodeRawTelegram)(frame, Settings.century, &result);
-  ReadPcClock(&result.telegram.capture);
-  CountingState fresh;
-  ResetCountingState(&fresh);
-  EvaluationDecision decision;
-  EvaluateTelegram(&result.telegram, &Settings, &fresh, &decision);
+  PcTime capture;
+  ReadPcClock(&capture);
+  RunState fresh;
+  ResetRunState(&fresh);
+  PollDecision decision;
+  DecideFrame(frame, decoded ? FrameDecodedTime : FrameRaw, &capture, 0, &Settings, &fresh, NULL,
+              &decision);
   return decision.trusted;
 }
 
@@ -307,15 +308,15 @@ TEST_F(DecodedDecoder, TelegramsThatNameNoRealInstantAreLoggedAndCountedButNever
       Settings.ValidDateTimeCount = 1;
       Settings.SynchronizeMaxDiff = 1000000;  // as a PC without a real-time clock needs
       if (decoded) {
-        DecodeDecodedTimeFrame(c.decoded.bytes, &TestCounting);
+        CarryOutAnswer(&TestRun, c.decoded.bytes, FrameDecodedTime);
       } else {
-        DecodeRawTelegramFrame(c.raw.bytes, &TestCounting);
+        CarryOutAnswer(&TestRun, c.raw.bytes, FrameRaw);
       }
       std::vector<std::string> lines = LoggedMessages();
       SCOPED_TRACE(std::string(c.shown) + (decoded ? " decoded" : " raw"));
       ASSERT_EQ(lines.size(), 4u);
       EXPECT_EQ(lines[1], c.shown);
-      EXPECT_EQ(TestCounting.ContValidTime, 1);
+      EXPECT_EQ(TestRun.counting.ContValidTime, 1);
       bool real = &c == &cases[sizeof cases / sizeof cases[0] - 1];
       EXPECT_EQ(lines[3].rfind("Synchronizing time to ", 0) == 0, real);
       if (!real) {

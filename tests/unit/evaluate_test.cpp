@@ -13,12 +13,13 @@
 #include "config/status.h"
 #include "decode/decode.h"
 #include "support/fake_clockset.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
 
-// A valid CET telegram of the given local date and time; its capture keeps
-// the PC on CET, no daylight saving (the time itself is set by the caller).
+// A valid CET telegram of the given local date and time (its capture set by
+// the caller).
 TimeTelegram Telegram(int year, int month, int day, int hour, int minute, int second = 0,
                       int millisecond = 0, int weekday = 0) {
   TimeTelegram t = {};
@@ -33,8 +34,6 @@ TimeTelegram Telegram(int year, int month, int day, int hour, int minute, int se
   t.millisecond = millisecond;
   t.weekday = weekday;
   t.valid = 1;
-  t.capture.timezone = -60;
-  t.capture.dstflag = 0;
   return t;
 }
 
@@ -44,6 +43,12 @@ void CaptureAt(TimeTelegram& t, int64_t utcSeconds, int64_t diffMs) {
   int64_t ms = utcSeconds * 1000 + t.millisecond + diffMs;
   t.capture.time = ms / 1000;
   t.capture.millitm = (uint16_t)(ms % 1000);
+}
+
+// t captured by a PC clock that is right.
+TimeTelegram OnTime(TimeTelegram t) {
+  CaptureAt(t, (int64_t)TelegramUtc(&t).utcMs / 1000, 0);
+  return t;
 }
 
 // The PC clock now in milliseconds since 1970, truncated as the program reads it.
@@ -63,9 +68,16 @@ class Evaluate : public ::testing::Test {
 
 // The lines the pure evaluation gives t, with the test's settings and
 // counting state (which it updates); nothing is logged.
+PollDecision Decide(const TimeTelegram& t, const SettingsRecord* settings, RunState* run) {
+  PollDecision d;
+  StartDecision(&d);
+  DecideTelegram(&t, t.capture.time * 1000 + t.capture.millitm, settings, &run->counting,
+                 &run->chain, NULL, &d);
+  return d;
+}
+
 std::vector<std::string> Lines(const TimeTelegram& t) {
-  EvaluationDecision d;
-  EvaluateTelegram(&t, &Settings, &TestCounting, &d);
+  PollDecision d = Decide(t, &Settings, &TestRun);
   return std::vector<std::string>(d.lines, d.lines + d.lineCount);
 }
 
@@ -80,9 +92,9 @@ TEST_F(Evaluate, FirstTelegramOfTheEpochLogsFlagsTimeAndDifference) {
                                        "Time diff: -0d 00:00:00.500 ContValidTime: 1"};
   EXPECT_EQ(Lines(t), expected);
   EXPECT_TRUE(LoggedMessages().empty());
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
-  EXPECT_EQ(TestCounting.year, 1970);
-  EXPECT_EQ(TestCounting.hour, 1);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
+  EXPECT_EQ(TestRun.counting.year, 1970);
+  EXPECT_EQ(TestRun.counting.hour, 1);
 }
 
 TEST_F(Evaluate, SignShowsWhetherThePcWasAheadOrBehind) {
@@ -158,34 +170,34 @@ TEST_F(Evaluate, TelegramTimeMatchesTheCalendarAcrossLeapYearsAndZones) {
 }
 
 TEST_F(Evaluate, CountsEachNewMinuteOnceAndResetsOnInvalidTelegrams) {
-  HandleInTest(Telegram(2026, 12, 8, 14, 35, 10));
-  HandleInTest(Telegram(2026, 12, 8, 14, 35, 40));  // same minute
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
-  HandleInTest(Telegram(2026, 12, 8, 14, 36, 0));
-  EXPECT_EQ(TestCounting.ContValidTime, 2);
+  HandleInTest(OnTime(Telegram(2026, 12, 8, 14, 35, 10)));
+  HandleInTest(OnTime(Telegram(2026, 12, 8, 14, 35, 40)));  // same minute
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
+  HandleInTest(OnTime(Telegram(2026, 12, 8, 14, 36, 0)));
+  EXPECT_EQ(TestRun.counting.ContValidTime, 2);
 
   TimeTelegram bad = Telegram(2026, 12, 8, 14, 37, 0);
   bad.valid = 0;
   HandleInTest(bad);
-  EXPECT_EQ(TestCounting.ContValidTime, 0);
-  EXPECT_EQ(TestCounting.minute, 36);  // an invalid telegram is not remembered
+  EXPECT_EQ(TestRun.counting.ContValidTime, 0);
+  EXPECT_EQ(TestRun.counting.minute, 36);  // an invalid telegram is not remembered
   std::vector<std::string> lines = LoggedMessages();
   ASSERT_EQ(lines.size(), 3u * 3 + 2);  // three lines per valid telegram, two for the invalid
   EXPECT_EQ(lines.back(), "14:37:00.000 08.12.2026 Unknown");
 
-  HandleInTest(Telegram(2026, 12, 8, 14, 36, 30));  // minute of LastTelegram
-  EXPECT_EQ(TestCounting.ContValidTime, 0);
-  HandleInTest(Telegram(2026, 12, 8, 14, 38, 0));
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  HandleInTest(OnTime(Telegram(2026, 12, 8, 14, 36, 30)));  // minute of LastTelegram
+  EXPECT_EQ(TestRun.counting.ContValidTime, 0);
+  HandleInTest(OnTime(Telegram(2026, 12, 8, 14, 38, 0)));
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
 }
 
 TEST_F(Evaluate, SundayAndUnknownWeekdayCountAsTheSameDay) {
   EXPECT_EQ(Lines(Telegram(2026, 12, 13, 10, 0, 0, 0, 7))[1], "10:00:00.000 13.12.2026 Sunday");
-  EXPECT_EQ(TestCounting.weekday, 0);
+  EXPECT_EQ(TestRun.counting.weekday, 0);
   HandleInTest(Telegram(2026, 12, 13, 10, 0, 5, 0, 0));
-  EXPECT_EQ(TestCounting.ContValidTime, 1);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 1);
   HandleInTest(Telegram(2026, 12, 13, 10, 0, 5, 0, 6));  // weekday differs
-  EXPECT_EQ(TestCounting.ContValidTime, 2);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 2);
 }
 
 TEST_F(Evaluate, MillisecondOfAThousandIsLoggedAsReceivedAndUsedAsZero) {
@@ -255,7 +267,7 @@ TEST_F(SetClock, SetsFirstAtTheRequiredCountOfNewMinutes) {
   EvaluateMinutes(1, 5000, 2);
   int64_t after = NowMs();
   EXPECT_EQ(FakeClock.calls, 1);
-  EXPECT_EQ(TestCounting.ContValidTime, 3);  // setting the clock leaves the count alone
+  EXPECT_EQ(TestRun.counting.ContValidTime, 3);  // setting the clock leaves the count alone
 
   // The new time is the clock now less the difference, as a UTC instant.
   int64_t set = RequestedMs();
@@ -292,7 +304,7 @@ TEST_F(SetClock, ThresholdsAreInclusive) {
 TEST_F(SetClock, NeverSetsWhenSwitchedOffOrForInvalidTelegrams) {
   Settings.DCFSetTime = 0;
   EvaluateMinutes(5, 60000);
-  EXPECT_EQ(TestCounting.ContValidTime, 5);
+  EXPECT_EQ(TestRun.counting.ContValidTime, 5);
   EXPECT_EQ(FakeClock.calls, 0);
 
   Settings.DCFSetTime = 1;
@@ -320,16 +332,15 @@ const int64_t AutumnChange = 1792890000;  // 2026-10-25 01:00 UTC: 03:00 CEST be
 
 // A valid telegram of a local date and time in the zone its bits name, whose
 // capture is the PC clock ahead of truth (UTC seconds and milliseconds) by
-// aheadMs, with the PC's daylight-saving flag dst.
+// aheadMs.
 TimeTelegram ZoneTelegram(int month, int day, int hour, int minute, int second, bool cest,
-                          int64_t truthMs, int64_t aheadMs, int dst) {
+                          int64_t truthMs, int64_t aheadMs) {
   TimeTelegram t = Telegram(2026, month, day, hour, minute, second, (int)(truthMs % 1000));
   t.Z1 = cest ? 1 : 0;
   t.Z2 = cest ? 0 : 1;
   int64_t pc = truthMs + aheadMs;
   t.capture.time = pc / 1000;
   t.capture.millitm = (uint16_t)(pc % 1000);
-  t.capture.dstflag = (int16_t)dst;
   return t;
 }
 
@@ -338,8 +349,8 @@ TEST_F(SetClock, BothPassesOfTheRepeatedHourSetTheSameUtcCorrection) {
   // 02:30 CEST, then an hour later 02:30 CET; the PC 3.7 s behind each time.
   const int64_t first = (AutumnChange - 1800) * 1000, second = (AutumnChange + 1800) * 1000;
   const struct { TimeTelegram t; const char* date; } passes[] = {
-      {ZoneTelegram(10, 25, 2, 30, 0, true, first, -3700, 1), "02:30:00.000 25.10.2026"},
-      {ZoneTelegram(10, 25, 2, 30, 0, false, second, -3700, 0), "02:30:00.000 25.10.2026"}};
+      {ZoneTelegram(10, 25, 2, 30, 0, true, first, -3700), "02:30:00.000 25.10.2026"},
+      {ZoneTelegram(10, 25, 2, 30, 0, false, second, -3700), "02:30:00.000 25.10.2026"}};
   for (const auto& pass : passes) {
     ResetProgramState();
     Settings.DCFSetTime = 1;
@@ -362,10 +373,9 @@ int Fed = 0;
 
 // Evaluates one telegram and carries the decision out; returns the log lines.
 std::vector<std::string> EvaluateCounted(const TimeTelegram& t) {
-  EvaluationDecision decision;
-  EvaluateTelegram(&t, &Settings, &TestCounting, &decision);
+  PollDecision decision = Decide(t, &Settings, &TestRun);
   Fed = decision.trusted;
-  CarryOutEvaluation(&t, &decision);
+  CarryOutDecision(&decision);
   return LoggedMessages();
 }
 
@@ -374,14 +384,15 @@ TEST_F(SetClock, ThePcZoneHasNoPartOnlyTheTelegramsOwnZoneOrTheGermanRule) {
   // 08.12.2026 14:35 CET and 01.07.2026 12:00 CEST; the PC 3.7 s behind.
   const int64_t winter = 1796736900 * 1000LL, summer = 1782900000 * 1000LL;
   const struct { TimeTelegram t; int zoneBits; } telegrams[] = {
-      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700, 0), 1},
-      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 1},
-      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700, 0), 0},  // Z1 = Z2 = 0
-      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 0},
-      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700, 0), 2},     // Z1 = Z2 = 1
+      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700), 1},
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700), 1},
+      {ZoneTelegram(12, 8, 14, 35, 0, false, winter, -3700), 0},  // Z1 = Z2 = 0
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700), 0},
+      {ZoneTelegram(7, 1, 12, 0, 0, true, summer, -3700), 2},     // Z1 = Z2 = 1
   };
-  // The PC's zone at capture: CET, CEST, UTC, New York in summer, Tokyo.
-  const int16_t zones[][2] = {{-60, 0}, {-60, 1}, {0, 0}, {300, 1}, {-540, 0}};
+  // The PC's own zone.
+  const char* const zones[] = {"UTC0", "Europe/Berlin", "Europe/London", "America/New_York",
+                               "Asia/Tokyo"};
   for (const auto& c : telegrams) {
     for (const auto& zone : zones) {
       ResetProgramState();
@@ -389,13 +400,12 @@ TEST_F(SetClock, ThePcZoneHasNoPartOnlyTheTelegramsOwnZoneOrTheGermanRule) {
       Settings.ValidDateTimeCount = 1;
       TimeTelegram t = c.t;
       if (c.zoneBits != 1) t.Z1 = t.Z2 = c.zoneBits / 2;
-      t.capture.timezone = zone[0];
-      t.capture.dstflag = zone[1];
+      ZoneScope pcZone(zone);
       int64_t before = NowMs();
       std::vector<std::string> lines = EvaluateCounted(t);
       int64_t after = NowMs();
       SCOPED_TRACE(lines[1] + " zone bits " + std::to_string(c.zoneBits) + " PC zone " +
-                   std::to_string(zone[0]) + "/" + std::to_string(zone[1]));
+                   zone);
       ASSERT_EQ(lines.size(), 4u);
       EXPECT_EQ(lines[2], "Time diff: 0d 00:00:03.700 ContValidTime: 1");
       EXPECT_EQ(Fed, 1);
@@ -413,10 +423,10 @@ TEST_F(SetClock, AcrossBothChangesTheDifferenceIsTheClocksErrorAndSets) {
   const char behind[] = "Time diff: 0d 00:00:03.700 ContValidTime: 1";
   const char ahead[] = "Time diff: -0d 00:00:03.700 ContValidTime: 1";
   const struct { TimeTelegram t; const char* difference; } cases[] = {
-      {ZoneTelegram(3, 29, 3, 0, 1, true, (SpringChange + 1) * 1000, -3700, 0), behind},
-      {ZoneTelegram(3, 29, 1, 59, 58, false, (SpringChange - 2) * 1000, 3700, 1), ahead},
-      {ZoneTelegram(10, 25, 2, 0, 1, false, (AutumnChange + 1) * 1000, -3700, 1), behind},
-      {ZoneTelegram(10, 25, 2, 59, 58, true, (AutumnChange - 2) * 1000, 3700, 0), ahead},
+      {ZoneTelegram(3, 29, 3, 0, 1, true, (SpringChange + 1) * 1000, -3700), behind},
+      {ZoneTelegram(3, 29, 1, 59, 58, false, (SpringChange - 2) * 1000, 3700), ahead},
+      {ZoneTelegram(10, 25, 2, 0, 1, false, (AutumnChange + 1) * 1000, -3700), behind},
+      {ZoneTelegram(10, 25, 2, 59, 58, true, (AutumnChange - 2) * 1000, 3700), ahead},
   };
   for (const auto& c : cases) {
     ResetProgramState();
@@ -445,11 +455,11 @@ TEST_F(SetClock, WithoutAZoneBitTheRepeatedHourIsLoggedAndCountedButNeitherSetNo
     for (int zoneBits : {0, 1}) {
       TimeTelegram t =
           ZoneTelegram(10, 25, c.hour, 30 + zoneBits, 0, false, (c.truth + 60 * zoneBits) * 1000,
-                       -3700, 0);
+                       -3700);
       t.Z1 = t.Z2 = zoneBits;
       std::vector<std::string> lines = EvaluateCounted(t);
       SCOPED_TRACE(lines[lines.size() - 3]);
-      EXPECT_EQ(TestCounting.ContValidTime, 1 + zoneBits);
+      EXPECT_EQ(TestRun.counting.ContValidTime, 1 + zoneBits);
       // The difference shown is the nearer pass's: the PC's real error.
       EXPECT_EQ(lines.back() == "Repeated hour without time zone, can't synchronize time...",
                 !c.set);
@@ -484,7 +494,7 @@ TEST_F(SetClock, ATelegramThatNamesNoRealInstantIsLoggedAndCountedButNeverSetNor
       std::vector<std::string> lines = EvaluateCounted(t);
       SCOPED_TRACE(lines[1]);
       ASSERT_EQ(lines.size(), 4u);
-      EXPECT_EQ(TestCounting.ContValidTime, 1);
+      EXPECT_EQ(TestRun.counting.ContValidTime, 1);
       EXPECT_EQ(lines[2].substr(0, 11), "Time diff: ");
       EXPECT_EQ(lines[3], cutOff ? std::string("Big difference, can't synchronize time...")
                                  : "Can't set time! errno " +
@@ -501,48 +511,135 @@ TEST_F(SetClock, ATelegramThatNamesNoRealInstantIsLoggedAndCountedButNeverSetNor
   EXPECT_EQ(Fed, 0);
 }
 
-// The pure evaluation alone: plain values in, a decision out, nothing
-// logged, set or fed.
-TEST(EvaluationDecision, PlainValuesGiveLinesTrustOffsetAndTheSet) {
+// The pure decision alone: plain values in, a decision out, nothing logged,
+// set or fed. Each step: a telegram of 08.12.2026 14:mm:ss CET whose
+// fields are shifted by shiftMin minutes (a corrupted telegram), captured
+// with the PC aheadMs ahead at monotonic time atS seconds.
+struct DecisionStep {
+  int minute, second;
+  int shiftMin;      // minutes the telegram's fields are off the truth
+  int64_t aheadMs;   // the PC clock ahead of the truth
+  int millisecond;   // as received
+  int counted, trusted, set;
+  const char* extra;  // the line after "Time diff", or ""
+};
+
+void RunDecisionSteps(const std::vector<DecisionStep>& steps, int32_t validCount,
+                      DisciplineState* discipline = NULL) {
   SettingsRecord settings;
   DefaultSettings(&settings);
   settings.DCFSetTime = 1;
-  settings.ValidDateTimeCount = 2;
-  CountingState state;
-  ResetCountingState(&state);
-  // 08.12.2026 14:35 CET with the PC 5 s ahead, then the next minute.
-  const struct { int minute; int64_t aheadMs; int trusted, set, lines; } steps[] = {
-      {35, 5000, 0, 0, 3},   // counted 1 of 2: neither trusted nor set
-      {36, 5000, 1, 1, 3},   // trusted and set; "Synchronizing" is the shell's line
-      {36, 5000, 1, 1, 3},   // the same minute: not counted, still trusted
-      {37, 50, 1, 0, 3},     // below SynchronizeDiff
-      {38, 13 * 3600000LL, 1, 0, 4},  // beyond SynchronizeMaxDiff
-  };
-  int32_t counts[] = {1, 2, 2, 3, 4};
-  for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
-    TimeTelegram t = Telegram(2026, 12, 8, 14, steps[i].minute);
-    CaptureAt(t, 1796736900 + 60 * (steps[i].minute - 35), steps[i].aheadMs);
-    EvaluationDecision d;
-    EvaluateTelegram(&t, &settings, &state, &d);
+  settings.ValidDateTimeCount = validCount;
+  RunState run;
+  ResetRunState(&run);
+  int32_t count = 0;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const DecisionStep& step = steps[i];
     SCOPED_TRACE(i);
-    EXPECT_EQ(d.lineCount, steps[i].lines);
-    EXPECT_EQ(d.linesBeforeFeed, 3);
-    EXPECT_STREQ(d.lines[0], "R:0 A1:0 Z1:0 Z2:1 A2:0 S:1");
-    EXPECT_EQ(std::string(d.lines[2]).rfind("Time diff: -0d ", 0), 0u) << d.lines[2];
-    EXPECT_EQ(d.trusted, steps[i].trusted);
-    EXPECT_EQ(d.setClock, steps[i].set);
-    EXPECT_EQ(d.offsetMs, -(double)steps[i].aheadMs);
-    EXPECT_EQ(state.ContValidTime, counts[i]);
+    int64_t truthS = 1796736900 + 60 * (step.minute - 35) + step.second;  // 14:35 CET on
+    int fieldMinutes = 14 * 60 + step.minute + step.shiftMin;
+    TimeTelegram t = Telegram(2026, 12, 8, fieldMinutes / 60, fieldMinutes % 60, step.second,
+                              step.millisecond);
+    int64_t pcMs = truthS * 1000 + (step.millisecond < 1000 ? step.millisecond : 0) + step.aheadMs;
+    t.capture.time = pcMs / 1000;
+    t.capture.millitm = (uint16_t)(pcMs % 1000);
+    PollDecision d;
+    StartDecision(&d);
+    DecideTelegram(&t, truthS * 1000 + 7, &settings, &run.counting, &run.chain, discipline, &d);
+    if (step.counted) ++count;
+    EXPECT_EQ(run.counting.ContValidTime, count);
+    ASSERT_EQ(d.lineCount, step.extra[0] ? 4 : 3);
+    EXPECT_EQ(std::string(d.lines[2]).rfind("Time diff: ", 0), 0u) << d.lines[2];
+    if (step.extra[0]) EXPECT_STREQ(d.lines[3], step.extra);
+    EXPECT_EQ(d.trusted, step.trusted);
+    EXPECT_EQ(d.setClock, step.set);
+    EXPECT_EQ(d.discipline, discipline != NULL && step.trusted ? 1 : 0);
+    int64_t shiftMs = step.shiftMin * 60000LL;
+    EXPECT_EQ(d.sample.offsetMs, (double)(shiftMs - step.aheadMs));
+    if (step.trusted) {
+      EXPECT_EQ(d.sample.referenceMs, truthS * 1000 + shiftMs + step.millisecond);
+      EXPECT_EQ(d.sample.captureMonoMs, truthS * 1000 + 7);
+      EXPECT_EQ(d.sample.capture.time * 1000 + d.sample.capture.millitm, pcMs);
+    }
   }
-  // An invalid telegram: two lines, the count reset, nothing else.
-  TimeTelegram bad = Telegram(2026, 12, 8, 14, 39);
+}
+
+const char NewChain[] = "Telegram disagrees with the one before, new chain";
+
+TEST(Decision, CountingTrustAndTheSet) {
+  const std::string cannotSet = "Can't set time! errno " + std::to_string(InvalidTimeErrorCode());
+  for (const char* zone : {"UTC0", "Europe/London", "America/New_York", "Europe/Berlin"}) {
+    ZoneScope pcZone(zone);
+    SCOPED_TRACE(zone);
+    RunDecisionSteps({{35, 0, 0, 5000, 0, 1, 0, 0, ""},     // counted 1 of 2
+                      {36, 0, 0, 5000, 0, 1, 1, 1, ""},     // trusted and set
+                      {36, 30, 0, 5000, 0, 0, 1, 1, ""},    // same minute: still trusted
+                      {37, 0, 0, 50, 0, 1, 1, 0, ""},       // below SynchronizeDiff
+                      {38, 0, 0, 13 * 3600000LL, 0, 1, 1, 0,
+                       "Big difference, can't synchronize time..."},
+                      {39, 0, 0, 5000, 1000, 1, 0, 0,       // hundredths 100: no instant
+                       cannotSet.c_str()}},
+                     2);
+  }
+}
+
+TEST(Decision, TelegramsMustAgreeWithTheChainBeforeTheyAreTrusted) {
+  for (const char* zone : {"UTC0", "Europe/London", "America/New_York", "Europe/Berlin"}) {
+    ZoneScope pcZone(zone);
+    SCOPED_TRACE(zone);
+    // Good, good, an hour off (parity-valid), good, good, two minutes off,
+    // good until the chain holds two again.
+    RunDecisionSteps({{35, 0, 0, 5000, 0, 1, 0, 0, ""},
+                      {36, 0, 0, 5000, 0, 1, 1, 1, ""},
+                      {37, 0, -60, 5000, 0, 1, 0, 0, NewChain},
+                      {37, 30, 0, 5000, 0, 1, 0, 0, NewChain},  // back: a chain of one
+                      {38, 0, 0, 5000, 0, 1, 1, 1, ""},
+                      {39, 0, 2, 5000, 0, 1, 0, 0, NewChain},
+                      {39, 30, 2, 5000, 0, 0, 0, 0, ""},        // agrees with it alone
+                      {40, 0, 0, 5000, 0, 1, 0, 0, NewChain},
+                      {40, 30, 0, 5000, 0, 0, 0, 0, ""},        // a chain of one: not yet
+                      {41, 0, 0, 5000, 0, 1, 1, 1, ""}},
+                     2);
+  }
+}
+
+TEST(Decision, OneTelegramIsTrustedAloneAtACountOfOne) {
+  RunDecisionSteps({{35, 0, 0, 5000, 0, 1, 1, 1, ""},
+                    {36, 0, -60, 5000, 0, 1, 1, 1, NewChain},  // an hour off: as asked
+                    {37, 0, 0, 5000, 0, 1, 1, 1, NewChain}},
+                   1);
+}
+
+TEST(Decision, TheDisciplineTakesTrustedSamplesAndChoosesTheStep) {
+  DisciplineState discipline;
+  ResetDiscipline(&discipline, 0.0, SlewAtKernelRate);
+  RunDecisionSteps({{35, 0, 0, 30, 0, 1, 1, 0, ""},      // below SynchronizeDiff: a sample
+                    {36, 0, 0, 30, 0, 1, 1, 0, ""},
+                    {37, 0, 0, 5000, 0, 1, 1, 1, ""}},   // beyond: the discipline steps
+                   1, &discipline);
+  EXPECT_EQ(discipline.count, 0);  // the step empties the window
+}
+
+TEST(Decision, InvalidTelegramsBreakTheCountAndTheChain) {
+  SettingsRecord settings;
+  DefaultSettings(&settings);
+  RunState run;
+  ResetRunState(&run);
+  TimeTelegram good = Telegram(2026, 12, 8, 14, 35);
+  CaptureAt(good, 1796736900, 0);
+  PollDecision d;
+  StartDecision(&d);
+  DecideTelegram(&good, 0, &settings, &run.counting, &run.chain, NULL, &d);
+  EXPECT_EQ(run.chain.length, 1);
+  TimeTelegram bad = Telegram(2026, 12, 8, 14, 36);
   bad.valid = 0;
-  EvaluationDecision d;
-  EvaluateTelegram(&bad, &settings, &state, &d);
+  StartDecision(&d);
+  DecideTelegram(&bad, 60000, &settings, &run.counting, &run.chain, NULL, &d);
   EXPECT_EQ(d.lineCount, 2);
   EXPECT_EQ(d.trusted + d.setClock, 0);
-  EXPECT_EQ(state.ContValidTime, 0);
-  EXPECT_EQ(state.minute, 38);
+  EXPECT_EQ(run.counting.ContValidTime, 0);
+  EXPECT_EQ(run.counting.minute, 35);
+  EXPECT_EQ(run.chain.length, 0);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "refclock/refclock_posix.h"
 #include "support/ntpshm.h"
 #include "support/socketdir.h"
+#include "driver/poll.h"
 #include "support/testutil.h"
 
 namespace {
@@ -90,7 +91,6 @@ TimeTelegram Telegram(int minute) {
   t.valid = 1;
   t.capture.time = 1796799600 + minute * 60 + 5;  // 09.12.2026 07:mm:05 UTC
   t.capture.millitm = 350;
-  t.capture.timezone = -60;
   return t;
 }
 
@@ -254,7 +254,7 @@ TEST_F(Feed, EveryTrustedTelegramGoesOutAndNoOther) {
   TimeTelegram impossible = Telegram(5);
   impossible.weekday = 4;
   HandleInTest(impossible);
-  EXPECT_EQ(5, TestCounting.ContValidTime);
+  EXPECT_EQ(5, TestRun.counting.ContValidTime);
   EXPECT_TRUE(daemon.Received(200).empty());
 
   // An invalid telegram resets the count: the next ones are not trusted

@@ -26,11 +26,12 @@
 enum Fault {
   FaultNone, FaultSilent, FaultMute, FaultTrickle, FaultSurplus, FaultFlood, FaultGarbage,
   FaultParity, FaultMarks, FaultIncomplete, FaultHangup, FaultShortIdent, FaultHangupMid,
-  FaultStale, FaultNoZone, FaultCount
+  FaultStale, FaultNoZone, FaultFlipped, FaultCount
 };
 static const char FaultNames[FaultCount][12] = {
     "none", "silent", "mute", "trickle", "surplus", "flood", "garbage",
-    "parity", "marks", "incomplete", "hangup", "short-ident", "hangup-mid", "stale", "no-zone"};
+    "parity", "marks", "incomplete", "hangup", "short-ident", "hangup-mid", "stale", "no-zone",
+    "flipped"};
 
 enum {
   PathSize = 256,
@@ -258,6 +259,9 @@ static int HandleCommand(Session* s, unsigned char code, unsigned char argument)
                    : fault == FaultMarks ? FrameMarks
                    : fault == FaultIncomplete ? FrameIncomplete
                    : fault == FaultNoZone ? FrameNoZone : FrameNormal;
+  // Flipped: parity-valid corruption in two windows of every minute.
+  if (fault == FaultFlipped && now.second >= 20 && now.second < 30) frameFault = FrameFlipHour;
+  if (fault == FaultFlipped && now.second >= 40 && now.second < 50) frameFault = FrameFlipMinute;
   unsigned char answer[RawAnswerSize + SurplusBytes];
   size_t size = RawAnswerSize;
   if (code == CommandRaw) {
@@ -404,7 +408,9 @@ static void Usage(FILE* to) {
           "the --link path, else the pseudo-terminal, else the --device served.\n"
           "Answers leave at the line rate (--baud, default 19200), one byte per 10 bits.\n"
           "Faults: none silent mute trickle surplus flood garbage parity marks\n"
-          "        incomplete hangup short-ident hangup-mid stale no-zone\n"
+          "        incomplete hangup short-ident hangup-mid stale no-zone flipped\n"
+          "(flipped: two bits of the hour flipped at seconds 20-29 of each minute,\n"
+          "of the minute at seconds 40-49; their parity still even)\n"
           "--fault-while FILE: the fault only while FILE exists.\n"
           "--pulse: a pulse receiver instead, its line's edges from now on written to\n"
           "FILE as \"UTC-ms level\" lines (the line stays served, without status lines).\n");

@@ -95,7 +95,16 @@ void BuildRawAnswer(const ModuleTime* time, int fault, unsigned char frame[RawAn
   if (fault == FrameNoZone) frame[15 + 2] = (unsigned char)(frame[15 + 2] & ~0x06u);  // bits 17, 18
   // Minute bit 21 (weight 1) flipped, its parity bit 28 left as it was.
   if (fault == FrameParity) frame[15 + 21 / 8] ^= (unsigned char)(1u << (21 % 8));
+  // Two bits of one block flipped: bits 29 and 30 of the hour, 21 and 22 of the minute.
+  if (fault == FrameFlipHour) frame[15 + 29 / 8] ^= (unsigned char)(3u << (29 % 8));
+  if (fault == FrameFlipMinute) frame[15 + 21 / 8] ^= (unsigned char)(3u << (21 % 8));
   frame[24] = (unsigned char)time->hundredths;
+}
+
+// value with the bits of weight 1 and 2 of its BCD form flipped.
+static int FlipTwoBits(int value) {
+  unsigned bcd = Bcd(value) ^ 3u;
+  return (int)((bcd >> 4) * 10 + (bcd & 0x0Fu));
 }
 
 void BuildDecodedAnswer(const ModuleTime* time, int fault,
@@ -106,8 +115,8 @@ void BuildDecodedAnswer(const ModuleTime* time, int fault,
   if (fault == FrameParity) flags |= 0x10u;
   if (fault != FrameIncomplete) flags |= 0x80u;
   frame[0] = (unsigned char)flags;
-  frame[1] = (unsigned char)m->minute;
-  frame[2] = (unsigned char)m->hour;
+  frame[1] = (unsigned char)(fault == FrameFlipMinute ? FlipTwoBits(m->minute) : m->minute);
+  frame[2] = (unsigned char)(fault == FrameFlipHour ? FlipTwoBits(m->hour) : m->hour);
   frame[3] = (unsigned char)m->day;
   frame[4] = (unsigned char)(m->month | (m->weekday << 4));
   frame[5] = (unsigned char)((m->year % 100 + 100) % 100);

@@ -38,7 +38,12 @@ struct ModuleTime {
 
 // Frame variants of the faults that change a telegram answer's content.
 // FrameNoZone: both zone bits clear (Z1 = Z2 = 0), as some modules send.
-enum FrameFault { FrameNormal, FrameParity, FrameMarks, FrameIncomplete, FrameNoZone };
+// FrameFlipHour, FrameFlipMinute: the bits of weight 1 and 2 of the hour or
+// the minute flipped, so its even parity still holds (e.g. hour 14 read as 17).
+enum FrameFault {
+  FrameNormal, FrameParity, FrameMarks, FrameIncomplete, FrameNoZone, FrameFlipHour,
+  FrameFlipMinute
+};
 
 // The legal minute containing utcSeconds, with its zone and announcement.
 void LegalMinuteAt(int64_t utcSeconds, LegalMinute* minute);
