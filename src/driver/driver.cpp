@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "config/paths.h"
-#include "driver/clockloop.h"
+#include "driver/discipline_shell.h"
 #include "driver/health.h"
 #include "driver/interrupt.h"
 #include "decode/decode.h"

@@ -11,7 +11,7 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "decode/decode.h"
-#include "driver/clockloop.h"
+#include "driver/discipline_shell.h"
 #include "driver/health.h"
 #include "link/port.h"
 #include "log/log.h"

@@ -6,7 +6,7 @@
 #include "clock/pcclock.h"
 #include "config/settings.h"
 #include "decode/pulse.h"
-#include "driver/clockloop.h"
+#include "driver/discipline_shell.h"
 #include "driver/health.h"
 #include "link/port.h"
 #include "log/log.h"

@@ -17,7 +17,7 @@ struct FakeClockSet {
 };
 extern FakeClockSet FakeClock;
 
-// The rate adjustments (clock/adjust.h) that reached the system, recorded in
+// The rate adjustments (clock/discipline_adjust.h) that reached the system, recorded in
 // the table's place of clock_adjtime (POSIX) or the tick adjustment's calls
 // (Windows, a tick of 156250 units).
 struct FakeClockAdjust {

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "clock/evaluate.h"
-#include "driver/clockloop.h"
+#include "driver/discipline_shell.h"
 #include "driver/poll.h"
 #include "config/paths.h"
 #include "config/settings.h"

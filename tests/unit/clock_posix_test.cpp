@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "clock/pcclock.h"
 #include "os/oscalls_posix.h"
 

@@ -8,7 +8,7 @@
 
 #include <thread>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "clock/pcclock.h"
 #include "driver/interrupt.h"
 #include "os/oscalls_win32.h"

@@ -6,7 +6,7 @@
 #include <math.h>
 #include <windows.h>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "os/oscalls_win32.h"
 
 static int LastError(void) {

@@ -1,8 +1,8 @@
 // The clock discipline's shell: carries the loop's commands (clock/
-// discipline.h) out on the PC clock (clock/adjust.h), keeps the drift file
+// discipline.h) out on the PC clock (clock/discipline_adjust.h), keeps the drift file
 // (Paths.drift) and logs each correction. Main flow only.
-#ifndef DCFSYNC_DRIVER_CLOCKLOOP_H
-#define DCFSYNC_DRIVER_CLOCKLOOP_H
+#ifndef DCFSYNC_DRIVER_DISCIPLINE_SHELL_H
+#define DCFSYNC_DRIVER_DISCIPLINE_SHELL_H
 
 #include "clock/discipline.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "driver/clockloop.h"
+#include "driver/discipline_shell.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 

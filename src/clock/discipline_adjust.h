@@ -1,8 +1,8 @@
 // Adjusting the PC clock's rate: what the clock discipline (discipline.h)
-// asks of the platform (adjust_*.cpp), through the system-call table. Each
+// asks of the platform (discipline_adjust_*.cpp), through the system-call table. Each
 // returns 0 or the system's error number.
-#ifndef DCFSYNC_CLOCK_ADJUST_H
-#define DCFSYNC_CLOCK_ADJUST_H
+#ifndef DCFSYNC_CLOCK_DISCIPLINE_ADJUST_H
+#define DCFSYNC_CLOCK_DISCIPLINE_ADJUST_H
 
 #include "clock/discipline.h"
 

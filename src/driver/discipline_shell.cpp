@@ -1,11 +1,11 @@
-// The clock discipline's shell. See clockloop.h.
-#include "driver/clockloop.h"
+// The clock discipline's shell. See discipline_shell.h.
+#include "driver/discipline_shell.h"
 
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "clock/discipline.h"
 #include "config/paths.h"
 #include "config/settings.h"

@@ -8,7 +8,7 @@
 #include <sys/timex.h>
 #include <time.h>
 
-#include "clock/adjust.h"
+#include "clock/discipline_adjust.h"
 #include "os/oscalls_posix.h"
 
 static int Adjust(unsigned modes, long value) {
