@@ -297,11 +297,14 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   if (fd < 0) return EBADF;
   int bit = bits[line >= 0 && line < 4 ? line : 0];
   int before = 0, after = 0;
-  struct sigaction timer, interrupt, oldTimer, oldInterrupt;
+  // The timer's handler stays once set; Ctrl-C's loses its restart for the
+  // wait only.
+  static int timerSet = 0;
+  struct sigaction timer, interrupt, oldInterrupt;
   memset(&timer, 0, sizeof timer);
   timer.sa_handler = OnWaitTimer;
   sigemptyset(&timer.sa_mask);
-  Os.Signal(SIGALRM, &timer, &oldTimer);
+  if (!timerSet) timerSet = Os.Signal(SIGALRM, &timer, NULL) == 0;
   Os.Signal(SIGINT, NULL, &oldInterrupt);
   interrupt = oldInterrupt;
   interrupt.sa_flags &= ~SA_RESTART;
@@ -329,7 +332,6 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   int64_t mono = MonotonicMs();
   Os.SetTimer(ITIMER_REAL, &off, NULL);
   Os.Signal(SIGINT, &oldInterrupt, NULL);
-  Os.Signal(SIGALRM, &oldTimer, NULL);
   if (code != 0 && code != EINTR) return code;
   if (Os.Control(fd, TIOCMGET, &after) != 0) return Failure();
   if (((before ^ after) & bit) == 0) return 0;

@@ -140,7 +140,10 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
       DWORD which = WakeRequested() ? WAIT_TIMEOUT
                     : Os.WaitForMultipleObjects(ends[1] != NULL ? 2 : 1, ends, FALSE,
                                                 (DWORD)timeoutMs);
-      if (which != WAIT_OBJECT_0) Os.SetCommMask(handle, 0);  // ends the wait at once
+      if (which != WAIT_OBJECT_0) {  // the wait ended: by the new mask, else cancelled
+        Os.SetCommMask(handle, 0);
+        Os.CancelIoEx(handle, &wait);
+      }
       code = Os.GetOverlappedResult(handle, &wait, &moved, TRUE) && which == WAIT_OBJECT_0
                  ? 0 : ERROR_OPERATION_ABORTED;
     }

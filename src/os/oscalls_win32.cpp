@@ -11,7 +11,7 @@ const OsCalls RealOsCalls = {
     NULL,              fopen,                fputs,          fflush,
     fclose,            ::SetCommMask,        ::WaitCommEvent, ::GetOverlappedResult,
     ::GetCommModemStatus, ::CreateEventA,    ::WaitForMultipleObjects,
-    ::GetSystemTimeAsFileTime};
+    ::GetSystemTimeAsFileTime, ::CancelIoEx};
 
 typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);

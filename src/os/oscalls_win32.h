@@ -55,6 +55,7 @@ struct OsCalls {
   HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
   DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
   VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
+  BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
 };
 
 // The calls in use; RealOsCalls holds the system's own (its precise tick

@@ -17,6 +17,10 @@
 #              within a few ms of the simulator's time at the call
 #   accuracy-utc the same with the PC kept in UTC: the telegram's own zone,
 #              not the PC's, makes its time UTC
+#   pulse      a pulse receiver (Receiver=1) on the simulator's pulse timeline:
+#              Wine's WaitCommEvent polls the line's state (TIOCMGET), which
+#              the preloaded library (host/libpulseline.so beside the
+#              simulator) answers on the terminal; the receiver 2.5 s ahead
 #   discipline the same recorder's program with ClockDiscipline=1, the PC
 #              30 ms behind (below SynchronizeDiff): no set, the tick
 #              adjustments it asks for (frequency and slew) recorded with
@@ -44,14 +48,14 @@ export TZ="CET-1CEST,M3.5.0,M10.5.0/3"
 export LC_ALL=C
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline dcfsync.exe dcfsim" >&2
+  echo "usage: $0 raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline|pulse dcfsync.exe dcfsim" >&2
   exit 2
 fi
 scenario=$1
 exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 sim=$3
 case "$scenario" in
-  raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline) ;;
+  raw|decoded|unmapped|interrupt|settime|accuracy|accuracy-utc|discipline|pulse) ;;
   *) echo "windows.sh: unknown scenario '$scenario'" >&2; exit 2 ;;
 esac
 [ -f "$exe" ] || { echo "windows.sh: no program $exe" >&2; exit 1; }
@@ -537,6 +541,27 @@ accuracy|accuracy-utc)
     fail "set errors out of bounds (mean within 8 ms, each within 40): mean $mean, worst $worst"
   stop_simulator
   ;;
+pulse)
+  start_simulator --offset 2.5 --pulse "$dir/timeline.txt" --pulse-minutes 5
+  map_com1
+  settings port=COM1 Receiver=1 TimerEnable=0 WriteData=1
+  export LD_PRELOAD="$(dirname "$sim")/libpulseline.so" DCFSYNC_PULSE_PORT="$link"
+  export DCFSYNC_PULSE_TIMELINE="$dir/timeline.txt"
+  [ -f "$LD_PRELOAD" ] || { echo "windows.sh: no library $LD_PRELOAD" >&2; exit 1; }
+  start_program
+  await_program 170  # a complete minute comes within two
+  [ -n "$status" ] || fail "still running after 170 s"
+  [ "$status" = 0 ] || fail "exit status '$status', 0 expected"
+  [ -n "$(console_line "^$ts Reception: [0-9]+ pulses, [0-9]+ glitches, 0s [0-9]+ ms, 1s [0-9]+ ms$")" ] ||
+    fail "no reception line"
+  [ -n "$(console_line "^$ts Time diff: 0d 00:00:02\.[0-9]{3} ContValidTime: 1$")" ] ||
+    fail "no telegram 2.5 s ahead"
+  expect_lines "data file" "$dat" "$ts $hex{12}([01]{8} ){9}"
+  expect_log_matches_console
+  unset LD_PRELOAD
+  stop_simulator
+  ;;
+
 discipline)
   start_simulator --offset 0.03
   map_com1

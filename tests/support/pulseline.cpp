@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -29,7 +30,7 @@ static struct {
   int count;
   int bit;
   int seen;  // the level the last TIOCMGET gave
-  char port[PATH_MAX];
+  dev_t device;  // the port's device number
 } Line;
 
 static void Load(void) {
@@ -37,7 +38,9 @@ static void Load(void) {
   const char* timeline = getenv("DCFSYNC_PULSE_TIMELINE");
   const char* port = getenv("DCFSYNC_PULSE_PORT");
   const char* name = getenv("DCFSYNC_PULSE_LINE");
-  if (timeline == NULL || port == NULL || realpath(port, Line.port) == NULL) return;
+  struct stat found;
+  if (timeline == NULL || port == NULL || stat(port, &found) != 0) return;
+  Line.device = found.st_rdev;
   Line.bit = TIOCM_CD;
   if (name != NULL && strcmp(name, "CTS") == 0) Line.bit = TIOCM_CTS;
   if (name != NULL && strcmp(name, "DSR") == 0) Line.bit = TIOCM_DSR;
@@ -54,9 +57,8 @@ static void Load(void) {
 static int IsPort(int fd) {
   if (!Line.loaded) Load();
   if (Line.count == 0) return 0;
-  char link[64], target[PATH_MAX];
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  return realpath(link, target) != NULL && strcmp(target, Line.port) == 0;
+  struct stat found;
+  return fstat(fd, &found) == 0 && S_ISCHR(found.st_mode) && found.st_rdev == Line.device;
 }
 
 static long long NowMs(void) {
