@@ -6,7 +6,6 @@
 
 #include "clock/pcclock.h"
 #include "config/settings.h"
-#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "os/notify.h"
