@@ -1,47 +1,62 @@
 // Adjusting the PC clock's rate on Windows: the tick adjustment, the time
 // added to the clock at each of its ticks, set to the tick's length times
 // (1 + frequency + slew rate), with SetSystemTimeAdjustmentPrecise where the
-// system has it, else SetSystemTimeAdjustment, through the system-call
-// table. Both need the right to set the clock; the Windows Time service must
-// not be adjusting it meanwhile.
+// system has it, else SetSystemTimeAdjustment. The Windows Time service must
+// not be adjusting the clock meanwhile.
 #include <math.h>
 #include <windows.h>
 
 #include "clock/adjust.h"
 #include "os/oscalls_win32.h"
 
-// The last error, never 0 for a call that failed.
-static uint32_t LastError(void) {
+static int LastError(void) {
   DWORD code = Os.GetLastError();
-  return code != 0 ? (uint32_t)code : (uint32_t)ERROR_GEN_FAILURE;
+  return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
-// Sets the adjustment to the tick's length scaled by 1 + ppm / 10^6.
-// Returns 0, or the system's error code.
-static uint32_t SetRate(double ppm) {
+// The tick's length scaled by 1 + ppm / 10^6; disable: the system's own.
+static int SetRate(double ppm, BOOL disable) {
   BOOL disabled = FALSE;
   if (Os.SetSystemTimeAdjustmentPrecise != NULL && Os.GetSystemTimeAdjustmentPrecise != NULL) {
     DWORD64 adjustment = 0, increment = 0;
-    if (Os.GetSystemTimeAdjustmentPrecise(&adjustment, &increment, &disabled) && increment > 0) {
-      double value = (double)increment * (1.0 + ppm * 1e-6);
-      if (Os.SetSystemTimeAdjustmentPrecise((DWORD64)llround(value), FALSE)) return 0;
+    if (Os.GetSystemTimeAdjustmentPrecise(&adjustment, &increment, &disabled) && increment > 0 &&
+        Os.SetSystemTimeAdjustmentPrecise(disable ? 0 : (DWORD64)llround((double)increment * (1.0 + ppm * 1e-6)), disable)) {
+      return 0;
     }
     return LastError();
   }
   DWORD adjustment = 0, increment = 0;
-  if (Os.GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0) {
-    double value = (double)increment * (1.0 + ppm * 1e-6);
-    if (Os.SetSystemTimeAdjustment((DWORD)llround(value), FALSE)) return 0;
+  if (Os.GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0 &&
+      Os.SetSystemTimeAdjustment(disable ? 0 : (DWORD)llround((double)increment * (1.0 + ppm * 1e-6)), disable)) {
+    return 0;
   }
   return LastError();
 }
 
-uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
-  // A clock ahead (slewMs > 0) runs slower for the slew.
-  double slew = slewMs > 0.0 ? -slewRatePpm : (slewMs < 0.0 ? slewRatePpm : 0.0);
-  return SetRate(frequencyPpm + slew);
+int PreparePcClockAdjust(void) {
+  HANDLE token = NULL;
+  TOKEN_PRIVILEGES privileges;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!Os.OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    return LastError();
+  }
+  int code = 0;
+  if (!Os.LookupPrivilegeValueA(NULL, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid) ||
+      !Os.AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL)) {
+    code = LastError();
+  } else if (Os.GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
+    code = ERROR_NOT_ALL_ASSIGNED;  // the account does not hold the right
+  }
+  Os.CloseHandle(token);
+  return code != 0 ? code : SetRate(0.0, TRUE);
 }
 
-uint32_t EndPcClockSlew(double frequencyPpm) { return SetRate(frequencyPpm); }
+int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
+  // A clock ahead (slewMs > 0) runs slower for the slew.
+  return SetRate(frequencyPpm + (slewMs > 0.0 ? -slewRatePpm : slewMs < 0.0 ? slewRatePpm : 0.0), FALSE);
+}
+
+int EndPcClockSlew(double frequencyPpm) { return SetRate(frequencyPpm, FALSE); }
 
 SlewStyle PcClockSlewStyle(void) { return SlewSpread; }

@@ -1,23 +1,20 @@
 // Clock discipline: the loop. See discipline.h and docs/accuracy.md.
 #include "clock/discipline.h"
 
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
 
-// A sample this far (ms) plus four times the fit's residual RMS from the
-// line is an outlier.
-static const double OutlierFloorMs = 20.0;
+static const double OutlierFloorMs = 15.0;  // outlier threshold: this plus 4 x residual RMS,
+static const double OutlierCapMs = 25.0;    // at most this
+static const double UnknownPpm = 250.0;     // frequency error allowed for before a slope
+static const double ResolutionMs = 10.0;    // the module's hundredths
+// A last run of residuals this long (by chance once in 2^15 points) means the
+// newest points no longer fit the line.
+enum { TrailingRunPoints = 16 };
 
-// A last run of residuals this long (by chance once in 2^11 points) means
-// the newest points no longer fit the line.
-enum { TrailingRunPoints = 12 };
-
-static double Clamp(double value, double limit) {
-  if (value > limit) return limit;
-  if (value < -limit) return -limit;
-  return value;
-}
+static double Clamp(double value, double limit) { return fmax(-limit, fmin(limit, value)); }
 
 void ResetDiscipline(DisciplineState* state, double frequencyPpm, SlewStyle style) {
   memset(state, 0, sizeof *state);
@@ -27,11 +24,8 @@ void ResetDiscipline(DisciplineState* state, double frequencyPpm, SlewStyle styl
 }
 
 double DisciplineSlewLeft(const DisciplineState* state, int64_t monotonicMs) {
-  if (state->slewMs == 0.0) return 0.0;
-  double elapsed = (double)(monotonicMs - state->slewStartMs);
-  if (elapsed < 0.0) elapsed = 0.0;
-  double done = elapsed * state->slewRatePpm * 1e-6;
   double size = fabs(state->slewMs);
+  double done = fmax(0.0, (double)(monotonicMs - state->slewStartMs)) * state->slewRatePpm * 1e-6;
   if (done >= size) return 0.0;
   return state->slewMs > 0.0 ? size - done : done - size;
 }
@@ -44,137 +38,122 @@ int DisciplineSlewEnds(DisciplineState* state, int64_t monotonicMs) {
 }
 
 static void ForgetPoints(DisciplineState* state) {
-  state->count = 0;
-  state->gathered = 0;
-  state->gatherOffsetSum = 0.0;
-  state->gatherTimeSum = 0.0;
-  state->outliersInRow = 0;
-  state->residualRmsMs = 0.0;
+  state->count = state->gathered = state->confirmed = state->runCount = 0;
+  state->gatherOffsetSum = state->gatherTimeSum = state->residualRmsMs = 0.0;
 }
 
-// Least-squares line through the points, x in seconds from nowMs: offset
-// *a at now, slope *b in ms/s. With fewer than MinFrequencyPoints points,
-// or all at one instant, the slope is 0 and *a the newest point's offset.
-static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, double* b) {
-  int n = state->count;
-  *a = state->points[n - 1].offsetMs;
-  *b = 0.0;
-  if (n < MinFrequencyPoints) return;
-  double meanX = 0.0, meanY = 0.0;
-  for (int i = 0; i < n; ++i) {
-    meanX += (double)(state->points[i].atMs - nowMs) / 1000.0;
-    meanY += state->points[i].offsetMs;
-  }
-  meanX /= n;
-  meanY /= n;
-  double sxx = 0.0, sxy = 0.0;
-  for (int i = 0; i < n; ++i) {
-    double dx = (double)(state->points[i].atMs - nowMs) / 1000.0 - meanX;
-    sxx += dx * dx;
-    sxy += dx * (state->points[i].offsetMs - meanY);
-  }
-  if (sxx <= 0.0) {
-    *a = meanY;
-    return;
-  }
-  *b = sxy / sxx;
-  *a = meanY - *b * meanX;
-}
-
-// Number of runs of equal sign in the residuals from the line (a, b), and
-// the length of the last run in *lastRun.
-static int CountRuns(const DisciplineState* state, int64_t nowMs, double a, double b,
-                     int* lastRun) {
-  int runs = 0;
-  int lastSign = 0;
-  *lastRun = 0;
-  for (int i = 0; i < state->count; ++i) {
-    double x = (double)(state->points[i].atMs - nowMs) / 1000.0;
-    double r = state->points[i].offsetMs - (a + b * x);
-    int sign = r >= 0.0 ? 1 : -1;
-    if (sign != lastSign) {
-      ++runs;
-      *lastRun = 0;
-    }
-    ++*lastRun;
-    lastSign = sign;
-  }
-  return runs;
-}
-
-// 1 when the residuals have clearly fewer runs than noise gives: the line
-// no longer fits the whole window (the clock's frequency changed).
-static int TooFewRuns(int runs, int n) {
-  if (n < 2 * MinFrequencyPoints) return 0;
-  double expected = n / 2.0 + 1.0;
-  double spread = sqrt((n - 1) / 4.0);
-  return runs < expected - 3.5 * spread;
-}
-
-// Keeps the newest keep points.
 static void KeepNewest(DisciplineState* state, int keep) {
   if (keep >= state->count) return;
   memmove(state->points, state->points + (state->count - keep), keep * sizeof state->points[0]);
   state->count = keep;
 }
 
-static double ResidualRms(const DisciplineState* state) {
-  if (state->count < MinFrequencyPoints) return 0.0;
-  double sum = 0.0;
-  for (int i = 0; i < state->count; ++i) sum += state->points[i].offsetMs * state->points[i].offsetMs;
-  return sqrt(sum / state->count);
+static double Seconds(int64_t atMs, int64_t nowMs) { return (double)(atMs - nowMs) / 1000.0; }
+
+// The least-squares line through the points, x in seconds from nowMs: *a the
+// offset now, *b the slope (ms/s), *sxx the spread of x. With fewer than
+// MinFrequencyPoints points the slope is 0 and *a their mean.
+static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, double* b,
+                    double* sxx) {
+  int n = state->count;
+  double meanX = 0.0, meanY = 0.0, sxy = 0.0;
+  for (int i = 0; i < n; ++i) {
+    meanX += Seconds(state->points[i].atMs, nowMs) / n;
+    meanY += state->points[i].offsetMs / n;
+  }
+  *a = meanY;
+  *b = *sxx = 0.0;
+  if (n < MinFrequencyPoints) return;
+  for (int i = 0; i < n; ++i) {
+    double dx = Seconds(state->points[i].atMs, nowMs) - meanX;
+    *sxx += dx * dx;
+    sxy += dx * (state->points[i].offsetMs - meanY);
+  }
+  if (*sxx > 0.0) *b = sxy / *sxx;
+  *a = meanY - *b * meanX;
 }
 
-// Closes the gathered point, fits the window and turns the fit into the
-// command; the points are corrected by the fitted line.
-static DisciplineCommand CompletePoint(DisciplineState* state, int64_t nowMs, int32_t pointSeconds) {
-  DisciplinePoint point;
-  point.atMs = state->gatherBaseMs + (int64_t)llround(state->gatherTimeSum / state->gathered);
-  point.offsetMs = state->gatherOffsetSum / state->gathered;
-  state->gathered = 0;
-  state->gatherOffsetSum = 0.0;
-  state->gatherTimeSum = 0.0;
-  if (state->count == DisciplinePoints) KeepNewest(state, DisciplinePoints / 2);
-  state->points[state->count++] = point;
-
-  double a = 0.0, b = 0.0;
-  FitLine(state, nowMs, &a, &b);
-  for (;;) {
-    int lastRun = 0;
-    int runs = CountRuns(state, nowMs, a, b, &lastRun);
-    if (TooFewRuns(runs, state->count)) {
-      KeepNewest(state, state->count / 2);
-    } else if (lastRun >= TrailingRunPoints && state->count > 2 * TrailingRunPoints) {
-      // The newest points all on one side: the frequency changed lately.
-      KeepNewest(state, 2 * TrailingRunPoints);
-    } else {
-      break;
-    }
-    FitLine(state, nowMs, &a, &b);
-  }
-
-  double before = state->frequencyPpm;
-  state->frequencyPpm = Clamp(before - b * 1000.0, DisciplineMaxPpm);
-  double appliedSlope = (before - state->frequencyPpm) / 1000.0;  // ms/s taken away
+// The residuals from the line (a, b): their RMS, the runs of equal sign, and
+// the length of the last run.
+static double Residuals(const DisciplineState* state, int64_t nowMs, double a, double b,
+                        int* runs, int* lastRun) {
+  double sum = 0.0;
+  int lastSign = 0;
+  *runs = *lastRun = 0;
   for (int i = 0; i < state->count; ++i) {
-    double x = (double)(state->points[i].atMs - nowMs) / 1000.0;
-    state->points[i].offsetMs -= a + appliedSlope * x;
+    double r = state->points[i].offsetMs - (a + b * Seconds(state->points[i].atMs, nowMs));
+    int sign = r >= 0.0 ? 1 : -1;
+    if (sign != lastSign) ++*runs, *lastRun = 0;
+    ++*lastRun;
+    lastSign = sign;
+    sum += r * r;
   }
-  state->residualRmsMs = ResidualRms(state);
+  return state->count > 0 ? sqrt(sum / state->count) : 0.0;
+}
+
+// The clock's frequency changed when the residuals end in a long run, or
+// have clearly fewer runs than noise gives (3.5 sigma).
+// Returns the points to keep then, or 0.
+static int KeepAfterFit(int runs, int lastRun, int n) {
+  if (lastRun >= TrailingRunPoints && n > 2 * TrailingRunPoints) return 2 * TrailingRunPoints;
+  if (n >= 2 * MinFrequencyPoints && runs < n / 2.0 + 1.0 - 3.5 * sqrt((n - 1) / 4.0)) return n / 2;
+  return 0;
+}
+
+// How far a sample at nowMs may lie from the line's prediction.
+static double Tolerance(const DisciplineState* state, int64_t nowMs) {
+  double t = fmin(OutlierFloorMs + 4.0 * state->residualRmsMs, OutlierCapMs);
+  if (state->count >= MinFrequencyPoints || state->count == 0) return t;
+  return t + UnknownPpm * 1e-6 * (double)(nowMs - state->points[state->count - 1].atMs);
+}
+
+// Closes the gathered point, fits the window and turns the fit into a
+// command; the points are corrected by what is put in force.
+static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand command,
+                                       int64_t nowMs, int32_t pointSeconds) {
+  DisciplinePoint point = {state->gatherBaseMs + (int64_t)llround(state->gatherTimeSum / state->gathered),
+                           state->gatherOffsetSum / state->gathered};
+  double pointSigma = ResolutionMs / sqrt(12.0 * state->gathered);
+  state->gathered = 0;
+  state->gatherOffsetSum = state->gatherTimeSum = 0.0;
+  if (state->count == DisciplinePoints) KeepNewest(state, DisciplinePoints - 1);
+  state->points[state->count++] = point;
+  if (!state->confirmed && state->count < 2) return command;  // one point alone moves nothing
+  state->confirmed = 1;
+
+  double a, b, sxx;
+  int runs, lastRun;
+  for (;;) {
+    FitLine(state, nowMs, &a, &b, &sxx);
+    state->residualRmsMs = Residuals(state, nowMs, a, b, &runs, &lastRun);
+    int keep = KeepAfterFit(runs, lastRun, state->count);
+    if (keep == 0) break;
+    KeepNewest(state, keep);
+  }
+  // The slope's standard error, ppm; the part beyond one of them is put in
+  // force, at most MaxFrequencyChangePpm at once.
+  double before = state->frequencyPpm;
+  if (sxx > 0.0) {
+    int n = state->count;
+    double sigma = fmax(state->residualRmsMs * sqrt(n / fmax(1.0, n - 2.0)), pointSigma);
+    double change = fmin(fmax(fabs(b) * 1000.0 - 1000.0 * sigma / sqrt(sxx), 0.0), MaxFrequencyChangePpm);
+    state->frequencyPpm = Clamp(before - copysign(change, b), DisciplineMaxPpm);
+  }
+  double applied = (before - state->frequencyPpm) / 1000.0;  // ms/s taken away
+  for (int i = 0; i < state->count; ++i) {
+    state->points[i].offsetMs -= a + applied * Seconds(state->points[i].atMs, nowMs);
+  }
 
   double slew = a + DisciplineSlewLeft(state, nowMs);
   double rate = KernelSlewPpm;
+  // Spread: over half the point's span, done well before the next command.
   if (state->slewStyle == SlewSpread && slew != 0.0) {
-    // Over half the point's span: done well before the next command.
-    rate = fabs(slew) * 1000.0 / (pointSeconds / 2.0);
-    if (rate > KernelSlewPpm) rate = KernelSlewPpm;
+    rate = fmin(fabs(slew) * 1000.0 / (pointSeconds / 2.0), KernelSlewPpm);
   }
   state->slewMs = slew;
   state->slewRatePpm = rate;
   state->slewStartMs = nowMs;
-
-  DisciplineCommand command;
-  memset(&command, 0, sizeof command);
+  state->synced = 1;
   command.action = DisciplineAdjust;
   command.frequencyPpm = state->frequencyPpm;
   command.slewMs = slew;
@@ -183,42 +162,66 @@ static DisciplineCommand CompletePoint(DisciplineState* state, int64_t nowMs, in
   return command;
 }
 
+static DisciplineCommand Step(DisciplineState* state, DisciplineCommand command) {
+  ForgetPoints(state);
+  state->slewMs = 0.0;
+  state->synced = 1;
+  command.action = DisciplineStep;
+  command.outlier = 0;
+  return command;
+}
+
 DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int64_t monotonicMs,
                                    int32_t pollSeconds, double stepMs) {
   DisciplineCommand command;
   memset(&command, 0, sizeof command);
   command.frequencyPpm = state->frequencyPpm;
-  if (!(fabs(offsetMs) < stepMs)) {
-    ForgetPoints(state);
-    state->slewMs = 0.0;
-    command.action = DisciplineStep;
-    return command;
-  }
+  command.outlier = 1;
+  if (!isfinite(offsetMs)) return command;
+  int beyondStep = !(fabs(offsetMs) < stepMs);
+  if (beyondStep && !state->synced) return Step(state, command);
 
-  // As if the slew in progress were done already: it is counted in the
-  // command that started it.
+  // As if the slew in progress were done: it is part of the command that
+  // started it.
   double sample = offsetMs - DisciplineSlewLeft(state, monotonicMs);
-  if (state->count >= MinFrequencyPoints &&
-      fabs(sample) > OutlierFloorMs + 4.0 * state->residualRmsMs) {
-    if (++state->outliersInRow < OutliersForJump) {
-      command.outlier = 1;
+  double a = 0.0, b, sxx;
+  FitLine(state, monotonicMs, &a, &b, &sxx);
+  int far = state->count > 0 && fabs(sample - a) > Tolerance(state, monotonicMs);
+  if (far && !state->confirmed && !beyondStep) {
+    ForgetPoints(state);  // the lone point disagrees: it goes, the sample starts afresh
+  } else if (far || beyondStep) {
+    if (state->runCount > 0 && fabs(sample - state->runSum / state->runCount) > OutlierFloorMs) {
+      state->runCount = 0;  // the outliers disagree: a new run
+    }
+    if (state->runCount++ == 0) state->runSum = 0.0, state->runFirstMs = monotonicMs;
+    state->runSum += sample;
+    if (state->runCount < OutliersForJump || monotonicMs - state->runFirstMs < JumpSeconds * 1000) {
       return command;
     }
-    // The clock jumped (or the reception moved): start afresh from here.
-    ForgetPoints(state);
-  } else {
-    state->outliersInRow = 0;
+    // The jump persisted: stepped, or the window moved by it (the frequency
+    // learned stays) and the run taken as its newest point.
+    double jump = state->runSum / state->runCount;
+    if (!(fabs(jump) < stepMs)) return Step(state, command);
+    for (int i = 0; i < state->count; ++i) state->points[i].offsetMs += jump - a;
+    state->runCount = 0;
+    state->confirmed = 1;
+    state->gatherBaseMs = monotonicMs;
+    state->gatherTimeSum = 0.0;
+    state->gatherOffsetSum = jump;
+    state->gathered = 1;
+    command.outlier = 0;
+    return CompletePoint(state, command, monotonicMs, PointSpanSeconds);
   }
+  state->runCount = 0;
+  command.outlier = 0;
 
-  if (pollSeconds < 1) pollSeconds = 1;
-  int32_t perPoint = PointSpanSeconds / pollSeconds;
+  int32_t perPoint = PointSpanSeconds / (pollSeconds < 1 ? 1 : pollSeconds);
   if (perPoint < 1) perPoint = 1;
   if (state->gathered == 0) state->gatherBaseMs = monotonicMs;
   state->gatherOffsetSum += sample;
   state->gatherTimeSum += (double)(monotonicMs - state->gatherBaseMs);
-  ++state->gathered;
-  if (state->gathered < perPoint) return command;
-  return CompletePoint(state, monotonicMs, perPoint * pollSeconds);
+  if (++state->gathered < perPoint) return command;
+  return CompletePoint(state, command, monotonicMs, perPoint * (pollSeconds < 1 ? 1 : pollSeconds));
 }
 
 void FormatDrift(char* text, size_t size, double frequencyPpm) {
@@ -226,27 +229,22 @@ void FormatDrift(char* text, size_t size, double frequencyPpm) {
 }
 
 int ParseDrift(const char* text, double* frequencyPpm) {
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  int negative = 0;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  double value = 0.0;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9' && digits < 12) {
-    value = value * 10.0 + (*p++ - '0');
-    ++digits;
-  }
-  if (*p == '.') {
-    ++p;
-    double scale = 0.1;
-    while (*p >= '0' && *p <= '9' && digits < 24) {
-      value += (*p++ - '0') * scale;
-      scale /= 10.0;
-      ++digits;
+  const char* p = text + strspn(text, " \t");
+  int negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  double value = 0.0, scale = 1.0;
+  int digits = 0, fraction = 0;
+  for (; ((*p >= '0' && *p <= '9') || (*p == '.' && !fraction)) && digits < 24; ++p) {
+    if (*p == '.') {
+      fraction = 1;
+    } else if (fraction) {
+      value += (*p - '0') * (scale /= 10.0), ++digits;
+    } else {
+      value = value * 10.0 + (*p - '0'), ++digits;
     }
   }
-  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-  if (digits == 0 || *p != '\0' || value > DisciplineMaxPpm) return 0;
+  p += strspn(p, " \t\r");
+  if (digits == 0 || strcmp(p, "\n") != 0 || value > DisciplineMaxPpm) return EINVAL;
   *frequencyPpm = negative ? -value : value;
-  return 1;
+  return 0;
 }

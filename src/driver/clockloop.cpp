@@ -9,75 +9,82 @@
 #include "clock/discipline.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "link/port.h"
-#include "os/monotonic.h"
 #include "log/log.h"
+#include "os/files.h"
+#include "os/monotonic.h"
 
-// The loop and what its shell keeps beside it.
-struct ClockLoopRecord {
+static struct {
   DisciplineState state;
-  int running;           // 1 from StartClockLoop until StopClockLoop
-  double writtenPpm;     // frequency in the drift file
-  int64_t writtenMs;     // monotonic time of the last write
-};
-// Only the main flow touches it: Ctrl-C reaches the loop through the flow's
-// own end (StopClockLoop), never from another thread.
-static ClockLoopRecord Loop;
+  int running;        // from StartClockLoop until StopClockLoop or a refused adjustment
+  double goodPpm;     // the frequency of the last adjustment the system took
+  double writtenPpm;  // in the drift file
+  int64_t writtenMs;  // monotonic time of the last write
+} Loop;
 
-// Writes the drift file; 0 when it could not be written.
+static int ErrorNumber(void) { return errno != 0 ? errno : EIO; }
+
+// Replaces the drift file whole: a temporary file written, flushed to the
+// disk and renamed over it, so a failure leaves the old one. 0 or the error.
 static int WriteDrift(void) {
-  if (Paths.drift[0] == '\0') return 1;
-  char text[DriftTextSize];
-  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
-  FILE* file = fopen(Paths.drift, "wb");
-  int ok = file != NULL && fputs(text, file) >= 0;
-  if (file != NULL && fclose(file) != 0) ok = 0;
   Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
   Loop.writtenMs = MonotonicMs();
-  return ok;
+  if (Paths.drift[0] == '\0') return 0;
+  char text[DriftTextSize], temp[sizeof Paths.drift + 8];
+  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
+  snprintf(temp, sizeof temp, "%s.new", Paths.drift);
+  FILE* file = OsOpenFile(temp, "wb");
+  if (file == NULL) return ErrorNumber();
+  int code = OsPutText(text, file) < 0 || OsFlushFile(file) != 0 ? ErrorNumber() : OsSyncFile(file);
+  if (OsCloseFile(file) != 0 && code == 0) code = ErrorNumber();
+  return code != 0 ? code : OsReplaceFile(temp, Paths.drift);
 }
 
 // The drift file's frequency; 0 when there is none or it is damaged.
 static double ReadDrift(void) {
-  if (Paths.drift[0] == '\0') return 0.0;
-  FILE* file = fopen(Paths.drift, "rb");
+  FILE* file = Paths.drift[0] != '\0' ? OsOpenFile(Paths.drift, "rb") : NULL;
   if (file == NULL) return 0.0;
   char text[DriftTextSize];
-  size_t length = fread(text, 1, sizeof text - 1, file);
-  int failed = ferror(file) || !feof(file);  // unreadable, or longer than any drift text
-  fclose(file);
+  size_t length = OsReadText(text, sizeof text - 1, file);
+  OsCloseFile(file);
   text[length] = '\0';
   double ppm = 0.0;
-  if (failed || memchr(text, '\0', length) != NULL || !ParseDrift(text, &ppm)) {
+  // Longer than any drift text, a zero byte, or not one number and its line feed.
+  if (length == sizeof text - 1 || strlen(text) != length || ParseDrift(text, &ppm) != 0) {
     LogMessage("Drift file %s damaged, ignored", Paths.drift);
     return 0.0;
   }
   return ppm;
 }
 
-static void ReportAdjustFailure(uint32_t code) {
-  LogMessage("Can't adjust time! errno %d", (int)code);
+// 1 when the system took the adjustment; else its one line, the slew ended
+// as far as the system lets it, and the loop stopped for the run.
+static int Taken(int code) {
+  if (code == 0) {
+    Loop.goodPpm = Loop.state.frequencyPpm;
+    return 1;
+  }
+  LogMessage("Can't adjust time! errno %d", code);
+  Loop.running = 0;
+  EndPcClockSlew(Loop.goodPpm);
+  return 0;
 }
 
 DisciplineState* RunningDiscipline(void) { return Loop.running ? &Loop.state : NULL; }
 
-void ApplyDisciplineCommand(const DisciplineCommand* command) {
-  if (!Loop.running) return;
-  uint32_t code = 0;
-  switch (command->action) {
-    case DisciplineStep:
-      // Set as without the loop; no slew may move the clock after the set.
-      code = EndPcClockSlew(command->frequencyPpm);
-      break;
-    case DisciplineAdjust:
-      LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command->offsetMs,
-                 command->frequencyPpm);
-      code = AdjustPcClock(command->frequencyPpm, command->slewMs, command->slewRatePpm);
-      break;
-    default:
-      if (command->outlier) LogMessage("Discipline: sample dropped");
+int ApplyDisciplineCommand(const DisciplineCommand* command) {
+  if (!Loop.running) return 0;
+  int code = 0;
+  if (command->action == DisciplineStep) {
+    code = EndPcClockSlew(command->frequencyPpm);  // no slew may move the clock after the set
+  } else if (command->action == DisciplineAdjust) {
+    LogMessage("Discipline: offset %+.1f ms, frequency %+.1f ppm", -command->offsetMs,
+               command->frequencyPpm);
+    code = AdjustPcClock(command->frequencyPpm, command->slewMs, command->slewRatePpm);
+  } else if (command->outlier) {
+    LogMessage("Discipline: sample dropped");
   }
-  if (code != 0) ReportAdjustFailure(code);
+  Taken(code);
+  return code;
 }
 
 void StartClockLoop(void) {
@@ -89,22 +96,19 @@ void StartClockLoop(void) {
   double start = ReadDrift();
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
   ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
-  Loop.writtenPpm = Loop.state.frequencyPpm;
+  Loop.goodPpm = Loop.writtenPpm = Loop.state.frequencyPpm;
   Loop.writtenMs = MonotonicMs();
   Loop.running = 1;
-  uint32_t code = AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0);
-  if (code != 0) ReportAdjustFailure(code);
+  int code = PreparePcClockAdjust();
+  Taken(code != 0 ? code : AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0));
 }
 
 void TendClockLoop(void) {
   if (!Loop.running) return;
   int64_t now = MonotonicMs();
-  if (DisciplineSlewEnds(&Loop.state, now)) {
-    uint32_t code = EndPcClockSlew(Loop.state.frequencyPpm);
-    if (code != 0) ReportAdjustFailure(code);
-  }
+  if (DisciplineSlewEnds(&Loop.state, now) && !Taken(EndPcClockSlew(Loop.state.frequencyPpm))) return;
   if (Loop.state.frequencyPpm != Loop.writtenPpm &&
-      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && !WriteDrift()) {
+      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && WriteDrift() != 0) {
     LogMessage("Can't write %s", Paths.drift);
   }
 }

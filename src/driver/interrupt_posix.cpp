@@ -1,5 +1,6 @@
-// Ctrl-C on POSIX: the SIGINT handler records the request and writes a byte
-// into the self-pipe that every wait of the main flow watches.
+// The end of a run on POSIX: SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGQUIT
+// alike record the request and write a byte into the self-pipe that every
+// wait of the main flow watches.
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
@@ -17,5 +18,9 @@ int InstallInterruptHandler(void) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return sigaction(SIGINT, &action, NULL) == 0 ? 0 : (errno != 0 ? errno : EINVAL);
+  static const int Ends[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  for (int signal : Ends) {
+    if (sigaction(signal, &action, NULL) != 0) return errno != 0 ? errno : EINVAL;
+  }
+  return 0;
 }

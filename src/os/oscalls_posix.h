@@ -58,6 +58,13 @@ struct OsCalls {
   // the one-shot timer that ends it and the handlers of its signals.
   int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
   int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
+  // The clock discipline's drift file, replaced whole: read, flushed to the
+  // disk (fsync) and renamed over the old one; 0 or the error number. And
+  // the wake-up's self-pipe.
+  size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
+  int (*SyncFile)(FILE* file);
+  int (*ReplaceFile)(const char* from, const char* to);
+  int (*Pipe)(int ends[2]);
 };
 
 // The calls in use; RealOsCalls holds the system's own.

@@ -1,7 +1,17 @@
 // The Windows system-call table with the system's own calls.
 #include "os/oscalls_win32.h"
 
+#include <io.h>
+
 #include "os/files.h"
+
+static size_t SystemRead(void* buffer, size_t size, FILE* file) { return fread(buffer, 1, size, file); }
+static int SystemSync(FILE* file) {
+  return FlushFileBuffers((HANDLE)_get_osfhandle(_fileno(file))) ? 0 : (int)GetLastError();
+}
+static int SystemReplace(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : (int)GetLastError();
+}
 
 const OsCalls RealOsCalls = {
     ::CreateFileA,     ::GetCommState,       ::SetCommState, ::GetCommTimeouts,
@@ -11,7 +21,9 @@ const OsCalls RealOsCalls = {
     NULL,              fopen,                fputs,          fflush,
     fclose,            ::SetCommMask,        ::WaitCommEvent, ::GetOverlappedResult,
     ::GetCommModemStatus, ::CreateEventA,    ::WaitForMultipleObjects,
-    ::GetSystemTimeAsFileTime, ::CancelIoEx};
+    ::GetSystemTimeAsFileTime, ::CancelIoEx,
+    SystemRead,        SystemSync,           SystemReplace,
+    ::OpenProcessToken, ::LookupPrivilegeValueA, ::AdjustTokenPrivileges, ::SetConsoleCtrlHandler};
 
 typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
@@ -41,3 +53,6 @@ FILE* OsOpenFile(const char* path, const char* mode) { return Os.OpenFile(path, 
 int OsPutText(const char* text, FILE* file) { return Os.PutText(text, file); }
 int OsFlushFile(FILE* file) { return Os.FlushFile(file); }
 int OsCloseFile(FILE* file) { return Os.CloseFile(file); }
+size_t OsReadText(void* buffer, size_t size, FILE* file) { return Os.ReadText(buffer, size, file); }
+int OsSyncFile(FILE* file) { return Os.SyncFile(file); }
+int OsReplaceFile(const char* from, const char* to) { return Os.ReplaceFile(from, to); }

@@ -56,6 +56,18 @@ struct OsCalls {
   DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
   VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
   BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
+  // The clock discipline: its drift file replaced whole (read, flushed to
+  // the disk with FlushFileBuffers, moved over the old one with
+  // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; 0 or the error
+  // number), the right to adjust the clock, and the console's events.
+  size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
+  int (*SyncFile)(FILE* file);
+  int (*ReplaceFile)(const char* from, const char* to);
+  BOOL(WINAPI* OpenProcessToken)(HANDLE, DWORD, PHANDLE);
+  BOOL(WINAPI* LookupPrivilegeValueA)(LPCSTR, LPCSTR, PLUID);
+  BOOL(WINAPI* AdjustTokenPrivileges)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES,
+                                      PDWORD);
+  BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
 };
 
 // The calls in use; RealOsCalls holds the system's own (its precise tick

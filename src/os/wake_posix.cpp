@@ -1,12 +1,13 @@
-// The wake-up by Ctrl-C on POSIX: a flag and a self-pipe. RequestWake runs in
-// the signal handler and uses only async-signal-safe calls.
+// The wake-up on POSIX: a flag and a self-pipe, through the system-call
+// table. RequestWake runs in the signal handler and uses only
+// async-signal-safe calls.
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <unistd.h>
+#include <sys/ioctl.h>
 
 #include "os/monotonic.h"
+#include "os/oscalls_posix.h"
 #include "os/wake.h"
 
 static struct {
@@ -17,7 +18,7 @@ static struct {
 
 static void CloseEnds(void) {
   for (int& end : Wake.pipe) {
-    if (end >= 0) close(end);
+    if (end >= 0) Os.CloseDevice(end);
     end = -1;
   }
 }
@@ -25,11 +26,12 @@ static void CloseEnds(void) {
 int StartWake(void) {
   StopWake();
   int ends[2];
-  if (pipe(ends) != 0) return errno != 0 ? errno : EIO;
+  if (Os.Pipe(ends) != 0) return errno != 0 ? errno : EIO;
   Wake.pipe[0] = ends[0];
   Wake.pipe[1] = ends[1];
   for (int end : ends) {
-    if (fcntl(end, F_SETFL, O_NONBLOCK) != 0 || fcntl(end, F_SETFD, FD_CLOEXEC) != 0) {
+    int on = 1;
+    if (Os.Control(end, FIONBIO, &on) != 0 || Os.Control(end, FIOCLEX, NULL) != 0) {
       int code = errno != 0 ? errno : EIO;
       CloseEnds();
       return code;
@@ -44,7 +46,7 @@ void RequestWake(void) {
   Wake.requested = 1;
   if (Wake.pipe[1] >= 0) {
     static const char byte = 1;
-    ssize_t ignored = write(Wake.pipe[1], &byte, 1);  // a full pipe is awake already
+    ssize_t ignored = Os.Write(Wake.pipe[1], &byte, 1);  // a full pipe is awake already
     (void)ignored;
   }
   errno = saved;
@@ -64,7 +66,7 @@ int WaitForWake(int ms) {
     ready.fd = Wake.pipe[0];  // poll ignores a negative descriptor: a plain sleep
     ready.events = POLLIN;
     ready.revents = 0;
-    poll(&ready, 1, (int)rest);  // EINTR: the loop looks again
+    Os.Poll(&ready, 1, (int)rest);  // EINTR: the loop looks again
   }
 }
 

@@ -374,4 +374,59 @@ TEST(ProgramInterrupt, CtrlCAtRandomMomentsEndsEveryRunWithStatus3) {
   for (int p = 0; p < PhaseCount; ++p) EXPECT_GE(count[p], least) << PhaseNames[p];
 }
 
+// SIGTERM, SIGHUP and SIGQUIT end the run as Ctrl-C does: the Ctrl-C line
+// last, the port free before the end, the slew ended with the learned
+// frequency kept and written to the drift file, status 3. The PC clock is
+// modelled by a preloaded library, 300 ms ahead, so the discipline runs.
+TEST(ProgramInterrupt, EverySignalThatEndsARunEndsItLikeCtrlC) {
+  const struct {
+    int signal;
+    const char* name;
+  } cases[] = {{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}, {SIGINT, "SIGINT"}};
+  std::string where = ScratchDirectory();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramRun run;
+    run.Prepare(where, std::string("signal-") + c.name);
+    Simulator sim;
+    ASSERT_TRUE(sim.Start(run.dir, {}));
+    std::string port = sim.Line();
+    run.Settings("port=" + port + "\ntimer=0\nTimerEnable=1\nValidDateTimeCount=1\nDCFSetTime=1\n"
+                 "ClockDiscipline=1\n");
+    WriteFile(run.dir + "dcfsync.drift", "+31.250\n");
+    std::string record = run.dir + "model.txt";
+    const char* asan = getenv("ASAN_OPTIONS");
+    ASSERT_TRUE(run.Start({"LD_PRELOAD=" DCFSYNC_DRIFTCLOCK, "DCFSYNC_MODEL_RECORD=" + record,
+                           "DCFSYNC_CLOCK_SHIFT_MS=300",
+                           std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"}));
+    Console console;
+    console.path = run.dir + "out.txt";
+    // Stepped once (300 ms), then the telegrams are the loop's.
+    ASSERT_TRUE(console.Await("Synchronizing time to", 30)) << console.text;
+    ASSERT_TRUE(console.Await("Time diff", 5)) << console.text;
+    Clock::time_point signalled = Clock::now();
+    int status = run.Stop(c.signal, 10);
+    double latency = Since(signalled);
+    console.Refresh();
+    EXPECT_EQ(3, status) << console.text;
+    EXPECT_LT(latency, 3.5);
+    EXPECT_GE(latency, 0.9);
+    const std::string& out = console.text;
+    EXPECT_TRUE(out.size() >= 8 && out.substr(out.size() - 8) == "\nCtrl-C\n") << out;
+    EXPECT_TRUE(PortFree(port));
+    EXPECT_EQ("", run.Errors());
+    // The last adjustment ends the slew; the frequency stays and is saved.
+    std::vector<std::string> lines = SplitLines(ReadFile(record));
+    ASSERT_FALSE(lines.empty());
+    unsigned modes = 0;
+    long long at = 0;
+    double offset = 0, frequency = 0, slew = -1;
+    ASSERT_EQ(5, sscanf(lines.back().c_str(), "%u %lld %lf %lf %lf", &modes, &at, &offset,
+                        &frequency, &slew));
+    EXPECT_EQ(0.0, slew) << lines.back();
+    EXPECT_NEAR(31.25, frequency, 0.001);
+    EXPECT_EQ("+31.250\n", ReadFile(run.dir + "dcfsync.drift"));
+  }
+}
+
 }  // namespace

@@ -66,33 +66,34 @@ void ApplyCommand(ClockModel* model, const DisciplineCommand* command, double sa
 
 int64_t ModelMonotonicMs(const ClockModel* model) { return (int64_t)llround(model->trueMs); }
 
-RunFigures RunModel(ModelPlatform platform, double naturalPpm, double startOffsetMs,
-                    int32_t pollSeconds, int discipline, double stepMs, double hours,
-                    double settleHours, double frequencyStep, double startPpm, uint64_t seed) {
+RunFigures RunModel(const ModelRun& run) {
   ClockModel model;
-  StartModel(&model, platform, startOffsetMs, naturalPpm, seed);
+  StartModel(&model, run.platform, run.startOffsetMs, run.naturalPpm, run.seed);
   static DisciplineState state;
-  ResetDiscipline(&state, startPpm, platform == ModelLinux ? SlewAtKernelRate : SlewSpread);
-  if (discipline) model.correctionPpm = state.frequencyPpm;
+  ResetDiscipline(&state, run.startPpm, run.platform == ModelLinux ? SlewAtKernelRate : SlewSpread);
+  if (run.discipline) model.correctionPpm = state.frequencyPpm;
 
   RunFigures figures;
   memset(&figures, 0, sizeof figures);
   double sumSquares = 0.0;
   long measured = 0;
-  long seconds = (long)(hours * 3600.0);
-  long settle = (long)(settleHours * 3600.0);
+  long seconds = (long)(run.hours * 3600.0), settle = (long)(run.settleHours * 3600.0);
+  long shiftAt = (long)(run.shiftHours * 3600.0), shiftEnd = shiftAt + (long)run.shiftSeconds;
   for (long s = 1; s <= seconds; ++s) {
     AdvanceModel(&model, 1000.0);
-    if (s == seconds / 2) model.naturalPpm += frequencyStep;
-    if (discipline) DisciplineSlewEnds(&state, ModelMonotonicMs(&model));
-    if (s % pollSeconds == 0) {
-      double sample = ModelSample(&model);
+    if (s == seconds / 2) model.naturalPpm += run.frequencyStep;
+    if (run.discipline) DisciplineSlewEnds(&state, ModelMonotonicMs(&model));
+    // The module's time against the truth: PC minus module = offset - shift.
+    int shifted = run.moduleShiftMs != 0.0 && s >= shiftAt && (run.shiftSeconds == 0.0 || s < shiftEnd);
+    double reference = run.shiftSeconds == 0.0 && shifted ? run.moduleShiftMs : 0.0;
+    if (s % run.pollSeconds == 0) {
+      double sample = ModelSample(&model) - (shifted ? run.moduleShiftMs : 0.0);
       DisciplineCommand command;
-      if (discipline) {
-        command = DisciplineSample(&state, sample, ModelMonotonicMs(&model), pollSeconds, stepMs);
+      if (run.discipline) {
+        command = DisciplineSample(&state, sample, ModelMonotonicMs(&model), run.pollSeconds, run.stepMs);
       } else {
         memset(&command, 0, sizeof command);
-        if (fabs(sample) >= stepMs) command.action = DisciplineStep;
+        if (fabs(sample) >= run.stepMs) command.action = DisciplineStep;
       }
       if (command.action == DisciplineStep) {
         if (figures.steps > 0 && sample > 0.0) ++figures.backwardJumps;
@@ -100,8 +101,12 @@ RunFigures RunModel(ModelPlatform platform, double naturalPpm, double startOffse
       }
       ApplyCommand(&model, &command, sample);
     }
+    if (s > 3600) {
+      figures.beyondDriftPpm =
+          fmax(figures.beyondDriftPpm, fabs(model.correctionPpm) - fabs(model.naturalPpm));
+    }
     if (s > settle) {
-      double error = fabs(model.offsetMs);
+      double error = fabs(model.offsetMs - reference);
       sumSquares += error * error;
       ++measured;
       if (error > figures.worstMs) figures.worstMs = error;

@@ -48,21 +48,32 @@ int64_t ModelMonotonicMs(const ClockModel* model);
 double ModelUniform(ClockModel* model);
 double ModelNormal(ClockModel* model);
 
+// One run: hours of true time, a poll every pollSeconds, the loop (discipline
+// 1, started at startPpm, a drift file's value) or step mode at stepMs; the
+// error is measured each second after settleHours. frequencyStep (ppm) is
+// added to the clock's own error at half time. The module's time moves by
+// moduleShiftMs at shiftHours, for shiftSeconds (0: for good; the reference
+// the error is measured against moves with it).
+struct ModelRun {
+  ModelPlatform platform;
+  double naturalPpm, startOffsetMs;
+  int32_t pollSeconds;
+  int discipline;
+  double stepMs, hours, settleHours, frequencyStep, startPpm;
+  uint64_t seed;
+  double moduleShiftMs, shiftHours, shiftSeconds;
+};
+
 // Figures of a run after its settling time.
 struct RunFigures {
   double rmsMs;
   double worstMs;
-  int32_t steps;          // all steps
-  int32_t backwardJumps;  // steps that set the clock back, after the first
+  int32_t steps;            // all steps
+  int32_t backwardJumps;    // steps that set the clock back, after the first
   double frequencyLeftPpm;  // naturalPpm + correctionPpm at the end
+  double beyondDriftPpm;    // largest |correction| beyond the clock's own |error| after the first hour
 };
 
-// A whole run: hours of true time, a poll every pollSeconds, loop (discipline
-// 1) or step mode at stepMs; the error is measured each second after
-// settleHours. frequencyStep (ppm) is added to the clock's own error at half
-// time. Starts the loop at startPpm (a drift file's value).
-RunFigures RunModel(ModelPlatform platform, double naturalPpm, double startOffsetMs,
-                    int32_t pollSeconds, int discipline, double stepMs, double hours,
-                    double settleHours, double frequencyStep, double startPpm, uint64_t seed);
+RunFigures RunModel(const ModelRun& run);
 
 #endif

@@ -17,25 +17,30 @@ struct FakeClockSet {
 };
 extern FakeClockSet FakeClock;
 
-// The rate adjustments (clock/adjust.h) asked for, recorded by the stand-ins
-// of support/fake_adjust.cpp, which take the place of the platform's own
-// (linked only into the program).
+// The rate adjustments (clock/adjust.h) that reached the system, recorded in
+// the table's place of clock_adjtime (POSIX) or the tick adjustment's calls
+// (Windows, a tick of 156250 units).
 struct FakeClockAdjust {
-  int adjustCalls;     // AdjustPcClock
-  int endCalls;        // EndPcClockSlew
-  double frequencyPpm; // the last frequency put in force by either
-  double slewMs;       // the last slew started (0 after an end)
-  double slewRatePpm;
-  int fail;            // non-zero: refuse with failCode
+  int calls;        // adjustments asked of the system
+  double ratePpm;   // POSIX: the last frequency put in force; Windows: the tick's rate
+  double slewMs;    // POSIX: the last single-shot slew (0: ended; positive: held back)
+  int disabled;     // Windows: the last call handed the adjustment back to the system
+  int fail;         // non-zero: refuse with failCode
   uint32_t failCode;
 };
 extern FakeClockAdjust FakeAdjust;
 
-// Clears the records and puts the recorder in the table.
+// Puts failing stand-ins for the file calls in the table: the open for
+// writing, the text, the flush to the disk or the rename fails with code
+// (FileNone: none fails). ResetTestOsCalls puts the system's back.
+enum FileCallFault { FileNone = 0, FileOpenForWrite, FileText, FileSync, FileReplace };
+void FailFileCall(int fault, int code);
+
+// Clears the records and puts the recorders in the table.
 void ResetFakeClock(void);
 
-// The system's own calls in the table, but the recorder for the clock
-// setting: what a test puts back after replacing calls of its own.
+// The system's own calls in the table, but the recorders for the clock's
+// setting and adjustment: what a test puts back after replacing calls of its own.
 void ResetTestOsCalls(void);
 
 #endif

@@ -1,12 +1,33 @@
-// Takes the place of SetSystemTime in the system-call table: records what
-// would have been set and never touches the machine's clock.
+// Takes the place of SetSystemTime and the tick adjustment in the
+// system-call table: records what would have been set or adjusted and never
+// touches the machine's clock.
 #include <string.h>
 #include <windows.h>
 
 #include "os/oscalls_win32.h"
 #include "support/fake_clockset.h"
+#include "support/filefaults.h"
 
 FakeClockSet FakeClock;
+FakeClockAdjust FakeAdjust;
+
+static BOOL WINAPI RecordAdjust(DWORD64 adjustment, BOOL disabled) {
+  ++FakeAdjust.calls;
+  if (FakeAdjust.fail) {
+    SetLastError((DWORD)FakeAdjust.failCode);
+    return FALSE;
+  }
+  FakeAdjust.ratePpm = ((double)adjustment / 156250.0 - 1.0) * 1e6;
+  FakeAdjust.disabled = disabled ? 1 : 0;
+  return TRUE;
+}
+
+static BOOL WINAPI TickOf156250(PDWORD64 adjustment, PDWORD64 increment, PBOOL disabled) {
+  *adjustment = *increment = 156250;
+  *disabled = TRUE;
+  return TRUE;
+}
+
 
 static BOOL WINAPI RecordClockSet(const SYSTEMTIME* utc) {
   ++FakeClock.calls;
@@ -25,13 +46,19 @@ static BOOL WINAPI RecordClockSet(const SYSTEMTIME* utc) {
   return TRUE;
 }
 
+static void PutRecorders(void) {
+  Os.SetSystemTime = RecordClockSet;
+  Os.SetSystemTimeAdjustmentPrecise = RecordAdjust;
+  Os.GetSystemTimeAdjustmentPrecise = TickOf156250;
+}
+
 void ResetFakeClock(void) {
   memset(&FakeClock, 0, sizeof FakeClock);
   memset(&FakeAdjust, 0, sizeof FakeAdjust);
-  Os.SetSystemTime = RecordClockSet;
+  PutRecorders();
 }
 
 void ResetTestOsCalls(void) {
   ResetOsCalls();
-  Os.SetSystemTime = RecordClockSet;
+  PutRecorders();
 }

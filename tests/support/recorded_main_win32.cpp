@@ -6,13 +6,11 @@
 // to the file named by DCFSYNC_SETTIME_RECORD, the instant asked for and the
 // system time at the call, both since 1970 (UTC), and reports success.
 // Without that variable it refuses as Windows does without the right to set
-// the clock (1314). The rate adjustments likewise (below), in place of the
-// platform's own, which only the program itself links.
+// the clock (1314). The tick adjustment likewise (below).
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
 
-#include "clock/adjust.h"
 #include "driver/driver.h"
 #include "os/oscalls_win32.h"
 
@@ -42,35 +40,37 @@ static BOOL WINAPI RecordSystemTime(const SYSTEMTIME* utc) {
   return TRUE;
 }
 
-// The rate adjustments of the clock discipline, recorded the same way in the
-// file named by DCFSYNC_ADJUST_RECORD, one line each:
-//   "adjust frequencyPpm slewMs slewRatePpm" or "end frequencyPpm".
-// Without that variable they are refused as without the right (1314).
-static int RecordAdjustment(const char* line) {
+// The tick adjustment of the clock discipline, recorded the same way in the
+// file named by DCFSYNC_ADJUST_RECORD, one line a call:
+//   "rate ppm" (the tick's rate against its length of 156250) or "system"
+//   (handed back to the system's own adjustment).
+// Without that variable it is refused as without the right (1314).
+static BOOL WINAPI RecordAdjustment(DWORD64 adjustment, BOOL disabled) {
   const char* record = getenv("DCFSYNC_ADJUST_RECORD");
   FILE* file = record != NULL ? fopen(record, "a") : NULL;
-  if (file == NULL) return 0;
-  fputs(line, file);
+  if (file == NULL) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+    return FALSE;
+  }
+  if (disabled) {
+    fputs("system\n", file);
+  } else {
+    fprintf(file, "rate %.3f\n", ((double)adjustment / 156250.0 - 1.0) * 1e6);
+  }
   fclose(file);
-  return 1;
+  return TRUE;
 }
 
-uint32_t AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
-  char line[96];
-  snprintf(line, sizeof line, "adjust %.3f %.3f %.3f\n", frequencyPpm, slewMs, slewRatePpm);
-  return RecordAdjustment(line) ? 0 : ERROR_PRIVILEGE_NOT_HELD;
+static BOOL WINAPI TickOf156250(PDWORD64 adjustment, PDWORD64 increment, PBOOL disabled) {
+  *adjustment = *increment = 156250;
+  *disabled = TRUE;
+  return TRUE;
 }
-
-uint32_t EndPcClockSlew(double frequencyPpm) {
-  char line[64];
-  snprintf(line, sizeof line, "end %.3f\n", frequencyPpm);
-  return RecordAdjustment(line) ? 0 : ERROR_PRIVILEGE_NOT_HELD;
-}
-
-SlewStyle PcClockSlewStyle(void) { return SlewSpread; }
 
 int main(int argc, char** argv) {
   OpenStandardStreams();
   Os.SetSystemTime = RecordSystemTime;
+  Os.SetSystemTimeAdjustmentPrecise = RecordAdjustment;
+  Os.GetSystemTimeAdjustmentPrecise = TickOf156250;
   return RunProgram(argc, argv);
 }

@@ -151,9 +151,9 @@ TEST(AdjustPosix, RefusalGivesTheErrorNumberAndStops) {
   Adjusts = AdjustStub();
   Os.AdjustClock = RecordAdjust;
   Adjusts.failWith = EPERM;
-  EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0), (uint32_t)EPERM);
+  EXPECT_EQ(AdjustPcClock(1.0, 1.0, 500.0), EPERM);
   EXPECT_EQ(Adjusts.calls, 1) << "no slew after a refused frequency";
-  EXPECT_EQ(EndPcClockSlew(1.0), (uint32_t)EPERM);
+  EXPECT_EQ(EndPcClockSlew(1.0), EPERM);
 }
 
 }  // namespace

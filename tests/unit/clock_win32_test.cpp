@@ -3,11 +3,16 @@
 // takes here, so the clock is never set (and under Wine never could be); and
 // the tick adjustment of the clock discipline, likewise recorded.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <windows.h>
+
+#include <thread>
 
 #include "clock/adjust.h"
 #include "clock/pcclock.h"
+#include "driver/interrupt.h"
 #include "os/oscalls_win32.h"
+#include "os/wake.h"
 
 namespace {
 
@@ -120,12 +125,12 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   Tick = TickRecord();
   Os.SetSystemTimeAdjustmentPrecise = RecordPreciseSet;
   Os.GetSystemTimeAdjustmentPrecise = RecordPreciseGet;
-  EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0), 0u);
+  EXPECT_EQ(AdjustPcClock(20.0, 3.0, 100.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156238);  // 156250 x (1 - 80 ppm), rounded
   EXPECT_EQ(Tick.disabled, FALSE);
-  EXPECT_EQ(AdjustPcClock(20.0, -3.0, 100.0), 0u);
+  EXPECT_EQ(AdjustPcClock(20.0, -3.0, 100.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156269);  // x (1 + 120 ppm)
-  EXPECT_EQ(EndPcClockSlew(20.0), 0u);
+  EXPECT_EQ(EndPcClockSlew(20.0), 0);
   EXPECT_EQ(Tick.adjustment, (DWORD64)156253);  // x (1 + 20 ppm)
   EXPECT_EQ(Tick.preciseSets, 3);
   EXPECT_EQ(PcClockSlewStyle(), SlewSpread);
@@ -135,11 +140,123 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   Os.GetSystemTimeAdjustmentPrecise = NULL;
   Os.SetSystemTimeAdjustment = RecordLegacySet;
   Os.GetSystemTimeAdjustment = RecordLegacyGet;
-  EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0), 0u);
+  EXPECT_EQ(AdjustPcClock(-50.0, 0.0, 0.0), 0);
   EXPECT_EQ(Tick.legacySets, 1);
   EXPECT_EQ(Tick.adjustment, (DWORD64)99995);
   Tick.failWith = ERROR_PRIVILEGE_NOT_HELD;
-  EXPECT_EQ(EndPcClockSlew(-50.0), (uint32_t)ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_EQ(EndPcClockSlew(-50.0), ERROR_PRIVILEGE_NOT_HELD);
+}
+
+// The right to adjust the clock, through the table: enabled in the process's
+// token, SE_PRIVILEGE_ENABLED for SeSystemtimePrivilege; an account without
+// it (ERROR_NOT_ALL_ASSIGNED, with success from the call) or a failed call
+// gives the error; with the right, the tick adjustment goes back to the
+// system's own.
+struct PrivilegeRecord {
+  int step;     // the call that fails: 1 open, 2 lookup, 3 adjust, 4 not all assigned
+  char name[64];
+  DWORD attributes;
+  int closed;
+} Privilege;
+
+BOOL WINAPI RecordOpenToken(HANDLE, DWORD access, PHANDLE token) {
+  *token = (HANDLE)(intptr_t)42;
+  if (Privilege.step == 1) SetLastError(ERROR_ACCESS_DENIED);
+  return Privilege.step != 1 && (access & TOKEN_ADJUST_PRIVILEGES) != 0;
+}
+BOOL WINAPI RecordLookup(LPCSTR, LPCSTR name, PLUID luid) {
+  snprintf(Privilege.name, sizeof Privilege.name, "%s", name);
+  luid->LowPart = 12;
+  luid->HighPart = 0;
+  if (Privilege.step == 2) SetLastError(ERROR_NO_SUCH_PRIVILEGE);
+  return Privilege.step != 2;
+}
+BOOL WINAPI RecordAdjustToken(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES privileges, DWORD,
+                              PTOKEN_PRIVILEGES, PDWORD) {
+  if (token != (HANDLE)(intptr_t)42 || disableAll || privileges->PrivilegeCount != 1 ||
+      privileges->Privileges[0].Luid.LowPart != 12) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Privilege.attributes = privileges->Privileges[0].Attributes;
+  SetLastError(Privilege.step == 3 ? ERROR_ACCESS_DENIED
+               : Privilege.step == 4 ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
+  return Privilege.step != 3;
+}
+BOOL WINAPI RecordClose(HANDLE token) {
+  Privilege.closed += token == (HANDLE)(intptr_t)42;
+  return TRUE;
+}
+
+TEST(TickAdjustment, TheRightToAdjustIsEnabledOnceAtStart) {
+  const struct {
+    int step;
+    DWORD code;
+  } cases[] = {{0, 0},
+               {1, ERROR_ACCESS_DENIED},
+               {2, ERROR_NO_SUCH_PRIVILEGE},
+               {3, ERROR_ACCESS_DENIED},
+               {4, ERROR_NOT_ALL_ASSIGNED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    Privilege = PrivilegeRecord();
+    Privilege.step = c.step;
+    Tick = TickRecord();
+    Os.OpenProcessToken = RecordOpenToken;
+    Os.LookupPrivilegeValueA = RecordLookup;
+    Os.AdjustTokenPrivileges = RecordAdjustToken;
+    Os.CloseHandle = RecordClose;
+    Os.SetSystemTimeAdjustmentPrecise = RecordPreciseSet;
+    Os.GetSystemTimeAdjustmentPrecise = RecordPreciseGet;
+    EXPECT_EQ(PreparePcClockAdjust(), (int)c.code);
+    if (c.step != 1) {
+      EXPECT_STREQ(Privilege.name, "SeSystemtimePrivilege");
+      EXPECT_EQ(Privilege.closed, 1);
+    }
+    if (c.step == 0 || c.step == 4) {
+      EXPECT_EQ(Privilege.attributes, (DWORD)SE_PRIVILEGE_ENABLED);
+    }
+    // The system's own adjustment back, only with the right.
+    EXPECT_EQ(Tick.preciseSets, c.code == 0 ? 1 : 0);
+    if (c.code == 0) {
+      EXPECT_EQ(Tick.disabled, TRUE);
+    }
+    ResetOsCalls();
+  }
+}
+
+// The console's close, logoff and shutdown events end the run like Ctrl-C:
+// the handler, registered through the table, records the request and waits
+// for the flow's end (here for ever, in a thread of its own); Ctrl-C and
+// Ctrl-Break it leaves to the C runtime.
+PHANDLER_ROUTINE ConsoleHandler;
+BOOL WINAPI RecordConsoleHandler(PHANDLER_ROUTINE handler, BOOL add) {
+  ConsoleHandler = add ? handler : NULL;
+  return TRUE;
+}
+
+TEST(ConsoleEvents, CloseLogoffAndShutdownEndTheRunLikeCtrlC) {
+  Os.SetConsoleCtrlHandler = RecordConsoleHandler;
+  ASSERT_EQ(InstallInterruptHandler(), 0);
+  ResetOsCalls();
+  ASSERT_NE(ConsoleHandler, nullptr);
+  const struct {
+    DWORD event;
+    bool ends;
+  } cases[] = {{CTRL_C_EVENT, false}, {CTRL_BREAK_EVENT, false}, {CTRL_CLOSE_EVENT, true},
+               {CTRL_LOGOFF_EVENT, true}, {CTRL_SHUTDOWN_EVENT, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.event);
+    ASSERT_EQ(StartWake(), 0);
+    if (!c.ends) {
+      EXPECT_EQ(ConsoleHandler(c.event), FALSE);
+    } else {
+      std::thread([&c] { ConsoleHandler(c.event); }).detach();
+      EXPECT_EQ(WaitForWake(5000), 1);
+    }
+    EXPECT_EQ(WakeRequested(), c.ends ? 1 : 0);
+    StopWake();
+  }
 }
 
 }  // namespace

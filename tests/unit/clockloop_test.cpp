@@ -1,40 +1,49 @@
 // The clock discipline's shell: the refusal beside a time daemon's feed, the
-// drift file read, damaged and written, samples slewed or left to the step,
-// and the holdover at the end.
+// drift file read, damaged and replaced whole, samples slewed or left to the
+// step, a refused adjustment that stops the loop, and the holdover at the
+// end. Adjustments are recorded in the system-call table.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "clock/adjust.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "driver/clockloop.h"
-#include "os/monotonic.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 
 namespace {
 
-// A sample of the PC clock's difference taken by the running loop and its
-// command carried out, as the poll's decision and its shell do; 1 when the
-// loop took it, 0 when it asks for the step.
-int TakeSample(double difference) {
-  DisciplineCommand command = DisciplineSample(RunningDiscipline(), difference, MonotonicMs(),
-                                               60, (double)Settings.SynchronizeDiff);
-  ApplyDisciplineCommand(&command);
-  return command.action != DisciplineStep;
-}
+// The rate as the system takes it: Windows' tick adjustment has whole units
+// of 1/156250 of its tick (6.4 ppm).
+const double RateUnitPpm = 1e6 / 156250.0 / 2.0 + 0.01;
 
 class ClockLoop : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Start(); }
+  void TearDown() override { StopClockLoop(); }
+  static void Start(int discipline = 1, int setTime = 1) {
     ResetProgramState();
     Settings.ChronySocket[0] = '\0';
-    Settings.DCFSetTime = 1;
-    Settings.ClockDiscipline = 1;
+    Settings.DCFSetTime = setTime;
+    Settings.ClockDiscipline = discipline;
   }
-  void TearDown() override { StopClockLoop(); }
+  // A sample a minute after the last, taken by the running loop and its
+  // command carried out, as the poll's decision and its shell do; 1 when
+  // the loop took it, 0 when the clock is to be set as without it.
+  static int Sample(double offset) {
+    static int64_t now = 0;
+    now += 60000;
+    DisciplineState* state = RunningDiscipline();
+    if (state == nullptr) return 0;
+    DisciplineCommand command = DisciplineSample(state, offset, now, 60, (double)Settings.SynchronizeDiff);
+    ApplyDisciplineCommand(&command);
+    return command.action != DisciplineStep && RunningDiscipline() != nullptr;
+  }
 };
 
 TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
@@ -51,85 +60,142 @@ TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetProgramState();
-    Settings.ClockDiscipline = c.discipline;
-    Settings.DCFSetTime = c.setTime;
+    Start(c.discipline, c.setTime);
     Settings.NtpShmUnit = c.shmUnit;
     strcpy(Settings.ChronySocket, c.socket);
     StartClockLoop();
     EXPECT_EQ(RunningDiscipline(), nullptr);
+    EXPECT_EQ(Sample(5.0), 0);
     EXPECT_EQ(LoggedMessages(), c.lines);
-    EXPECT_EQ(FakeAdjust.adjustCalls, 0);
+    EXPECT_EQ(FakeAdjust.calls, 0);
     StopClockLoop();
     EXPECT_FALSE(FileExists(Paths.drift));
   }
   Settings.ChronySocket[0] = '\0';
 }
 
-TEST_F(ClockLoop, DriftFileReadOrIgnored) {
+TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
   struct {
     bool present;
     std::string content;
     double ppm;
     bool damaged;
   } cases[] = {
-      {false, "", 0.0, false},           {true, "+12.500\n", 12.5, false},
-      {true, "-31.25", -31.25, false},   {true, "", 0.0, true},
-      {true, "abc\n", 0.0, true},        {true, "600\n", 0.0, true},
-      {true, std::string("1\0 2", 4), 0.0, true},
-      {true, "1" + std::string(100, ' '), 0.0, true},
+      {false, "", 0.0, false},
+      {true, "+12.500\n", 12.5, false},
+      {true, "-31.25\r\n", -31.25, false},
+      {true, "", 0.0, true},
+      {true, "+1", 0.0, true},  // cut short: no line feed
+      {true, "-31.25", 0.0, true},
+      {true, "abc\n", 0.0, true},
+      {true, "600\n", 0.0, true},
+      {true, std::string("1\0 2\n", 5), 0.0, true},
+      {true, "1" + std::string(100, ' ') + "\n", 0.0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.present ? c.content : "no file");
-    ResetProgramState();
-    Settings.DCFSetTime = 1;
-    Settings.ClockDiscipline = 1;
+    Start();
     if (c.present) WriteFile(Paths.drift, c.content);
     StartClockLoop();
-    std::vector<std::string> lines = LoggedMessages();
     char start[64];
     snprintf(start, sizeof start, "Discipline: frequency %+.3f ppm at start", c.ppm);
     std::vector<std::string> expected;
     if (c.damaged) expected.push_back(std::string("Drift file ") + Paths.drift + " damaged, ignored");
     expected.push_back(start);
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(FakeAdjust.adjustCalls, 1);
-    EXPECT_DOUBLE_EQ(FakeAdjust.frequencyPpm, c.ppm);
+    EXPECT_EQ(LoggedMessages(), expected);
+    EXPECT_GE(FakeAdjust.calls, 1);
+    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, RateUnitPpm);  // the frequency alone: no slew
     EXPECT_EQ(FakeAdjust.slewMs, 0.0);
-    // The end: slew stopped, frequency kept, the file written afresh.
+    // The end: the slew ended, the frequency kept, the file written afresh.
+    int calls = FakeAdjust.calls;
     StopClockLoop();
-    EXPECT_EQ(FakeAdjust.endCalls, 1);
+    EXPECT_EQ(FakeAdjust.calls, calls + 1);
+    EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, RateUnitPpm);
     char text[32];
     snprintf(text, sizeof text, "%+.3f\n", c.ppm);
     EXPECT_EQ(ReadFile(Paths.drift), text);
     StopClockLoop();
-    EXPECT_EQ(FakeAdjust.endCalls, 1) << "once only";
+    EXPECT_EQ(FakeAdjust.calls, calls + 1) << "once only";
+  }
+}
+
+// The drift file is replaced whole: a write that fails at any step leaves
+// the old file as it was.
+TEST_F(ClockLoop, TheOldDriftFileSurvivesAFailedWrite) {
+  struct {
+    int fault;
+    const char* name;
+  } cases[] = {{FileNone, "written"}, {FileOpenForWrite, "open"}, {FileText, "text"},
+               {FileSync, "flush to the disk"}, {FileReplace, "rename"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start();
+    WriteFile(Paths.drift, "+7.000\n");
+    StartClockLoop();
+    FailFileCall(c.fault, ENOSPC);
+    WriteFile(Paths.drift, "+3.000\n");  // the old value the end replaces
+    StopClockLoop();
+    ResetTestOsCalls();
+    EXPECT_EQ(ReadFile(Paths.drift), c.fault == FileNone ? "+7.000\n" : "+3.000\n");
+    if (c.fault == FileNone) {
+      EXPECT_FALSE(FileExists(std::string(Paths.drift) + ".new"));
+    }
   }
 }
 
 TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
-  Settings.TimerEnable = 1;  // a poll a minute: each sample a point
   WriteFile(Paths.drift, "+20.000\n");
   StartClockLoop();
   ASSERT_NE(RunningDiscipline(), nullptr);
-  // 40 ms ahead: slewed back, the frequency kept for lack of points.
-  EXPECT_EQ(TakeSample(40.0), 1);
-  EXPECT_EQ(FakeAdjust.adjustCalls, 2);
-  EXPECT_DOUBLE_EQ(FakeAdjust.slewMs, 40.0);
-  EXPECT_DOUBLE_EQ(FakeAdjust.frequencyPpm, 20.0);
+  int calls = FakeAdjust.calls;
+  // One point waits for a second that agrees; then 40 ms ahead: slewed back,
+  // the frequency kept for lack of points.
+  EXPECT_EQ(Sample(40.0), 1);
+  EXPECT_EQ(FakeAdjust.calls, calls);
+  EXPECT_EQ(Sample(40.0), 1);
+  EXPECT_GT(FakeAdjust.calls, calls);
+  if (PcClockSlewStyle() == SlewAtKernelRate) {
+    EXPECT_DOUBLE_EQ(FakeAdjust.slewMs, 40.0);
+  }
   EXPECT_EQ(LoggedMessages().back(), "Discipline: offset -40.0 ms, frequency +20.0 ppm");
-  // At SynchronizeDiff: the slew stops, the setting steps.
-  EXPECT_EQ(TakeSample(-100.0), 0);
-  EXPECT_EQ(FakeAdjust.endCalls, 1);
+  // A wild sample is dropped; at SynchronizeDiff it persists: the slew ends,
+  // the setting steps.
+  EXPECT_EQ(Sample(-60.0), 1);
+  EXPECT_EQ(LoggedMessages().back(), "Discipline: sample dropped");
+  EXPECT_EQ(Sample(-150.0), 1);
+  EXPECT_EQ(Sample(-150.0), 1);
+  EXPECT_EQ(Sample(-150.0), 0);
   EXPECT_EQ(FakeAdjust.slewMs, 0.0);
-  // A refused adjustment is logged.
-  FakeAdjust.fail = 1;
-  FakeAdjust.failCode = 1;
-  EXPECT_EQ(TakeSample(-3.0), 1);
-  std::vector<std::string> lines = LoggedMessages();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "Discipline: offset +3.0 ms, frequency +20.0 ppm");
-  EXPECT_EQ(lines.back(), "Can't adjust time! errno 1");
+  EXPECT_NEAR(FakeAdjust.ratePpm, 20.0, RateUnitPpm);
+}
+
+TEST_F(ClockLoop, ARefusedAdjustmentStopsTheLoopAndSavesNothing) {
+  struct {
+    const char* name;
+    int failFrom;  // the adjustment (0: the start's) from which the system refuses
+  } cases[] = {{"refused at start", 0}, {"refused at the first correction", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start();
+    WriteFile(Paths.drift, "+20.000\n");
+    FakeAdjust.fail = c.failFrom == 0;
+    FakeAdjust.failCode = EPERM;
+    StartClockLoop();
+    Sample(3.0);
+    FakeAdjust.fail = 1;
+    EXPECT_EQ(Sample(3.0), 0);
+    std::vector<std::string> lines = LoggedMessages();
+    int refusals = 0;
+    for (const std::string& line : lines) refusals += line == "Can't adjust time! errno 1";
+    EXPECT_EQ(refusals, 1);
+    // Stopped: every later sample is the setting's, nothing more is asked
+    // of the system, and the drift file keeps what it had.
+    int calls = FakeAdjust.calls;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Sample(1.0), 0);
+    StopClockLoop();
+    EXPECT_EQ(FakeAdjust.calls, calls);
+    EXPECT_EQ(ReadFile(Paths.drift), "+20.000\n");
+  }
 }
 
 }  // namespace
