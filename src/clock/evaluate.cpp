@@ -57,13 +57,9 @@ TelegramInstant TelegramUtc(const TimeTelegram* telegram) {
   return instant;
 }
 
-int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
-                    double* difference) {
-  double captureMs = (double)telegram->capture.time * 1000.0 + (double)telegram->capture.millitm;
-  *difference = captureMs - TelegramUtc(telegram).utcMs;
-
-  int notNegative = *difference >= 0.0 ? 1 : 0;
-  double a = fabs(*difference);
+// The breakdown of difference's absolute value; 1 when it is 0 or more.
+static int BreakDown(double difference, DifferenceBreakdown* breakdown) {
+  double a = fabs(difference);
   // Beyond about 292 million years the breakdown saturates instead of wrapping.
   int64_t rest = a < 9.2e18 ? (int64_t)a : (int64_t)9200000000000000000LL;
   int64_t wholeDays = rest / MsPerDay;
@@ -75,7 +71,17 @@ int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown
   rest %= MsPerMinute;
   breakdown->seconds = (int32_t)(rest / MsPerSecond);
   breakdown->milliseconds = (int32_t)(rest % MsPerSecond);
-  return notNegative;
+  return difference >= 0.0 ? 1 : 0;
+}
+
+static double CaptureMs(const TimeTelegram* telegram) {
+  return (double)telegram->capture.time * 1000.0 + (double)telegram->capture.millitm;
+}
+
+int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
+                    double* difference) {
+  *difference = CaptureMs(telegram) - TelegramUtc(telegram).utcMs;
+  return BreakDown(*difference, breakdown);
 }
 
 void ResetCountingState(CountingState* state) { memset(state, 0, sizeof *state); }
@@ -153,20 +159,21 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
     return;
   }
   // A millisecond of 1000 or more names no instant; the difference takes it as 0.
-  int32_t kind = TelegramUtc(&telegram).kind;
   if (telegram.millisecond >= 1000) telegram.millisecond = 0;
+  TelegramInstant instant = TelegramUtc(&telegram);
+  int32_t kind = received->millisecond >= 1000 ? (int32_t)InstantImpossible : instant.kind;
+  double utcMs = instant.utcMs;
   int counted = Count(&telegram, counting);
 
   DifferenceBreakdown breakdown;
-  double difference = 0.0;
-  const char* sign = ClockDifference(&telegram, &breakdown, &difference) ? "-" : "";
+  double difference = CaptureMs(&telegram) - utcMs;
+  const char* sign = BreakDown(difference, &breakdown) ? "-" : "";
   AddLine(decision, "Time diff: %s%dd %.2d:%.2d:%.2d.%.3d ContValidTime: %d", sign,
           breakdown.days, breakdown.hours, breakdown.minutes, breakdown.seconds,
           breakdown.milliseconds, counting->ContValidTime);
   TelegramSample& sample = decision->sample;
   sample.offsetMs = -difference;
 
-  double utcMs = TelegramUtc(&telegram).utcMs;
   int agrees = AgreesWithChain(chain, utcMs, captureMonoMs);
   if (counted) {
     if (chain->length > 0 && !agrees) {

@@ -70,7 +70,7 @@ TEST(PulseReceiver, SetsTheClockFeedsAndTellsWrongLineAndInvertedWiring) {
   wrong.Start("wrong", {}, polling + "PulseLine=cts\n");
   inverted.Start("inverted", {"--pulse-invert"}, polling);
 
-  EXPECT_TRUE(good.run.AwaitText("settime.txt", "\n", 1, 420)) << good.run.Log();
+  EXPECT_TRUE(good.run.AwaitText("settime.txt", "\n", 1, 240)) << good.run.Log();
   EXPECT_TRUE(inverted.run.AwaitText("dcfsync.log", "ContValidTime: 1", 1, 60))
       << inverted.run.Log();
   for (PulseRun* r : {&good, &wrong, &inverted}) {

@@ -51,6 +51,7 @@ BIG_TEXT = "Big difference, can't synchronize time..."
 BIG_COLOUR = "#17becf"
 # A telegram without zone bits in the repeated hour of the autumn change.
 REPEATED_TEXT = "Repeated hour without time zone, can't synchronize time..."
+CHAIN_TEXT = "Telegram disagrees with the one before, new chain"
 REASON_BY_TEXT = {text: code for code, _, text, _ in REASONS}
 
 RE_DATE = re.compile(r"([0-9]{2})\.([0-9]{2})\.([0-9]{4})\Z")
@@ -484,7 +485,7 @@ def parse_stream(f, path, log, state, since, until):
                     parsed += 1
                     log.settings_read_errors += 1
                     continue
-            if msg == REPEATED_TEXT:
+            if msg == REPEATED_TEXT or msg == CHAIN_TEXT:
                 parsed += 1
                 continue
             if "0" <= c <= "9" and msg[2:3] == ":" and RE_TELEGRAM.match(msg):
