@@ -215,12 +215,12 @@ run_suite() {
   # --timeout: no single test program may hang the run. Most tests wait on
   # the line or the simulator rather than compute, so the POSIX suites run
   # several at once; the Wine suite keeps one prefix and server, one test at
-  # a time. The long end-to-end run of the clock discipline runs once, in
-  # the native suite.
+  # a time. The long end-to-end runs of the clock discipline and the pulse
+  # receiver (minutes of real time each) run once, in the native suite.
   local jobs=()
   case "$s" in
     native) jobs=(-j4) ;;
-    asan) jobs=(-j3 -E '^ProgramDiscipline[.]') ;;
+    asan) jobs=(-j3 -E '^(ProgramDiscipline|PulseReceiver)[.]') ;;
   esac
   ctest --preset "$s" --timeout 300 "${jobs[@]}" || return 1
 }
