@@ -550,7 +550,9 @@ void RunDecisionSteps(const std::vector<DecisionStep>& steps, int32_t validCount
     EXPECT_EQ(run.counting.ContValidTime, count);
     ASSERT_EQ(d.lineCount, step.extra[0] ? 4 : 3);
     EXPECT_EQ(std::string(d.lines[2]).rfind("Time diff: ", 0), 0u) << d.lines[2];
-    if (step.extra[0]) EXPECT_STREQ(d.lines[3], step.extra);
+    if (step.extra[0]) {
+      EXPECT_STREQ(d.lines[3], step.extra);
+    }
     EXPECT_EQ(d.trusted, step.trusted);
     EXPECT_EQ(d.setClock, step.set);
     EXPECT_EQ(d.discipline, discipline != NULL && step.trusted ? 1 : 0);
