@@ -149,7 +149,8 @@ void CheckSample(const TimeTelegram& t) {
   int64_t utc = 0;
   int instants = real && RealDate(t) ? TelegramUtcModel(t, &utc) : 0;
   FUZZ_CHECK(!fed || real);
-  if (RealDate(t)) FUZZ_CHECK(fed == (real && instants == 1 ? 1 : 0));
+  // Only a valid telegram is trusted, and so fed.
+  if (RealDate(t)) FUZZ_CHECK(fed == (t.valid != 0 && real && instants == 1 ? 1 : 0));
   if (!fed) return;
   if (RealDate(t)) FUZZ_CHECK(s.referenceSeconds == utc);
   FUZZ_CHECK(s.referenceNanoseconds == t.millisecond * 1000000);
@@ -204,6 +205,11 @@ void EvaluateKnown(TimeTelegram telegram, int64_t captureMonoMs) {
   if (Settings.ValidDateTimeCount > 1) return;
   FUZZ_CHECK(!set || (RealFields(telegram) && telegram.millisecond >= 0));
   if (!RealDate(telegram) || telegram.millisecond < 0) return;
+  // Hundredths above 99 (a millisecond of 1000 or more) name no instant.
+  if (telegram.millisecond > 999) {
+    FUZZ_CHECK(!set && !decision.trusted);
+    return;
+  }
 
   // The telegram's UTC from its own zone or the German rule: the difference,
   // and with it whether the clock must be set.
