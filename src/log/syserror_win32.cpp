@@ -1,5 +1,5 @@
-// The system's text for a Windows error code, converted to the console's OEM
-// code page. The text keeps its own line end, as the system gives it.
+// The system's text for a Windows error code in the console's OEM code page, keeping the line
+// end the system gives it.
 #include <windows.h>
 
 #include <stdio.h>
@@ -9,10 +9,9 @@
 void LogSystemError(int code) {
   char text[256];
   char oem[256];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, (DWORD)code, 1024, text, 255, NULL);
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, (DWORD)code, 1024, text, 255, NULL);
   if (length == 0) {
-    // No text for this code: say so with the number rather than print an
-    // unfilled buffer.
     snprintf(text, sizeof text, "System error %lu", (unsigned long)code);
   } else {
     text[length < 255 ? length : 255] = '\0';
