@@ -16,10 +16,10 @@ extern const unsigned char IdentCommand[2];        // answer: 12-byte identifica
 extern const unsigned char RawTelegramCommand[2];  // answer: 26-byte raw telegram
 extern const unsigned char DecodedTimeCommand[2];  // answer: 10-byte decoded time
 
-// Drops stale input with one read, writes the command at the start of buffer
-// (AnswerBufferSize bytes), clears its first 4 bytes and gathers the answer there until
-// expected bytes came, limitSeconds passed without a byte, or Ctrl-C came. Returns the
-// count (may exceed expected); 0 when the command did not go out.
+// Drops stale input, writes the command at the start of buffer (AnswerBufferSize bytes),
+// clears its first 4 bytes and gathers the answer there until expected bytes came,
+// limitSeconds passed without a byte, or Ctrl-C came. Returns the count (may exceed
+// expected); 0 when the command did not go out.
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected);
 
 // Formats count bytes into line (DumpLineSize bytes), cut after the last piece that fits,

@@ -23,9 +23,7 @@ enum {
   PortReadPerByteMs = 1,     // total read time per requested byte
   CommandSize = 2
 };
-
-// Parity 0 is none, stop bits 0 is one stop bit (the Windows DCB values).
-enum { NoParity = 0, OneStopBit = 0 };
+enum { NoParity = 0, OneStopBit = 0 };  // the Windows DCB values
 
 // Opens Settings.port exclusively into Port.handle (InvalidPortHandle on failure).
 int OpenPort(void);

@@ -7,6 +7,8 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
+
 #include "config/settings.h"
 #include "link/port.h"
 #include "log/log.h"
@@ -139,7 +141,7 @@ void SetRts(int) {}
 void SetDtr(int) {}
 #endif
 
-// Polls fd (-1: none) for events beside the Ctrl-C wake-up, where there is one.
+// Polls fd for events beside the Ctrl-C wake-up, where there is one.
 static int PollBesideWake(struct pollfd ready[2], int fd, short events, int64_t ms) {
   ready[0].fd = fd;
   ready[0].events = events;
@@ -153,18 +155,14 @@ static int PollBesideWake(struct pollfd ready[2], int fd, short events, int64_t 
 int ReadPort(unsigned char* destination, int offset, int size) {
   int fd = (int)Port.handle;
   if (fd < 0 || offset < 0 || size - offset <= 1) return 0;
-  int request = size - offset - 1;
-  if (request > PortReadMaximum) request = PortReadMaximum;
+  int request = std::min(size - offset - 1, (int)PortReadMaximum);
   int count = 0;
   int hungUp = 0;
   const int64_t totalEnd = MonotonicMs() + (int64_t)request * PortReadPerByteMs;
   int64_t lastByte = 0;
   while (count < request) {
-    int64_t now = MonotonicMs();
-    int64_t wait = totalEnd - now;
-    if (count > 0 && lastByte + PortReadIntervalMs - now < wait) {
-      wait = lastByte + PortReadIntervalMs - now;
-    }
+    int64_t end = count > 0 ? std::min(totalEnd, lastByte + PortReadIntervalMs) : totalEnd;
+    int64_t wait = end - MonotonicMs();
     if (wait <= 0 || WakeRequested()) break;
     struct pollfd ready[2];
     int events = PollBesideWake(ready, fd, POLLIN, wait);
@@ -190,8 +188,13 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     // A line whose far end is gone answers like a silent one, taking the read's full time
     // (Ctrl-C still cuts it short), so the caller does not retry it in a tight loop.
     int64_t rest = totalEnd - MonotonicMs();
-    struct pollfd ready[2];
-    if (rest > 0 && !WakeRequested()) PollBesideWake(ready, -1, 0, rest);
+    struct pollfd wake;
+    wake.fd = (int)WakeHandle();
+    wake.events = POLLIN;
+    wake.revents = 0;
+    if (rest > 0 && !WakeRequested()) {
+      Os.Poll(wake.fd >= 0 ? &wake : NULL, wake.fd >= 0 ? 1 : 0, (int)rest);
+    }
     return 0;
   }
   if (count == 0) return 0;

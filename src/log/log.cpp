@@ -102,19 +102,26 @@ static int AppendToFile(const char* text, const char* path, int failing, int* op
   return failed;
 }
 
-// Reports a file's first failure and its first success after one on standard error (the
-// service's journal).
-static void NoteFileOutcome(int* failing, const char* what, const char* path, int failed) {
-  if ((failed != 0) == (*failing != 0)) return;
-  *failing = failed != 0;
+// Appends text to path (the log file or a data file) and reports the outcome: a failed open on
+// the console, a file's first failure and its first success after one on standard error (the
+// service's journal), a failure as the run's status.
+static void WriteLine(const char* text, const char* path, int* failing, int isLog) {
+  int opened = 0;
+  int failed = AppendToFile(text, path, *failing, &opened);
   char shown[LogLineSize];
   EscapeText(path, shown, sizeof shown - 1);
-  if (failed != 0) {
+  if (!opened && isLog) printf("Cannot open logfile, error %d\n", failed);
+  if (!opened && !isLog) printf("Cannot open file %s, error %d\n", shown, failed);
+  fflush(stdout);
+  const char* what = isLog ? "log file" : "data file";
+  if (failed != 0 && *failing == 0) {
     fprintf(stderr, "dcfsync: %s %s: error %d\n", what, shown, failed);
-  } else {
+  } else if (failed == 0 && *failing != 0) {
     fprintf(stderr, "dcfsync: %s %s works again\n", what, shown);
   }
   fflush(stderr);
+  *failing = failed != 0;
+  if (failed != 0) StatusFromFailedCall(failed);
 }
 
 void LogLine(const char* message) {
@@ -129,27 +136,9 @@ void LogLine(const char* message) {
   if (Output.halted) return;
   printf("%s", line);
   fflush(stdout);
-  if (Settings.WriteLog == 0) return;
-  int opened = 0;
-  int failed = AppendToFile(line, Paths.log, Output.logFailing, &opened);
-  if (!opened) {
-    printf("Cannot open logfile, error %d\n", failed);
-    fflush(stdout);
-  }
-  NoteFileOutcome(&Output.logFailing, "log file", Paths.log, failed);
-  if (failed != 0) StatusFromFailedCall(failed);
+  if (Settings.WriteLog != 0) WriteLine(line, Paths.log, &Output.logFailing, 1);
 }
 
 void AppendLine(const char* text, const char* path) {
-  if (Output.halted) return;
-  int opened = 0;
-  int failed = AppendToFile(text, path, Output.dataFailing, &opened);
-  if (!opened) {
-    char shown[LogLineSize];
-    EscapeText(path, shown, sizeof shown - 1);
-    printf("Cannot open file %s, error %d\n", shown, failed);
-    fflush(stdout);
-  }
-  NoteFileOutcome(&Output.dataFailing, "data file", path, failed);
-  if (failed != 0) StatusFromFailedCall(failed);
+  if (!Output.halted) WriteLine(text, path, &Output.dataFailing, 0);
 }

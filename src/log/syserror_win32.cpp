@@ -1,8 +1,7 @@
 // The system's text for a Windows error code in the console's OEM code page, keeping the line
 // end the system gives it.
-#include <windows.h>
-
 #include <stdio.h>
+#include <windows.h>
 
 #include "log/log.h"
 

@@ -20,5 +20,4 @@ int64_t MonotonicReadingMs(void) {
 
 // The counter does not fail on any Windows the program runs on: no carry.
 int64_t MonotonicMs(void) { return MonotonicReadingMs(); }
-
 void ResetMonotonic(void) {}

@@ -26,7 +26,7 @@ struct OsCalls {
   int (*Poll)(struct pollfd* fds, nfds_t count, int timeoutMs);
   ssize_t (*Read)(int fd, void* buffer, size_t size);
   ssize_t (*Write)(int fd, const void* buffer, size_t size);
-  // The clocks: the monotonic one and the PC clock (CLOCK_REALTIME), read, set, adjusted.
+  // The clocks.
   int (*Clock)(clockid_t clock, struct timespec* now);          // clock_gettime
   int (*SetClock)(clockid_t clock, const struct timespec* value);  // clock_settime
   int (*AdjustClock)(clockid_t clock, struct timex* request);       // clock_adjtime
@@ -35,9 +35,8 @@ struct OsCalls {
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
-  // The full memory barrier between the steps of a shared-memory sample.
+  // The time daemon's feed: the barrier between a sample's steps, the socket, the segment.
   void (*Barrier)(void);
-  // The time daemon's feed: its socket and its shared-memory segment.
   int (*LinkStatus)(const char* path, struct stat* found);    // lstat
   int (*Socket)(int domain, int type, int protocol);
   int (*FileControl)(int fd, int command, int value);         // fcntl
@@ -48,7 +47,7 @@ struct OsCalls {
   void* (*ShmAttach)(int id, const void* at, int flags);
   int (*ShmDetach)(const void* at);
   uid_t (*EffectiveUser)(void);                               // geteuid
-  // The pulse receiver's wait for a status line: the timer that ends it, its signals.
+  // The pulse receiver's wait: the timer that ends it, its signals.
   int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
   int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
   // The drift file, replaced whole (fsync, rename; 0 or the error number); the wake-up's pipe.

@@ -22,10 +22,9 @@ struct OsCalls {
   BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* CloseHandle)(HANDLE);
   DWORD(WINAPI* GetLastError)(void);
-  // The clocks: the performance counter, the PC clock's setting.
+  // The clocks; the tick adjustment's precise pair is NULL where kernel32 has none.
   BOOL(WINAPI* QueryPerformanceCounter)(LARGE_INTEGER*);
   BOOL(WINAPI* SetSystemTime)(const SYSTEMTIME*);
-  // The tick adjustment: the older pair, and the precise pair (NULL where kernel32 has none).
   BOOL(WINAPI* SetSystemTimeAdjustment)(DWORD, BOOL);
   BOOL(WINAPI* GetSystemTimeAdjustment)(PDWORD, PDWORD, PBOOL);
   BOOL(WINAPI* SetSystemTimeAdjustmentPrecise)(DWORD64, BOOL);
@@ -35,8 +34,8 @@ struct OsCalls {
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
-  // The pulse receiver's wait for a status line, and the precise PC clock (kernel32's where
-  // it has one, else GetSystemTimeAsFileTime).
+  // The pulse receiver's wait; the precise PC clock is GetSystemTimeAsFileTime where kernel32
+  // has none.
   BOOL(WINAPI* SetCommMask)(HANDLE, DWORD);
   BOOL(WINAPI* WaitCommEvent)(HANDLE, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
@@ -45,8 +44,7 @@ struct OsCalls {
   DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
   VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
   BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
-  // The drift file, replaced whole (0 or the error number); the right to adjust the clock;
-  // the console's events.
+  // The drift file (0 or the error number), the right to adjust the clock, the console.
   size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
   int (*SyncFile)(FILE* file);
   int (*ReplaceFile)(const char* from, const char* to);
@@ -57,8 +55,8 @@ struct OsCalls {
   BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
 };
 
-// The calls in use, and the system's own with the precise calls NULL; ResetOsCalls puts the
-// system's own back, with kernel32's precise calls where it has them.
+// The calls in use, and the system's own (precise calls NULL); ResetOsCalls puts the system's
+// own back, with kernel32's precise calls where it has them.
 extern OsCalls Os;
 extern const OsCalls RealOsCalls;
 void ResetOsCalls(void);

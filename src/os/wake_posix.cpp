@@ -51,7 +51,6 @@ void RequestWake(void) {
 }
 
 int WakeRequested(void) { return Wake.requested ? 1 : 0; }
-
 int64_t MsSinceWake(void) { return Wake.requested ? MonotonicMs() - Wake.requestedMs : 0; }
 
 int WaitForWake(int ms) {
