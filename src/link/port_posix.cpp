@@ -16,7 +16,6 @@
 #include "os/oscalls_posix.h"
 #include "os/wake.h"
 
-// The error number a failed call left; EIO where it left none.
 static int Failure(void) { return errno != 0 ? errno : EIO; }
 
 int OpenPort(void) {
@@ -24,8 +23,7 @@ int OpenPort(void) {
   int fd = Os.OpenDevice(Settings.port, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   Port.handle = InvalidPortHandle;
   if (fd < 0) return Failure();
-  // A lock a second opener cannot take, and the terminal's exclusive mode, which refuses
-  // further opens by unprivileged processes.
+  // A lock a second opener cannot take, and the terminal's exclusive mode against others.
   if (Os.Lock(fd, LOCK_EX | LOCK_NB) != 0) {
     int failed = Failure();
     Os.CloseDevice(fd);
@@ -43,33 +41,33 @@ static int SpeedOf(int32_t baud, speed_t* speed) {
   static const struct {
     int32_t baud;
     speed_t speed;
-  } speeds[] = {{50, B50},         {75, B75},       {110, B110},     {134, B134},
-                {150, B150},       {200, B200},     {300, B300},     {600, B600},
-                {1200, B1200},     {1800, B1800},   {2400, B2400},   {4800, B4800},
-                {9600, B9600},     {19200, B19200}, {38400, B38400},
+  } speeds[] = {
+      {50, B50},           {75, B75},     {110, B110},   {134, B134},     {150, B150},
+      {200, B200},         {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+      {2400, B2400},       {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
 #ifdef B57600
-                {57600, B57600},
+      {57600, B57600},
 #endif
 #ifdef B115200
-                {115200, B115200},
+      {115200, B115200},
 #endif
 #ifdef B230400
-                {230400, B230400},
+      {230400, B230400},
 #endif
 #ifdef B460800
-                {460800, B460800},
+      {460800, B460800},
 #endif
 #ifdef B500000
-                {500000, B500000},
+      {500000, B500000},
 #endif
 #ifdef B576000
-                {576000, B576000},
+      {576000, B576000},
 #endif
 #ifdef B921600
-                {921600, B921600},
+      {921600, B921600},
 #endif
 #ifdef B1000000
-                {1000000, B1000000},
+      {1000000, B1000000},
 #endif
   };
   for (const auto& entry : speeds) {
@@ -81,7 +79,6 @@ static int SpeedOf(int32_t baud, speed_t* speed) {
   return 0;
 }
 
-// Logs the system's text for code and returns it (EIO for none, so it never reads as success).
 static int ConfigureFailed(int code) {
   LogSystemError(code);
   return code != 0 ? code : EIO;
@@ -141,7 +138,6 @@ void SetRts(int) {}
 void SetDtr(int) {}
 #endif
 
-// Polls fd for events beside the Ctrl-C wake-up, where there is one.
 static int PollBesideWake(struct pollfd ready[2], int fd, short events, int64_t ms) {
   ready[0].fd = fd;
   ready[0].events = events;
@@ -185,8 +181,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
     break;
   }
   if (hungUp && count == 0) {
-    // A line whose far end is gone answers like a silent one, taking the read's full time
-    // (Ctrl-C still cuts it short), so the caller does not retry it in a tight loop.
+    // A hung-up line answers like a silent one, so the caller does not retry in a tight loop.
     int64_t rest = totalEnd - MonotonicMs();
     struct pollfd wake;
     wake.fd = (int)WakeHandle();
@@ -248,8 +243,7 @@ int WaitLineChange(int32_t line, int32_t timeoutMs, int64_t* monoMs, int64_t* wa
   if (fd < 0) return EBADF;
   int bit = bits[line >= 0 && line < 4 ? line : 0];
   int before = 0, after = 0;
-  // The timer's handler stays set (a late signal must not end the process); Ctrl-C's loses
-  // its restart for the wait only.
+  // SIGALRM's handler stays (a late signal must not end the process); SIGINT's for the wait.
   struct sigaction timer, interrupt, oldInterrupt;
   memset(&timer, 0, sizeof timer);
   timer.sa_handler = OnWaitTimer;

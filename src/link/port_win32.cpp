@@ -9,12 +9,10 @@
 #include "os/oscalls_win32.h"
 #include "os/wake.h"
 
-// The open port's handle, or NULL when the port is not open.
 static HANDLE OpenHandle(void) {
   return Port.handle == InvalidPortHandle ? NULL : (HANDLE)Port.handle;
 }
 
-// The error of the call that just failed; ERROR_GEN_FAILURE where it left none.
 static int Failure(void) {
   DWORD code = Os.GetLastError();
   return code != 0 ? (int)code : ERROR_GEN_FAILURE;
@@ -29,7 +27,6 @@ int OpenPort(void) {
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
 }
 
-// Logs the error of the call that just failed and returns it (as Failure).
 static int ConfigureFailed(void) {
   DWORD code = Os.GetLastError();
   LogSystemError(code);
@@ -81,8 +78,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   int64_t returned = MonotonicMs();
   if (count == 0) return 0;  // a silent line leaves the destination as it was
   if (count > request) count = request;
-  // A short read ended on the 100 ms of silence after its last byte (one ended by its total
-  // time while bytes kept coming would be dated late, but an answer is far too short).
+  // A short read ended on the 100 ms of silence after its last byte.
   Port.lastByteMs = count < request ? returned - PortReadIntervalMs : returned;
   memcpy(destination + offset, scratch, count);
   destination[offset + (int)count] = 0;

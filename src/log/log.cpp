@@ -74,8 +74,7 @@ size_t EscapeText(const char* text, char* out, size_t limit) {
   return used;
 }
 
-// Whether the regular file ends within a line (an earlier write was cut short). Leaves the
-// stream at the end.
+// Whether the regular file ends within a line (a write was cut short). Leaves it at its end.
 static int EndsWithinLine(FILE* file) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return 0;
@@ -102,9 +101,8 @@ static int AppendToFile(const char* text, const char* path, int failing, int* op
   return failed;
 }
 
-// Appends text to path (the log file or a data file) and reports the outcome: a failed open on
-// the console, a file's first failure and its first success after one on standard error (the
-// service's journal), a failure as the run's status.
+// Appends text to path and reports a failed open on the console, a file's first failure and
+// first success after one on standard error (the journal), a failure as the run's status.
 static void WriteLine(const char* text, const char* path, int* failing, int isLog) {
   int opened = 0;
   int failed = AppendToFile(text, path, *failing, &opened);

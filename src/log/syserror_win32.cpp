@@ -1,5 +1,4 @@
-// The system's text for a Windows error code in the console's OEM code page, keeping the line
-// end the system gives it.
+// The system's text for a Windows error code in the console's code page, with its line end.
 #include <stdio.h>
 #include <windows.h>
 

@@ -1,5 +1,4 @@
-// The monotonic clock on Windows: the performance counter, not GetTickCount64, whose 16 ms
-// steps are too coarse to tell when an answer's last byte came.
+// The monotonic clock on Windows: the performance counter (GetTickCount64 is too coarse).
 #include "os/monotonic.h"
 #include "os/oscalls_win32.h"
 

@@ -5,9 +5,9 @@
 
 #include <stdint.h>
 
-int NotifyReady(void);                 // the receiver answered
-int NotifyStatus(const char* text);    // the one-line status shown (no line feed)
-int NotifyWatchdog(void);              // the run is alive
-int64_t NotifyWatchdogMs(void);        // the watchdog's limit in ms; 0 when none
+int NotifyReady(void);               // the receiver answered
+int NotifyStatus(const char* text);  // the one-line status shown (no line feed)
+int NotifyWatchdog(void);            // the run is alive
+int64_t NotifyWatchdogMs(void);      // the watchdog's limit in ms; 0 when none
 
 #endif

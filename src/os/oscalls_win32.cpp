@@ -29,8 +29,7 @@ typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
 typedef VOID(WINAPI* PreciseClock)(LPFILETIME);
 
-// The system's own calls with kernel32's precise tick adjustment (where it has both calls)
-// and precise clock.
+// The system's own calls with kernel32's precise calls where it has them.
 static OsCalls SystemCalls(void) {
   OsCalls calls = RealOsCalls;
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
