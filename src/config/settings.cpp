@@ -3,7 +3,6 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,24 +11,14 @@
 #include "config/status.h"
 #include "os/files.h"
 
-static void ReportToConsole(const char* message) {
-  printf("%s\n", message);
-  fflush(stdout);
-}
-
-// Formats one problem line and hands it to report (the console when NULL).
-static void ReportProblem(SettingsReporter report, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-static void ReportProblem(SettingsReporter report, const char* format, ...) {
-  char message[SettingTextSize + PathTextSize + 32];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
-  va_end(args);
-  (report != NULL ? report : ReportToConsole)(message);
+// Hands one problem message to report, or prints it when report is NULL.
+static void Report(SettingsReporter report, const char* message) {
+  if (report != NULL) {
+    report(message);
+  } else {
+    printf("%s\n", message);
+    fflush(stdout);
+  }
 }
 
 #define TEXT_SETTING(key, field, help) \
@@ -37,8 +26,7 @@ static void ReportProblem(SettingsReporter report, const char* format, ...) {
 #define INTEGER_SETTING(key, value, added, help) \
   {#key, SettingInteger, offsetof(SettingsRecord, key), 0, value, "", added, help}
 
-// The keys in the order they are looked up: the thirteen first, then the
-// added ones.
+// The keys in the order they are looked up: the thirteen, then the added ones.
 const SettingDefinition SettingDefinitions[] = {
     TEXT_SETTING(port, port, "serial device of the receiver, e.g. COM1 or /dev/ttyUSB0"),
     TEXT_SETTING(tz, tz, "read but not used (the PC's own time zone applies)"),
@@ -56,9 +44,7 @@ const SettingDefinition SettingDefinitions[] = {
     {"ChronySocket", SettingText, offsetof(SettingsRecord, ChronySocket),
      sizeof(SettingsRecord::ChronySocket), 0, "", 1, "path of chronyd's SOCK socket; empty: off"},
     INTEGER_SETTING(NtpShmUnit, -1, 1, "NTP shared-memory unit 0 to 255; -1: off"),
-    // After the feed, whose keys refuse it.
     INTEGER_SETTING(ClockDiscipline, 0, 1, "non-zero: slew the clock and correct its frequency"),
-    // The pulse receiver.
     INTEGER_SETTING(Receiver, 0, 1, "0: the command module; 1: a pulse receiver on a status line"),
     {"PulseLine", SettingText, offsetof(SettingsRecord, PulseLine),
      sizeof(SettingsRecord::PulseLine), 0, "DCD", 1, "status line of the pulse: DCD, CTS, DSR or RI"},
@@ -72,7 +58,6 @@ const size_t SettingCount = sizeof SettingDefinitions / sizeof SettingDefinition
 
 SettingsRecord Settings;
 
-// The field a row fills in record.
 static char* TextField(SettingsRecord* record, const SettingDefinition& row) {
   return (char*)record + row.offset;
 }
@@ -127,16 +112,17 @@ char* TrimLeft(char* text) {
 
 char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
 
-// ReadSettingString, also telling in *fileRead whether the file could be
-// opened and read (up to the key or to its end).
+// ReadSettingString, also telling in *fileRead whether the file could be read.
 static int LookUp(const char* section, const char* key, char* destination, size_t size,
                   const char* defaultValue, SettingsReporter report, int* fileRead) {
+  char message[SettingTextSize + PathTextSize + 32];
   CopyText(destination, size, defaultValue);
   FILE* file = OsOpenFile(Paths.settings, "rb");
-  *fileRead = file != NULL ? 1 : 0;
+  *fileRead = file != NULL;
   if (file == NULL) {
     StatusFromFailedCall(errno);
-    ReportProblem(report, "Can't open file %s", Paths.settings);
+    snprintf(message, sizeof message, "Can't open file %s", Paths.settings);
+    Report(report, message);
     return 0;
   }
 
@@ -158,7 +144,8 @@ static int LookUp(const char* section, const char* key, char* destination, size_
         *fileRead = 0;
         int code = errno;
         StatusFromFailedCall(code);
-        ReportProblem(report, "Read error %d on %s", code, Paths.settings);
+        snprintf(message, sizeof message, "Read error %d on %s", code, Paths.settings);
+        Report(report, message);
       }
       OsCloseFile(file);
       return 0;
@@ -170,8 +157,7 @@ static int LookUp(const char* section, const char* key, char* destination, size_
     if (sectionFound && strncmp(line, wantedKey, keyLength) == 0) {
       const char* equals = strchr(asRead, '=');
       if (equals == NULL) continue;  // a key line without "=" does not match
-      // The line is trimmed already; skip the blanks after "=" before
-      // copying so they take no room in the destination.
+      // Blanks after "=" skipped before the copy take no room in destination.
       const char* value = equals + 1;
       while (IsWhiteSpace((unsigned char)*value)) ++value;
       CopyText(destination, size, value);
@@ -216,26 +202,18 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 
 void LoadSettings(SettingsReporter report) {
   static const char section[] = "[init]";
-  int fileRead = 0;     // what the last of the thirteen found
-  int addedRead = 0;    // what an added key's lookup found: not asked
-  // Every field at its default while the file is read (the log, which the
-  // reader's reports go to, is written by WriteLog's default until its line
-  // has been read).
-  ResetSettings();
+  int fileRead = 0;   // what the last of the thirteen found
+  int addedRead = 0;  // what an added key's lookup found: not asked
+  ResetSettings();    // the log that reports go to follows WriteLog's default until it is read
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
     if (row.added && !fileRead) continue;  // not looked up: the default stands
+    int* read = row.added ? &addedRead : &fileRead;
+    char text[SettingTextSize];
     if (row.type == SettingText) {
-      LookUp(section, row.key, TextField(&Settings, row), row.size, row.textDefault, report,
-             row.added ? &addedRead : &fileRead);
-    } else {
-      char text[SettingTextSize];
-      if (LookUp(section, row.key, text, sizeof text, "", report,
-                 row.added ? &addedRead : &fileRead)) {
-        *IntegerField(&Settings, row) = TextToInt(text);
-      } else {
-        *IntegerField(&Settings, row) = row.integerDefault;
-      }
+      LookUp(section, row.key, TextField(&Settings, row), row.size, row.textDefault, report, read);
+    } else if (LookUp(section, row.key, text, sizeof text, "", report, read)) {
+      *IntegerField(&Settings, row) = TextToInt(text);
     }
   }
 }
