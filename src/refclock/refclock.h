@@ -10,9 +10,6 @@
 
 enum { LeapNone = 0, LeapInsert = 1 };
 
-// Highest NTP shared-memory unit (ntpd's 127.127.28.u addresses end at 255).
-enum { NtpShmUnitLimit = 255 };
-
 // When the PC clock read systemSeconds.systemNanoseconds, UTC was
 // referenceSeconds.referenceNanoseconds (seconds since 1970).
 struct ReferenceSample {
@@ -30,7 +27,7 @@ struct ReferenceSample {
 int MakeReferenceSample(const TelegramSample* in, ReferenceSample* sample);
 
 // Restarts the feed from Settings. A path too long for a socket or a unit
-// outside -1..NtpShmUnitLimit turns that feed off with one log line.
+// outside -1..255 turns that feed off with one log line.
 void StartReferenceFeed(void);
 
 // Hands the sample to each feed that is on, never waiting. Each logs once

@@ -20,6 +20,7 @@ enum {
   SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path),
   FeedRefused = -1,  // a feed's outcome for a path that is no socket or a segment not trusted
   NoSampleYet = -2,
+  NtpShmUnitLimit = 255,  // ntpd's 127.127.28.u addresses end there
   ShmAloneLimitMs = 120000  // a segment without a reader this long is logged
 };
 
