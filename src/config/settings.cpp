@@ -2,8 +2,6 @@
 #include "config/settings.h"
 
 #include <errno.h>
-#include <limits.h>
-#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

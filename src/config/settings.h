@@ -1,16 +1,15 @@
 // The program's settings and the settings file reader. Each key is one row of
 // SettingDefinitions (settings.cpp): its default, lookup, fuzz seed and docs check.
 //
-// The reader's compatibility rules, all of them:
-//   - Every lookup opens the file, finds the first line beginning with the
-//     section, then from there the first beginning with the key (any case;
-//     prefix match, so "timer" matches "TimerEnable=..."; a line without "="
-//     does not match), takes the trimmed text after the first "=" and closes
-//     the file. Nothing ends the section; nothing is cached or written back.
-//   - Lines are read in pieces of SettingLineLength bytes; long values are cut.
-//   - The thirteen first keys are always looked up, so a missing file gives
-//     exactly thirteen "Can't open file" lines. Added keys follow only if the
-//     last of them read the file. No added key may begin, or begin with, another.
+// The reader's compatibility rules, all of them: every lookup opens the file,
+// finds the first line beginning with the section, then from there the first
+// beginning with the key (any case; by prefix, so "timer" matches
+// "TimerEnable="; a line without "=" does not match), takes the trimmed text
+// after the first "=" and closes the file. Nothing ends the section; nothing
+// is cached or written back. Lines are read in pieces of SettingLineLength
+// bytes. The thirteen first keys are always looked up (a missing file gives
+// thirteen "Can't open file" lines); added keys only if the last of them read
+// the file, and none may begin, or begin with, another key.
 #ifndef DCFSYNC_CONFIG_SETTINGS_H
 #define DCFSYNC_CONFIG_SETTINGS_H
 

@@ -1,12 +1,10 @@
-// The run's status: one number that becomes the exit status ("Return errno N").
-// The driver sets it at its fixed points; a failed file call of the log or the
-// settings reader stores its error code, which stays until the next failure or
-// fixed point. Nothing else keeps a status, so errno need never be saved.
+// The run's status, which becomes the exit status: set by the driver at its
+// fixed points and by a failed file call of the log or the settings reader.
+// Nothing else keeps a status, so errno need never be saved.
 #ifndef DCFSYNC_CONFIG_STATUS_H
 #define DCFSYNC_CONFIG_STATUS_H
 
-// Written and read by the main flow only.
-extern int RunStatus;
+extern int RunStatus;  // written and read by the main flow only
 
 void ResetRunStatus(void);
 

@@ -21,6 +21,7 @@ enum {
   FeedRefused = -1,  // a feed's outcome for a path that is no socket or a segment not trusted
   NoSampleYet = -2,
   NtpShmUnitLimit = 255,  // ntpd's 127.127.28.u addresses end there
+  NtpShmPrecision = -7,   // 2^-7 s, about the module's 10 ms
   ShmAloneLimitMs = 120000  // a segment without a reader this long is logged
 };
 
@@ -56,10 +57,8 @@ void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* recor
 int NtpShmMode(int unit) { return unit <= 1 ? 0600 : 0666; }
 
 int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t self) {
-  if (owner != 0 && owner != self) return 0;
-  if (creator != 0 && creator != self) return 0;
-  if (unit <= 1 && (mode & 022u) != 0) return 0;
-  return 1;
+  return (owner == 0 || owner == self) && (creator == 0 || creator == self) &&
+         (unit > 1 || (mode & 022u) == 0);
 }
 
 void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
@@ -237,7 +236,6 @@ void StartReferenceFeed(void) {
   } else {
     memcpy(Feed.chronyPath, Settings.ChronySocket, length + 1);
   }
-
   int32_t unit = Settings.NtpShmUnit;
   if (unit >= 0 && unit <= NtpShmUnitLimit) {
     Feed.shmUnit = unit;
@@ -248,7 +246,6 @@ void StartReferenceFeed(void) {
 }
 
 void FeedReferenceClock(const TelegramSample* in) {
-  if (Feed.chronyPath[0] == '\0' && Feed.shmUnit < 0) return;
   ReferenceSample sample;
   if (!MakeReferenceSample(in, &sample)) return;
   if (Feed.chronyPath[0] != '\0') NoteChronyOutcome(SendToChrony(&sample));

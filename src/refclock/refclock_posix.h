@@ -2,7 +2,6 @@
 #ifndef DCFSYNC_REFCLOCK_REFCLOCK_POSIX_H
 #define DCFSYNC_REFCLOCK_REFCLOCK_POSIX_H
 
-#include <stdint.h>
 #include <sys/time.h>
 #include <sys/types.h>
 #include <time.h>
@@ -40,10 +39,7 @@ struct NtpShmSegment {
   unsigned receiveTimeStampNSec;
   int dummy[8];
 };
-enum {
-  NtpShmKeyBase = 0x4e545030,  // "NTP0": unit u has key NtpShmKeyBase + u
-  NtpShmPrecision = -7         // 2^-7 s, about the module's 10 ms
-};
+enum { NtpShmKeyBase = 0x4e545030 };  // "NTP0": unit u has key NtpShmKeyBase + u
 
 // 0600 for units 0 and 1, 0666 above, as ntpd creates them.
 int NtpShmMode(int unit);
