@@ -29,12 +29,15 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
   const char* slash = strrchr(exePath, separator);
   int complete = slash != NULL && length < PathTextSize;
   if (complete) {
-    snprintf(Paths.directory, PathTextSize, "%.*s", (int)(slash - exePath), exePath);
+    size_t directoryLength = (size_t)(slash - exePath);
+    memcpy(Paths.directory, exePath, directoryLength);
+    Paths.directory[directoryLength] = '\0';
     const char* name = slash + 1;
     const char* dot = strrchr(name, '.');
     if (dot == NULL && bareNameIsBase) dot = name + strlen(name);
     if (dot != NULL) {
-      snprintf(Paths.baseName, PathTextSize, "%.*s", (int)(dot - name), name);
+      memcpy(Paths.baseName, name, (size_t)(dot - name));
+      Paths.baseName[dot - name] = '\0';
     } else {
       complete = 0;  // base name stays empty
     }
