@@ -1,4 +1,4 @@
-// Clock discipline: the loop. See discipline.h and docs/accuracy.md.
+// Clock discipline: the loop (docs/accuracy.md).
 #include "clock/discipline.h"
 
 #include <errno.h>
@@ -10,9 +10,7 @@ static const double OutlierFloorMs = 15.0;  // outlier threshold: this plus 4 x 
 static const double OutlierCapMs = 25.0;    // at most this
 static const double UnknownPpm = 250.0;     // frequency error allowed for before a slope
 static const double ResolutionMs = 10.0;    // the module's hundredths
-// A last run of residuals this long (by chance once in 2^15 points) means the
-// newest points no longer fit the line.
-enum { TrailingRunPoints = 16 };
+enum { TrailingRunPoints = 16 };  // a last run of residuals this long: the line no longer fits
 
 static double Clamp(double value, double limit) { return fmax(-limit, fmin(limit, value)); }
 
@@ -91,9 +89,8 @@ static double Residuals(const DisciplineState* state, int64_t nowMs, double a, d
   return state->count > 0 ? sqrt(sum / state->count) : 0.0;
 }
 
-// The clock's frequency changed when the residuals end in a long run, or
-// have clearly fewer runs than noise gives (3.5 sigma).
-// Returns the points to keep then, or 0.
+// The points to keep when the frequency changed (the residuals end in a long run, or have
+// clearly fewer runs than noise gives: 3.5 sigma), else 0.
 static int KeepAfterFit(int runs, int lastRun, int n) {
   if (lastRun >= TrailingRunPoints && n > 2 * TrailingRunPoints) return 2 * TrailingRunPoints;
   if (n >= 2 * MinFrequencyPoints && runs < n / 2.0 + 1.0 - 3.5 * sqrt((n - 1) / 4.0)) return n / 2;
@@ -120,7 +117,6 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   state->points[state->count++] = point;
   if (!state->confirmed && state->count < 2) return command;  // one point alone moves nothing
   state->confirmed = 1;
-
   double a, b, sxx;
   int runs, lastRun;
   for (;;) {
@@ -130,8 +126,7 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
     if (keep == 0) break;
     KeepNewest(state, keep);
   }
-  // The slope's standard error, ppm; the part beyond one of them is put in
-  // force, at most MaxFrequencyChangePpm at once.
+  // The slope's part beyond one standard error is put in force, at most MaxFrequencyChangePpm.
   double before = state->frequencyPpm;
   if (sxx > 0.0) {
     int n = state->count;
@@ -143,7 +138,6 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   for (int i = 0; i < state->count; ++i) {
     state->points[i].offsetMs -= a + applied * Seconds(state->points[i].atMs, nowMs);
   }
-
   double slew = a + DisciplineSlewLeft(state, nowMs);
   double rate = KernelSlewPpm;
   // Spread: over half the point's span, done well before the next command.
@@ -154,35 +148,23 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   state->slewRatePpm = rate;
   state->slewStartMs = nowMs;
   state->synced = 1;
-  command.action = DisciplineAdjust;
-  command.frequencyPpm = state->frequencyPpm;
-  command.slewMs = slew;
-  command.slewRatePpm = rate;
-  command.offsetMs = a;
-  return command;
+  return DisciplineCommand{DisciplineAdjust, state->frequencyPpm, slew, rate, a, 0};
 }
 
-static DisciplineCommand Step(DisciplineState* state, DisciplineCommand command) {
+static DisciplineCommand Step(DisciplineState* state) {
   ForgetPoints(state);
   state->slewMs = 0.0;
   state->synced = 1;
-  command.action = DisciplineStep;
-  command.outlier = 0;
-  return command;
+  return DisciplineCommand{DisciplineStep, state->frequencyPpm, 0.0, 0.0, 0.0, 0};
 }
 
 DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int64_t monotonicMs,
                                    int32_t pollSeconds, double stepMs) {
-  DisciplineCommand command;
-  memset(&command, 0, sizeof command);
-  command.frequencyPpm = state->frequencyPpm;
-  command.outlier = 1;
+  DisciplineCommand command = {DisciplineNothing, state->frequencyPpm, 0.0, 0.0, 0.0, 1};
   if (!isfinite(offsetMs)) return command;
   int beyondStep = !(fabs(offsetMs) < stepMs);
-  if (beyondStep && !state->synced) return Step(state, command);
-
-  // As if the slew in progress were done: it is part of the command that
-  // started it.
+  if (beyondStep && !state->synced) return Step(state);
+  // As if the slew in progress were done: it is part of the command that started it.
   double sample = offsetMs - DisciplineSlewLeft(state, monotonicMs);
   double a = 0.0, b, sxx;
   FitLine(state, monotonicMs, &a, &b, &sxx);
@@ -201,7 +183,7 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int6
     // The jump persisted: stepped, or the window moved by it (the frequency
     // learned stays) and the run taken as its newest point.
     double jump = state->runSum / state->runCount;
-    if (!(fabs(jump) < stepMs)) return Step(state, command);
+    if (!(fabs(jump) < stepMs)) return Step(state);
     for (int i = 0; i < state->count; ++i) state->points[i].offsetMs += jump - a;
     state->runCount = 0;
     state->confirmed = 1;
@@ -214,7 +196,6 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int6
   }
   state->runCount = 0;
   command.outlier = 0;
-
   int32_t perPoint = PointSpanSeconds / (pollSeconds < 1 ? 1 : pollSeconds);
   if (perPoint < 1) perPoint = 1;
   if (state->gathered == 0) state->gatherBaseMs = monotonicMs;

@@ -12,12 +12,7 @@
 static const char* const WeekdayNames[8] = {
     "Unknown", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
 
-enum : int64_t {
-  MsPerSecond = 1000,
-  MsPerMinute = 60 * MsPerSecond,
-  MsPerHour = 60 * MsPerMinute,
-  MsPerDay = 24 * MsPerHour
-};
+enum : int64_t { MsPerSecond = 1000, MsPerMinute = 60000, MsPerHour = 3600000, MsPerDay = 86400000 };
 
 // The fields added up as numbers into seconds since 1970, read as UTC.
 static int64_t FieldSeconds(const TimeTelegram* t) {
@@ -58,12 +53,9 @@ static int BreakDown(double difference, DifferenceBreakdown* breakdown) {
   int64_t rest = a < 9.2e18 ? (int64_t)a : (int64_t)9200000000000000000LL;
   int64_t wholeDays = rest / MsPerDay;
   breakdown->days = wholeDays > INT32_MAX ? INT32_MAX : (int32_t)wholeDays;
-  rest %= MsPerDay;
-  breakdown->hours = (int32_t)(rest / MsPerHour);
-  rest %= MsPerHour;
-  breakdown->minutes = (int32_t)(rest / MsPerMinute);
-  rest %= MsPerMinute;
-  breakdown->seconds = (int32_t)(rest / MsPerSecond);
+  breakdown->hours = (int32_t)(rest % MsPerDay / MsPerHour);
+  breakdown->minutes = (int32_t)(rest % MsPerHour / MsPerMinute);
+  breakdown->seconds = (int32_t)(rest % MsPerMinute / MsPerSecond);
   breakdown->milliseconds = (int32_t)(rest % MsPerSecond);
   return difference >= 0.0 ? 1 : 0;
 }
@@ -140,7 +132,6 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
   int32_t kind = received->millisecond >= 1000 ? (int32_t)InstantImpossible : instant.kind;
   double utcMs = instant.utcMs;
   int counted = Count(&telegram, counting);
-
   DifferenceBreakdown breakdown;
   double difference = CaptureMs(&telegram) - utcMs;
   const char* sign = BreakDown(difference, &breakdown) ? "-" : "";
@@ -173,7 +164,6 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
   if (settings->DCFSetTime == 0) return;
   double absolute = fabs(difference);
   if (discipline != NULL && decision->trusted) {
-    // The discipline chooses between its slew and the set.
     decision->discipline = 1;
     decision->disciplineCommand = DisciplineSample(discipline, difference, captureMonoMs,
                                                    PollSeconds(settings),
