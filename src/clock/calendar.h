@@ -5,12 +5,7 @@
 
 #include <stdint.h>
 
-enum : int64_t {
-  SecondsPerMinute = 60,
-  SecondsPerHour = 3600,
-  SecondsPerDay = 86400
-};
-
+enum : int64_t { SecondsPerMinute = 60, SecondsPerHour = 3600, SecondsPerDay = 86400 };
 enum { CetHours = 1, CestHours = 2 };  // German legal time's offsets from UTC
 
 struct CivilDate {
@@ -19,13 +14,9 @@ struct CivilDate {
   int32_t day;    // 1..31
 };
 
-// a / b rounded towards minus infinity (b > 0).
-int64_t FloorDivide(int64_t a, int64_t b);
-
-int IsLeapYear(int64_t year);  // 1 or 0
-
-// Days of month (1..12) in year; 0 for another month.
-int32_t MonthLength(int64_t year, int32_t month);
+int64_t FloorDivide(int64_t a, int64_t b);  // a / b rounded towards minus infinity (b > 0)
+int IsLeapYear(int64_t year);               // 1 or 0
+int32_t MonthLength(int64_t year, int32_t month);  // 0 for a month outside 1..12
 
 // Days from 1970-01-01 (negative before); a day past the month's end counts on.
 int64_t DaysFromCivil(int64_t year, int32_t month, int32_t day);

@@ -48,9 +48,8 @@ static void KeepNewest(DisciplineState* state, int keep) {
 
 static double Seconds(int64_t atMs, int64_t nowMs) { return (double)(atMs - nowMs) / 1000.0; }
 
-// The least-squares line through the points, x in seconds from nowMs: *a the
-// offset now, *b the slope (ms/s), *sxx the spread of x. With fewer than
-// MinFrequencyPoints points the slope is 0 and *a their mean.
+// The least-squares line through the points, x in seconds from nowMs: *a the offset now,
+// *b the slope (ms/s), *sxx the spread of x; below MinFrequencyPoints *b is 0, *a the mean.
 static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, double* b,
                     double* sxx) {
   int n = state->count;
@@ -71,8 +70,7 @@ static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, doub
   *a = meanY - *b * meanX;
 }
 
-// The residuals from the line (a, b): their RMS, the runs of equal sign, and
-// the length of the last run.
+// The residuals' RMS from the line (a, b), their runs of equal sign, the last run's length.
 static double Residuals(const DisciplineState* state, int64_t nowMs, double a, double b,
                         int* runs, int* lastRun) {
   double sum = 0.0;
@@ -104,8 +102,7 @@ static double Tolerance(const DisciplineState* state, int64_t nowMs) {
   return t + UnknownPpm * 1e-6 * (double)(nowMs - state->points[state->count - 1].atMs);
 }
 
-// Closes the gathered point, fits the window and turns the fit into a
-// command; the points are corrected by what is put in force.
+// Closes the gathered point, fits the window and turns the fit into a command.
 static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand command,
                                        int64_t nowMs, int32_t pointSeconds) {
   DisciplinePoint point = {state->gatherBaseMs + (int64_t)llround(state->gatherTimeSum / state->gathered),
@@ -180,8 +177,7 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int6
     if (state->runCount < OutliersForJump || monotonicMs - state->runFirstMs < JumpSeconds * 1000) {
       return command;
     }
-    // The jump persisted: stepped, or the window moved by it (the frequency
-    // learned stays) and the run taken as its newest point.
+    // The jump persisted: a step, or the window moved by it and the run its newest point.
     double jump = state->runSum / state->runCount;
     if (!(fabs(jump) < stepMs)) return Step(state);
     for (int i = 0; i < state->count; ++i) state->points[i].offsetMs += jump - a;

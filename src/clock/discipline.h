@@ -28,7 +28,6 @@ struct DisciplinePoint {
   double offsetMs;  // PC minus receiver, as after every correction so far
 };
 
-// The loop's state; one record, reset by ResetDiscipline.
 struct DisciplineState {
   DisciplinePoint points[DisciplinePoints];  // oldest first
   int32_t count;
@@ -73,16 +72,14 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs,
 
 // The slew still to be done at monotonicMs (ms, signed as the slew).
 double DisciplineSlewLeft(const DisciplineState* state, int64_t monotonicMs);
-
 // SlewSpread: 1 once the slew has run its course, noting it done (the shell then
 // puts the frequency alone in force); else 0.
 int DisciplineSlewEnds(DisciplineState* state, int64_t monotonicMs);
 
-// The drift file's text: the frequency correction in ppm, e.g. "+12.345\n".
+// The drift file: the frequency correction in ppm, e.g. "+12.345\n". ParseDrift takes
+// one number within +-DisciplineMaxPpm, blanks around it, then a line feed; it returns
+// 0 with *frequencyPpm set, or EINVAL (damaged).
 void FormatDrift(char* text, size_t size, double frequencyPpm);
-
-// Reads a drift file's text: one number within +-DisciplineMaxPpm, blanks around
-// it, then a line feed. Returns 0 with *frequencyPpm set, or EINVAL (damaged).
 int ParseDrift(const char* text, double* frequencyPpm);
 
 #endif

@@ -1,6 +1,5 @@
-// The poll's decision about a telegram, pure: its lines, the count of valid
-// telegrams, the chain of agreeing ones, and whether it is trusted and sets the
-// clock. driver/poll.cpp carries it out.
+// The poll's decision about a telegram, pure: its lines, the count, the chain, and
+// whether it is trusted and sets the clock. driver/poll.cpp carries it out.
 #ifndef DCFSYNC_CLOCK_EVALUATE_H
 #define DCFSYNC_CLOCK_EVALUATE_H
 
@@ -26,11 +25,8 @@ struct ChainState {
 };
 enum { ChainToleranceMs = 1000 };
 
-enum InstantKind {
-  InstantExact = 0,      // one real instant
-  InstantRepeated = 1,   // in the autumn's repeated hour, no zone bit to tell the pass
-  InstantImpossible = 2  // no real instant
-};
+// Repeated: in the autumn's repeated hour with no zone bit to tell the pass.
+enum InstantKind { InstantExact = 0, InstantRepeated = 1, InstantImpossible = 2 };
 struct TelegramInstant {
   int32_t kind;  // an InstantKind
   double utcMs;  // ms since 1970 (UTC): the instant, or the nearest reading
@@ -38,7 +34,7 @@ struct TelegramInstant {
 
 // The UTC instant of the telegram's fields: by its zone bits (Z1 alone UTC+2, Z2
 // alone UTC+1), else by the German rule (in the repeated hour the pass nearer the
-// capture). Also impossible: no real date and time, a millisecond outside 0..999.
+// capture). Impossible: no real date and time, or a millisecond outside 0..999.
 TelegramInstant TelegramUtc(const TimeTelegram* telegram);
 
 struct DifferenceBreakdown {
@@ -46,9 +42,8 @@ struct DifferenceBreakdown {
   int32_t hours, minutes, seconds, milliseconds;
 };
 
-// *difference: the PC clock at capture less the telegram's UTC instant, ms
-// (positive: the PC was ahead); its absolute value broken down. Returns 1 when
-// the difference is 0 or more, else 0.
+// *difference: the PC clock at capture less the telegram's UTC instant, ms, its absolute
+// value broken down. Returns 1 when the difference is 0 or more, else 0.
 int ClockDifference(const TimeTelegram* telegram, DifferenceBreakdown* breakdown,
                     double* difference);
 
@@ -66,9 +61,8 @@ struct TelegramSample {
 
 enum { DecisionLineCount = 12, DecisionLineSize = 128, DataLineTextSize = 160 };
 
-// What one poll does, in this order: append the data line, log the lines, feed
-// the sample, carry out the discipline's command, set the clock to the PC clock
-// now plus sample.offsetMs.
+// What one poll does, in this order: append the data line, log the lines, feed the
+// sample, carry out the discipline's command, set the clock to now plus sample.offsetMs.
 struct PollDecision {
   char dataLine[DataLineTextSize];  // empty: none
   char lines[DecisionLineCount][DecisionLineSize];
@@ -86,11 +80,10 @@ void AddDecisionLine(PollDecision* decision, const char* text);  // dropped when
 // A frame rejected outright or an invalid telegram: resets the count and the chain.
 void BreakCount(CountingState* counting, ChainState* chain);
 
-// Decides about telegram (capture: the PC clock at captureMonoMs), updating
-// counting and chain. Trusted: ContValidTime and the agreeing chain have reached
-// ValidDateTimeCount (a count of 1 or less: alone) and it names one real instant.
-// With DCFSetTime on it sets the clock as the discipline decides (when not NULL;
-// updated by trusted telegrams only), else from SynchronizeDiff on; beyond
+// Decides about telegram (capture: the PC clock at captureMonoMs), updating counting and
+// chain. Trusted: ContValidTime and the agreeing chain have reached ValidDateTimeCount (a
+// count of 1 or less: alone) and it names one real instant. With DCFSetTime on it sets the
+// clock as discipline decides (when not NULL), else from SynchronizeDiff on; beyond
 // SynchronizeMaxDiff hours, or naming no instant or two, it logs why not.
 void DecideTelegram(const TimeTelegram* telegram, int64_t captureMonoMs,
                     const SettingsRecord* settings, CountingState* counting, ChainState* chain,

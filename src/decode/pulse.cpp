@@ -41,8 +41,7 @@ static void TakeMark(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
   d->expectedMs = expected;
 }
 
-// The raw frame of the minute's 59 bits (bad marks: widths neither 0 nor 1;
-// second 0, complete, 59 bits, hundredths 0), out once second 0 is final.
+// The raw frame of the minute's 59 bits and bad marks, out once second 0 is final.
 static void BuildFrame(PulseDecoder* d, int64_t rise, int64_t riseWall) {
   memset(d->frame, 0, sizeof d->frame);
   d->frame[0] = (unsigned char)(d->badMarks > 255 ? 255 : d->badMarks);
@@ -100,21 +99,18 @@ static int TakePulse(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
     return 0;
   }
   d->offPace = 0;
-  int result = 0;
   if (d->settle) {  // second 0 is final: the minute goes out
     d->settle = 0;
     out->telegram = 1;
     memcpy(out->frame, d->frame, sizeof out->frame);
     out->captureWallUs = d->captureWallUs;
     out->captureMonoMs = d->captureMonoMs;
-    result = 1;
   }
   if (seconds == 2) {  // the missing pulse: a minute mark
     out->minuteEnded = 1;
     out->quality = d->quality;
     out->quality.zeroMs = d->zeroCount > 0 ? d->zeroSum / d->zeroCount : 0;
     out->quality.oneMs = d->oneCount > 0 ? d->oneSum / d->oneCount : 0;
-    result = 1;
     int complete = d->count == 59 || (d->count == 60 && d->bits[19] && !d->bits[59]);
     if (complete) BuildFrame(d, rise, riseWall);
     d->count = 0;
@@ -130,7 +126,7 @@ static int TakePulse(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
     if (++d->count > PulseBits) d->count = -1;  // no minute mark came
     SetBit(d, width);
   }
-  return result;
+  return out->telegram || out->minuteEnded;
 }
 
 int FeedPulseEdge(PulseDecoder* d, const PulseEdge* edge, PulseOutput* out) {
