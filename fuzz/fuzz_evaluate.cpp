@@ -183,7 +183,7 @@ void EvaluateKnown(TimeTelegram telegram, int64_t captureMonoMs) {
   for (int32_t i = 0; i < decision.lineCount; ++i) {
     FUZZ_CHECK(memchr(decision.lines[i], '\0', DecisionLineSize) != nullptr);
   }
-  CarryOutDecision(&decision);
+  CarryOutDecision(&Run, &decision);
   // The clock is set when the decision says so: the system call is reached
   // once for an instant the system takes, and one it cannot take (before
   // 1970) is refused before it, as the platform refuses it (EINVAL).

@@ -16,9 +16,8 @@ int32_t MonthLength(int64_t year, int32_t month) {
   return lengths[month - 1] + (month == 2 ? IsLeapYear(year) : 0);
 }
 
-// Era-based conversion: 400-year eras of 146097 days, each year counted from
-// March 1st so that the leap day ends it; 719468 days from 0000-03-01 to
-// 1970-01-01.
+// Eras of 400 years (146097 days), each year counted from March 1st so that the leap
+// day ends it; 0000-03-01 lies 719468 days before 1970-01-01.
 int64_t DaysFromCivil(int64_t year, int32_t month, int32_t day) {
   int64_t y = year - (month <= 2 ? 1 : 0);
   int64_t era = FloorDivide(y, 400);

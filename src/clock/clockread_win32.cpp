@@ -1,5 +1,4 @@
-// Reading the PC clock on Windows, and the error code of an impossible
-// instant.
+// Reading the PC clock on Windows, and the error code of an impossible instant.
 #include <windows.h>
 
 #include <sys/timeb.h>

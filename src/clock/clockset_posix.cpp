@@ -1,7 +1,5 @@
-// Setting the PC clock on POSIX: CLOCK_REALTIME set to the UTC instant, with
-// no detour through local time (which names some local times twice and
-// others never). Needs the privilege to set the clock (CAP_SYS_TIME);
-// without it the system's error number is reported.
+// Setting the PC clock on POSIX: CLOCK_REALTIME set to the UTC instant, never through
+// local time (which names some local times twice and others never).
 #include <errno.h>
 #include <time.h>
 

@@ -1,7 +1,5 @@
-// Setting the PC clock on Windows: SetSystemTime with the UTC date and time.
-// SetLocalTime would take a local time, which names some instants twice at
-// the autumn change; and it converts with the daylight-saving setting in
-// force before the change it may cause.
+// Setting the PC clock on Windows: SetSystemTime with the UTC date and time, never
+// SetLocalTime (a local time names some instants twice at the autumn change).
 #include <windows.h>
 
 #include "clock/pcclock.h"
@@ -14,8 +12,7 @@ enum : int64_t {
   LastSeconds = 910670515199LL        // 30827-12-31 23:59:59 UTC, the last of SYSTEMTIME
 };
 
-// The error number of the call that just failed; ERROR_GEN_FAILURE where it
-// left none.
+// The error number of the call that just failed; ERROR_GEN_FAILURE where it left none.
 static int Failure(void) {
   DWORD code = Os.GetLastError();
   return code != 0 ? (int)code : ERROR_GEN_FAILURE;

@@ -1,4 +1,4 @@
-// Clock discipline: the loop. See discipline.h and docs/accuracy.md.
+// Clock discipline: the loop (docs/accuracy.md).
 #include "clock/discipline.h"
 
 #include <errno.h>
@@ -10,9 +10,7 @@ static const double OutlierFloorMs = 15.0;  // outlier threshold: this plus 4 x 
 static const double OutlierCapMs = 25.0;    // at most this
 static const double UnknownPpm = 250.0;     // frequency error allowed for before a slope
 static const double ResolutionMs = 10.0;    // the module's hundredths
-// A last run of residuals this long (by chance once in 2^15 points) means the
-// newest points no longer fit the line.
-enum { TrailingRunPoints = 16 };
+enum { TrailingRunPoints = 16 };  // a last run of residuals this long: the line no longer fits
 
 static double Clamp(double value, double limit) { return fmax(-limit, fmin(limit, value)); }
 
@@ -50,9 +48,8 @@ static void KeepNewest(DisciplineState* state, int keep) {
 
 static double Seconds(int64_t atMs, int64_t nowMs) { return (double)(atMs - nowMs) / 1000.0; }
 
-// The least-squares line through the points, x in seconds from nowMs: *a the
-// offset now, *b the slope (ms/s), *sxx the spread of x. With fewer than
-// MinFrequencyPoints points the slope is 0 and *a their mean.
+// The least-squares line through the points, x in seconds from nowMs: *a the offset now,
+// *b the slope (ms/s), *sxx the spread of x; below MinFrequencyPoints *b is 0, *a the mean.
 static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, double* b,
                     double* sxx) {
   int n = state->count;
@@ -73,8 +70,7 @@ static void FitLine(const DisciplineState* state, int64_t nowMs, double* a, doub
   *a = meanY - *b * meanX;
 }
 
-// The residuals from the line (a, b): their RMS, the runs of equal sign, and
-// the length of the last run.
+// The residuals' RMS from the line (a, b), their runs of equal sign, the last run's length.
 static double Residuals(const DisciplineState* state, int64_t nowMs, double a, double b,
                         int* runs, int* lastRun) {
   double sum = 0.0;
@@ -91,9 +87,8 @@ static double Residuals(const DisciplineState* state, int64_t nowMs, double a, d
   return state->count > 0 ? sqrt(sum / state->count) : 0.0;
 }
 
-// The clock's frequency changed when the residuals end in a long run, or
-// have clearly fewer runs than noise gives (3.5 sigma).
-// Returns the points to keep then, or 0.
+// The points to keep when the frequency changed (the residuals end in a long run, or have
+// clearly fewer runs than noise gives: 3.5 sigma), else 0.
 static int KeepAfterFit(int runs, int lastRun, int n) {
   if (lastRun >= TrailingRunPoints && n > 2 * TrailingRunPoints) return 2 * TrailingRunPoints;
   if (n >= 2 * MinFrequencyPoints && runs < n / 2.0 + 1.0 - 3.5 * sqrt((n - 1) / 4.0)) return n / 2;
@@ -107,8 +102,7 @@ static double Tolerance(const DisciplineState* state, int64_t nowMs) {
   return t + UnknownPpm * 1e-6 * (double)(nowMs - state->points[state->count - 1].atMs);
 }
 
-// Closes the gathered point, fits the window and turns the fit into a
-// command; the points are corrected by what is put in force.
+// Closes the gathered point, fits the window and turns the fit into a command.
 static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand command,
                                        int64_t nowMs, int32_t pointSeconds) {
   DisciplinePoint point = {state->gatherBaseMs + (int64_t)llround(state->gatherTimeSum / state->gathered),
@@ -120,7 +114,6 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   state->points[state->count++] = point;
   if (!state->confirmed && state->count < 2) return command;  // one point alone moves nothing
   state->confirmed = 1;
-
   double a, b, sxx;
   int runs, lastRun;
   for (;;) {
@@ -130,8 +123,7 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
     if (keep == 0) break;
     KeepNewest(state, keep);
   }
-  // The slope's standard error, ppm; the part beyond one of them is put in
-  // force, at most MaxFrequencyChangePpm at once.
+  // The slope's part beyond one standard error is put in force, at most MaxFrequencyChangePpm.
   double before = state->frequencyPpm;
   if (sxx > 0.0) {
     int n = state->count;
@@ -143,7 +135,6 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   for (int i = 0; i < state->count; ++i) {
     state->points[i].offsetMs -= a + applied * Seconds(state->points[i].atMs, nowMs);
   }
-
   double slew = a + DisciplineSlewLeft(state, nowMs);
   double rate = KernelSlewPpm;
   // Spread: over half the point's span, done well before the next command.
@@ -154,35 +145,23 @@ static DisciplineCommand CompletePoint(DisciplineState* state, DisciplineCommand
   state->slewRatePpm = rate;
   state->slewStartMs = nowMs;
   state->synced = 1;
-  command.action = DisciplineAdjust;
-  command.frequencyPpm = state->frequencyPpm;
-  command.slewMs = slew;
-  command.slewRatePpm = rate;
-  command.offsetMs = a;
-  return command;
+  return DisciplineCommand{DisciplineAdjust, state->frequencyPpm, slew, rate, a, 0};
 }
 
-static DisciplineCommand Step(DisciplineState* state, DisciplineCommand command) {
+static DisciplineCommand Step(DisciplineState* state) {
   ForgetPoints(state);
   state->slewMs = 0.0;
   state->synced = 1;
-  command.action = DisciplineStep;
-  command.outlier = 0;
-  return command;
+  return DisciplineCommand{DisciplineStep, state->frequencyPpm, 0.0, 0.0, 0.0, 0};
 }
 
 DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int64_t monotonicMs,
                                    int32_t pollSeconds, double stepMs) {
-  DisciplineCommand command;
-  memset(&command, 0, sizeof command);
-  command.frequencyPpm = state->frequencyPpm;
-  command.outlier = 1;
+  DisciplineCommand command = {DisciplineNothing, state->frequencyPpm, 0.0, 0.0, 0.0, 1};
   if (!isfinite(offsetMs)) return command;
   int beyondStep = !(fabs(offsetMs) < stepMs);
-  if (beyondStep && !state->synced) return Step(state, command);
-
-  // As if the slew in progress were done: it is part of the command that
-  // started it.
+  if (beyondStep && !state->synced) return Step(state);
+  // As if the slew in progress were done: it is part of the command that started it.
   double sample = offsetMs - DisciplineSlewLeft(state, monotonicMs);
   double a = 0.0, b, sxx;
   FitLine(state, monotonicMs, &a, &b, &sxx);
@@ -198,10 +177,9 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int6
     if (state->runCount < OutliersForJump || monotonicMs - state->runFirstMs < JumpSeconds * 1000) {
       return command;
     }
-    // The jump persisted: stepped, or the window moved by it (the frequency
-    // learned stays) and the run taken as its newest point.
+    // The jump persisted: a step, or the window moved by it and the run its newest point.
     double jump = state->runSum / state->runCount;
-    if (!(fabs(jump) < stepMs)) return Step(state, command);
+    if (!(fabs(jump) < stepMs)) return Step(state);
     for (int i = 0; i < state->count; ++i) state->points[i].offsetMs += jump - a;
     state->runCount = 0;
     state->confirmed = 1;
@@ -214,7 +192,6 @@ DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs, int6
   }
   state->runCount = 0;
   command.outlier = 0;
-
   int32_t perPoint = PointSpanSeconds / (pollSeconds < 1 ? 1 : pollSeconds);
   if (perPoint < 1) perPoint = 1;
   if (state->gathered == 0) state->gatherBaseMs = monotonicMs;

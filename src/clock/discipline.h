@@ -1,20 +1,5 @@
-// Clock discipline: holds the PC clock to the receiver by correcting its
-// frequency and slewing its offset away instead of stepping it. Pure: samples
-// and the monotonic time go in, a command comes out (docs/accuracy.md).
-//   - Samples (PC minus receiver, ms) are averaged into points of at least
-//     PointSpanSeconds; a window of at most DisciplinePoints points is fitted
-//     with a least-squares line: its offset now is slewed away, its slope
-//     corrects the frequency once the fit can tell it from the module's 10 ms
-//     resolution (only the part beyond one standard error, at most
-//     MaxFrequencyChangePpm an update); the points are then corrected by what
-//     was put in force. A runs test on the residuals shortens the window when
-//     the clock's frequency has changed.
-//   - After a (re)start the first slew waits until two points agree.
-//   - A sample far from the line (a threshold that no residual raises beyond
-//     25 ms) is dropped; only when such samples agree with each other for at
-//     least OutliersForJump polls and JumpSeconds is it a jump: the window
-//     starts afresh from them (slewed), or the clock is stepped when they
-//     reach the step threshold. Only the first synchronisation steps at once.
+// Clock discipline, pure: samples and the monotonic time go in, a command to
+// slew, correct the frequency or step comes out. The loop: docs/accuracy.md.
 #ifndef DCFSYNC_CLOCK_DISCIPLINE_H
 #define DCFSYNC_CLOCK_DISCIPLINE_H
 
@@ -30,16 +15,12 @@ enum {
   DriftTextSize = 64
 };
 
-// Largest frequency correction, ppm (as the Linux kernel), and the largest
-// change of it one update makes.
-#define DisciplineMaxPpm 500.0
-#define MaxFrequencyChangePpm 50.0
-// The kernel's single-shot slew rate, ppm.
-#define KernelSlewPpm 500.0
+#define DisciplineMaxPpm 500.0       // largest frequency correction (as the Linux kernel)
+#define MaxFrequencyChangePpm 50.0  // largest change of it in one update
+#define KernelSlewPpm 500.0         // the kernel's single-shot slew rate
 
-// How the platform slews: SlewAtKernelRate, a single-shot slew at
-// KernelSlewPpm that a new one replaces (Linux); SlewSpread, a rate added to
-// the frequency for half a point's span (Windows), ended by the shell.
+// SlewAtKernelRate: a single-shot slew at KernelSlewPpm that a new one replaces
+// (Linux); SlewSpread: a rate added for half a point's span, ended by the shell.
 enum SlewStyle { SlewAtKernelRate = 0, SlewSpread = 1 };
 
 struct DisciplinePoint {
@@ -47,7 +28,6 @@ struct DisciplinePoint {
   double offsetMs;  // PC minus receiver, as after every correction so far
 };
 
-// The loop's state; one record, reset by ResetDiscipline.
 struct DisciplineState {
   DisciplinePoint points[DisciplinePoints];  // oldest first
   int32_t count;
@@ -67,8 +47,7 @@ struct DisciplineState {
   double residualRmsMs;  // of the last fit; 0 before one
 };
 
-// Starts the loop with no points, no slew and the given frequency correction
-// (the drift file's, clamped to +-DisciplineMaxPpm).
+// No points, no slew, frequencyPpm (clamped to +-DisciplineMaxPpm) in force.
 void ResetDiscipline(DisciplineState* state, double frequencyPpm, SlewStyle style);
 
 enum DisciplineAction {
@@ -86,26 +65,21 @@ struct DisciplineCommand {
   int32_t outlier;      // Nothing: 1 when the sample was dropped
 };
 
-// Takes one sample: offsetMs = PC minus receiver, at monotonicMs, polls
-// pollSeconds apart (1 without a wait); stepMs is the step threshold
-// (SynchronizeDiff). A Step empties the window and drops the slew, the
-// frequency kept.
+// Takes the sample offsetMs (PC minus receiver) at monotonicMs, polls pollSeconds
+// apart; stepMs: SynchronizeDiff. A Step empties the window, the frequency kept.
 DisciplineCommand DisciplineSample(DisciplineState* state, double offsetMs,
                                    int64_t monotonicMs, int32_t pollSeconds, double stepMs);
 
-// Slew still to be done at monotonicMs (ms, the sign of the slew).
+// The slew still to be done at monotonicMs (ms, signed as the slew).
 double DisciplineSlewLeft(const DisciplineState* state, int64_t monotonicMs);
-
-// SlewSpread: 1 once the last slew has run its course (the shell then puts
-// the frequency alone in force), noting it done; else 0.
+// SlewSpread: 1 once the slew has run its course, noting it done (the shell then
+// puts the frequency alone in force); else 0.
 int DisciplineSlewEnds(DisciplineState* state, int64_t monotonicMs);
 
-// The drift file's text: the frequency correction in ppm, e.g. "+12.345\n".
+// The drift file: the frequency correction in ppm, e.g. "+12.345\n". ParseDrift takes
+// one number within +-DisciplineMaxPpm, blanks around it, then a line feed; it returns
+// 0 with *frequencyPpm set, or EINVAL (damaged).
 void FormatDrift(char* text, size_t size, double frequencyPpm);
-
-// Reads a drift file's text: one number (optional sign, digits, optional
-// fraction) within +-DisciplineMaxPpm, blanks around it, ending in a line
-// feed. Returns 0 with *frequencyPpm set, or EINVAL (damaged) leaving it.
 int ParseDrift(const char* text, double* frequencyPpm);
 
 #endif

@@ -1,7 +1,5 @@
-// Adjusting the PC clock's rate on POSIX (Linux): clock_adjtime on
-// CLOCK_REALTIME, the frequency with ADJ_FREQUENCY (ppm scaled by 2^16), the
-// offset with the kernel's single-shot slew (ADJ_OFFSET_SINGLESHOT, in
-// microseconds), never the kernel's own loop. Needs CAP_SYS_TIME.
+// Adjusting the PC clock's rate on POSIX (Linux): clock_adjtime's ADJ_FREQUENCY (ppm
+// scaled by 2^16) and single-shot slew (µs), never the kernel's own loop.
 #include <errno.h>
 #include <math.h>
 #include <string.h>

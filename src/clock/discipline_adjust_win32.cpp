@@ -1,8 +1,5 @@
-// Adjusting the PC clock's rate on Windows: the tick adjustment, the time
-// added to the clock at each of its ticks, set to the tick's length times
-// (1 + frequency + slew rate), with SetSystemTimeAdjustmentPrecise where the
-// system has it, else SetSystemTimeAdjustment. The Windows Time service must
-// not be adjusting the clock meanwhile.
+// Adjusting the PC clock's rate on Windows: the tick adjustment set to the tick's length
+// times (1 + frequency + slew rate), precisely where the system can.
 #include <math.h>
 #include <windows.h>
 
@@ -16,21 +13,19 @@ static int LastError(void) {
 
 // The tick's length scaled by 1 + ppm / 10^6; disable: the system's own.
 static int SetRate(double ppm, BOOL disable) {
-  BOOL disabled = FALSE;
+  BOOL disabled = FALSE, ok;
+  double scale = 1.0 + ppm * 1e-6;
   if (Os.SetSystemTimeAdjustmentPrecise != NULL && Os.GetSystemTimeAdjustmentPrecise != NULL) {
     DWORD64 adjustment = 0, increment = 0;
-    if (Os.GetSystemTimeAdjustmentPrecise(&adjustment, &increment, &disabled) && increment > 0 &&
-        Os.SetSystemTimeAdjustmentPrecise(disable ? 0 : (DWORD64)llround((double)increment * (1.0 + ppm * 1e-6)), disable)) {
-      return 0;
-    }
-    return LastError();
+    ok = Os.GetSystemTimeAdjustmentPrecise(&adjustment, &increment, &disabled) && increment > 0 &&
+         Os.SetSystemTimeAdjustmentPrecise(
+             disable ? 0 : (DWORD64)llround((double)increment * scale), disable);
+  } else {
+    DWORD adjustment = 0, increment = 0;
+    ok = Os.GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0 &&
+         Os.SetSystemTimeAdjustment(disable ? 0 : (DWORD)llround((double)increment * scale), disable);
   }
-  DWORD adjustment = 0, increment = 0;
-  if (Os.GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment > 0 &&
-      Os.SetSystemTimeAdjustment(disable ? 0 : (DWORD)llround((double)increment * (1.0 + ppm * 1e-6)), disable)) {
-    return 0;
-  }
-  return LastError();
+  return ok ? 0 : LastError();
 }
 
 int PreparePcClockAdjust(void) {

@@ -1,4 +1,4 @@
-// The poll's decision about a telegram. See evaluate.h.
+// The poll's decision about a telegram.
 #include "clock/evaluate.h"
 
 #include <math.h>
@@ -9,19 +9,12 @@
 #include "clock/calendar.h"
 #include "clock/pcclock.h"
 
-const char WeekdayNames[8][WeekdayNameSize] = {
+static const char* const WeekdayNames[8] = {
     "Unknown", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
 
-enum : int64_t {
-  MsPerSecond = 1000,
-  MsPerMinute = 60 * MsPerSecond,
-  MsPerHour = 60 * MsPerMinute,
-  MsPerDay = 24 * MsPerHour
-};
+enum : int64_t { MsPerSecond = 1000, MsPerMinute = 60000, MsPerHour = 3600000, MsPerDay = 86400000 };
 
-// The telegram's date and time as seconds since 1970 read as UTC, its fields
-// added up as numbers (see TelegramUtc). Any int32 fields stay far from an
-// overflow.
+// The fields added up as numbers into seconds since 1970, read as UTC.
 static int64_t FieldSeconds(const TimeTelegram* t) {
   int32_t lastMonth = t->month < 1 ? 1 : (t->month > 13 ? 13 : t->month);
   int64_t days = DaysFromCivil(t->year, 1, 1);
@@ -35,13 +28,10 @@ TelegramInstant TelegramUtc(const TimeTelegram* telegram) {
   int real = NamesRealDateTime(telegram->year, telegram->month, telegram->day, telegram->hour,
                                telegram->minute, telegram->second, telegram->weekday) &&
              telegram->millisecond >= 0 && telegram->millisecond <= 999;
-  int summer = telegram->Z1 != 0;
-  int winter = telegram->Z2 != 0;
-  TelegramInstant instant;
-  instant.kind = real ? InstantExact : InstantImpossible;
+  TelegramInstant instant = {real ? InstantExact : InstantImpossible, 0.0};
   int64_t utc = local - CetHours * SecondsPerHour;
-  if (summer != winter) {
-    utc = local - (summer ? CestHours : CetHours) * SecondsPerHour;
+  if ((telegram->Z1 != 0) != (telegram->Z2 != 0)) {
+    utc = local - (telegram->Z1 != 0 ? CestHours : CetHours) * SecondsPerHour;
   } else if (telegram->year >= 1 && telegram->year <= 9999) {
     int64_t first = 0, second = 0;
     int found = GermanLocalToUtc(local, &first, &second);
@@ -57,19 +47,15 @@ TelegramInstant TelegramUtc(const TimeTelegram* telegram) {
   return instant;
 }
 
-// The breakdown of difference's absolute value; 1 when it is 0 or more.
 static int BreakDown(double difference, DifferenceBreakdown* breakdown) {
   double a = fabs(difference);
   // Beyond about 292 million years the breakdown saturates instead of wrapping.
   int64_t rest = a < 9.2e18 ? (int64_t)a : (int64_t)9200000000000000000LL;
   int64_t wholeDays = rest / MsPerDay;
   breakdown->days = wholeDays > INT32_MAX ? INT32_MAX : (int32_t)wholeDays;
-  rest %= MsPerDay;
-  breakdown->hours = (int32_t)(rest / MsPerHour);
-  rest %= MsPerHour;
-  breakdown->minutes = (int32_t)(rest / MsPerMinute);
-  rest %= MsPerMinute;
-  breakdown->seconds = (int32_t)(rest / MsPerSecond);
+  breakdown->hours = (int32_t)(rest % MsPerDay / MsPerHour);
+  breakdown->minutes = (int32_t)(rest % MsPerHour / MsPerMinute);
+  breakdown->seconds = (int32_t)(rest % MsPerMinute / MsPerSecond);
   breakdown->milliseconds = (int32_t)(rest % MsPerSecond);
   return difference >= 0.0 ? 1 : 0;
 }
@@ -93,52 +79,35 @@ int32_t PollSeconds(const SettingsRecord* settings) {
 
 void StartDecision(PollDecision* decision) { memset(decision, 0, sizeof *decision); }
 
-void AddDecisionLine(PollDecision* decision, const char* text) {
-  if (decision->lineCount >= DecisionLineCount) return;
-  snprintf(decision->lines[decision->lineCount++], DecisionLineSize, "%s", text);
-}
-
-static void AddLine(PollDecision* decision, const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
+__attribute__((format(printf, 2, 3)))
 #endif
-    ;
 static void AddLine(PollDecision* decision, const char* format, ...) {
-  char line[DecisionLineSize];
+  if (decision->lineCount >= DecisionLineCount) return;
   va_list args;
   va_start(args, format);
-  vsnprintf(line, sizeof line, format, args);
+  vsnprintf(decision->lines[decision->lineCount++], DecisionLineSize, format, args);
   va_end(args);
-  AddDecisionLine(decision, line);
 }
+
+void AddDecisionLine(PollDecision* decision, const char* text) { AddLine(decision, "%s", text); }
 
 void BreakCount(CountingState* counting, ChainState* chain) {
   counting->ContValidTime = 0;
   chain->length = 0;
 }
 
-// 1 when the telegram's instant lies as far from the chain's newest as the
-// monotonic time between their captures, within ChainToleranceMs.
 static int AgreesWithChain(const ChainState* chain, double utcMs, int64_t captureMonoMs) {
   double apart = (utcMs - chain->utcMs) - (double)(captureMonoMs - chain->captureMonoMs);
   return chain->length > 0 && fabs(apart) <= (double)ChainToleranceMs;
 }
 
 // Counts the telegram when its minute is new; returns 1 when it was counted.
-static int Count(const TimeTelegram* telegram, CountingState* state) {
-  // Sunday counts as the same day as an unknown weekday.
-  int32_t weekday = telegram->weekday == 7 ? 0 : telegram->weekday;
-  if (telegram->year == state->year && telegram->month == state->month &&
-      weekday == state->weekday && telegram->day == state->day &&
-      telegram->hour == state->hour && telegram->minute == state->minute) {
-    return 0;
-  }
-  state->year = telegram->year;
-  state->month = telegram->month;
-  state->weekday = weekday;
-  state->day = telegram->day;
-  state->hour = telegram->hour;
-  state->minute = telegram->minute;
+static int Count(const TimeTelegram* t, CountingState* state) {
+  CountingState seen = {state->ContValidTime, t->year, t->month, t->weekday == 7 ? 0 : t->weekday,
+                        t->day, t->hour, t->minute};
+  if (memcmp(&seen, state, sizeof seen) == 0) return 0;  // the same minute again
+  *state = seen;
   if (state->ContValidTime < INT32_MAX) ++state->ContValidTime;
   return 1;
 }
@@ -149,11 +118,10 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
   TimeTelegram telegram = *received;
   AddLine(decision, "R:%d A1:%d Z1:%d Z2:%d A2:%d S:%d", telegram.R, telegram.A1, telegram.Z1,
           telegram.Z2, telegram.A2, telegram.S);
-  const char* weekdayName =
-      telegram.weekday >= 0 && telegram.weekday <= 7 ? WeekdayNames[telegram.weekday] : WeekdayNames[0];
+  int32_t weekday = telegram.weekday >= 0 && telegram.weekday <= 7 ? telegram.weekday : 0;
   AddLine(decision, "%.2d:%.2d:%.2d.%.3d %.2d.%.2d.%.4d %s", telegram.hour, telegram.minute,
           telegram.second, telegram.millisecond, telegram.day, telegram.month, telegram.year,
-          weekdayName);
+          WeekdayNames[weekday]);
   if (telegram.valid == 0) {
     BreakCount(counting, chain);
     return;
@@ -164,7 +132,6 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
   int32_t kind = received->millisecond >= 1000 ? (int32_t)InstantImpossible : instant.kind;
   double utcMs = instant.utcMs;
   int counted = Count(&telegram, counting);
-
   DifferenceBreakdown breakdown;
   double difference = CaptureMs(&telegram) - utcMs;
   const char* sign = BreakDown(difference, &breakdown) ? "-" : "";
@@ -173,7 +140,6 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
           breakdown.milliseconds, counting->ContValidTime);
   TelegramSample& sample = decision->sample;
   sample.offsetMs = -difference;
-
   int agrees = AgreesWithChain(chain, utcMs, captureMonoMs);
   if (counted) {
     if (chain->length > 0 && !agrees) {
@@ -195,11 +161,9 @@ void DecideTelegram(const TimeTelegram* received, int64_t captureMonoMs,
     sample.captureMonoMs = captureMonoMs;
     sample.leapAnnounced = telegram.A2;
   }
-
   if (settings->DCFSetTime == 0) return;
   double absolute = fabs(difference);
   if (discipline != NULL && decision->trusted) {
-    // The discipline chooses between its slew and the set.
     decision->discipline = 1;
     decision->disciplineCommand = DisciplineSample(discipline, difference, captureMonoMs,
                                                    PollSeconds(settings),

@@ -1,3 +1,4 @@
+// The receiver's reception state and its status line.
 #include "clock/reception.h"
 
 #include <stdio.h>

@@ -1,8 +1,6 @@
-// The receiver's reception, pure: starting (no trusted telegram yet), in step
-// (a trusted telegram within the step limit), holding over (none for that
-// long: the clock free-runs) and lost (none for the lost limit; from
-// starting, the limit counts from the first update). Input: each poll's
-// outcome and the program's monotonic milliseconds; output: the changes.
+// The receiver's reception, pure: starting (no trusted telegram yet), in step, holding
+// over (none within the step limit) and lost (none within the lost limit), from each
+// poll's outcome and the program's monotonic milliseconds.
 #ifndef DCFSYNC_CLOCK_RECEPTION_H
 #define DCFSYNC_CLOCK_RECEPTION_H
 
@@ -19,34 +17,24 @@ struct ReceptionState {
   int64_t sinceMs;        // when the present state began
 };
 
-// Starting, nothing seen.
 void ResetReception(ReceptionState* state);
 
-// The step limit: 15 minutes or 3 polls, whichever is longer; the lost
-// limit: 2 hours or 8 polls. pollSeconds <= 0 counts as 0.
+// The step limit: 15 min or 3 polls; the lost limit: 2 h or 8 polls; the longer.
 int64_t ReceptionStepLimitMs(int32_t pollSeconds);
 int64_t ReceptionLostLimitMs(int32_t pollSeconds);
 
-// Takes one outcome at monotonicMs: trusted non-zero for a trusted telegram,
-// 0 for a poll without one or a mere tick of the clock. Returns 1 when the
-// state changed, with its one log line in line (size bytes; empty for the
-// first step, from starting to in step, which the telegram's own lines
-// show), else 0 and line untouched. Each change is reported once.
+// Takes one poll's outcome (trusted: non-zero for a trusted telegram). Returns 1
+// when the state changed, with its log line in line (empty from starting to in
+// step), else 0, line untouched.
 int UpdateReception(ReceptionState* state, int trusted, int64_t monotonicMs, int32_t pollSeconds,
                     char* line, size_t size);
 
-// "2 h 3 min", "15 min", "14 s": a span of ms, floored, into text.
-void FormatSpan(int64_t ms, char* text, size_t size);
+void FormatSpan(int64_t ms, char* text, size_t size);  // "2 h 3 min", "15 min", "14 s"
+const char* ReceptionName(int32_t kind);               // "starting", "in step", ...
 
-// The state's name: "starting", "in step", "holding over", "lost".
-const char* ReceptionName(int32_t kind);
-
-// The service manager's status line of the state at nowMs into out: e.g.
-// "in step: last trusted telegram 14 s ago, offset +0.4 ms, 12 sets today"
-// or "holding over since 10:14 (2 h 3 min), no trusted telegram", then
-// "; feed: " and feed unless feed is empty. since is the PC's clock (HH:MM)
-// when the state began; offsetMs the last trusted telegram's lead of the
-// PC (positive: the PC was ahead); sets the clock's sets of the PC's day.
+// The service manager's status line at nowMs, e.g. "in step: last trusted telegram
+// 14 s ago, offset +0.4 ms, 12 sets today", then "; feed: " and feed unless empty.
+// since: the PC's HH:MM when the state began; sets: the clock's sets today.
 void FormatReceptionStatus(const ReceptionState* state, int64_t nowMs, const char* since,
                            double offsetMs, int32_t sets, const char* feed, char* out,
                            size_t size);

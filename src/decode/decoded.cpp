@@ -8,7 +8,6 @@ void DecodeDecodedTime(const unsigned char* frame, int32_t century, DecodeResult
   TimeTelegram& telegram = result->telegram;
   telegram.valid = 1;
   telegram.S = 1;
-
   unsigned flags = frame[0];
   telegram.A1 = (int32_t)(flags & 1u);
   telegram.Z1 = (int32_t)((flags >> 1) & 1u);
@@ -23,7 +22,6 @@ void DecodeDecodedTime(const unsigned char* frame, int32_t century, DecodeResult
   telegram.year = (int32_t)((uint32_t)(int8_t)frame[5] + (uint32_t)century);
   telegram.second = (int8_t)frame[6];
   telegram.millisecond = (int8_t)frame[8] * 10;
-
   if ((flags & 0x80u) == 0) {
     AddFailedCheck(result, CheckBadData);
     return;

@@ -41,21 +41,7 @@ static void TakeMark(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
   d->expectedMs = expected;
 }
 
-static void StartMinute(PulseDecoder* d, int32_t count) {
-  d->count = count;
-  d->badMarks = d->zeroSum = d->zeroCount = d->oneSum = d->oneCount = 0;
-  memset(&d->quality, 0, sizeof d->quality);
-}
-
-static void FinishQuality(PulseDecoder* d, PulseOutput* out) {
-  out->minuteEnded = 1;
-  out->quality = d->quality;
-  out->quality.zeroMs = d->zeroCount > 0 ? d->zeroSum / d->zeroCount : 0;
-  out->quality.oneMs = d->oneCount > 0 ? d->oneSum / d->oneCount : 0;
-}
-
-// The raw frame of the minute's 59 bits (bad marks: widths neither 0 nor 1;
-// second 0, complete, 59 bits, hundredths 0), out once second 0 is final.
+// The raw frame of the minute's 59 bits and bad marks, out once second 0 is final.
 static void BuildFrame(PulseDecoder* d, int64_t rise, int64_t riseWall) {
   memset(d->frame, 0, sizeof d->frame);
   d->frame[0] = (unsigned char)(d->badMarks > 255 ? 255 : d->badMarks);
@@ -73,8 +59,7 @@ static int TakePulse(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
                      PulseOutput* out) {
   if (width >= PulseInvertedMinMs && width <= PulseInvertedMaxMs) {
     if (++d->invertedRun >= PulseInvertedRun) {
-      int32_t invert = !d->invert, delay = d->delayMs;
-      PulseDecoderStart(d, invert, delay);  // the line's present level is a pulse's end
+      PulseDecoderStart(d, !d->invert, d->delayMs);  // the line's present level is a pulse's end
       return 0;
     }
   } else if (Classify(width) >= 0) {
@@ -114,21 +99,23 @@ static int TakePulse(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
     return 0;
   }
   d->offPace = 0;
-  int result = 0;
   if (d->settle) {  // second 0 is final: the minute goes out
     d->settle = 0;
     out->telegram = 1;
     memcpy(out->frame, d->frame, sizeof out->frame);
     out->captureWallUs = d->captureWallUs;
     out->captureMonoMs = d->captureMonoMs;
-    result = 1;
   }
   if (seconds == 2) {  // the missing pulse: a minute mark
-    FinishQuality(d, out);
-    result = 1;
+    out->minuteEnded = 1;
+    out->quality = d->quality;
+    out->quality.zeroMs = d->zeroCount > 0 ? d->zeroSum / d->zeroCount : 0;
+    out->quality.oneMs = d->oneCount > 0 ? d->oneSum / d->oneCount : 0;
     int complete = d->count == 59 || (d->count == 60 && d->bits[19] && !d->bits[59]);
     if (complete) BuildFrame(d, rise, riseWall);
-    StartMinute(d, 0);
+    d->count = 0;
+    d->badMarks = d->zeroSum = d->zeroCount = d->oneSum = d->oneCount = 0;
+    memset(&d->quality, 0, sizeof d->quality);
   } else if (seconds > 2) {
     d->count = -1;  // pulses lost: where the minute stands is unknown
   }
@@ -139,7 +126,7 @@ static int TakePulse(PulseDecoder* d, int64_t rise, int64_t riseWall, int32_t wi
     if (++d->count > PulseBits) d->count = -1;  // no minute mark came
     SetBit(d, width);
   }
-  return result;
+  return out->telegram || out->minuteEnded;
 }
 
 int FeedPulseEdge(PulseDecoder* d, const PulseEdge* edge, PulseOutput* out) {
@@ -164,15 +151,10 @@ int FeedPulseEdge(PulseDecoder* d, const PulseEdge* edge, PulseOutput* out) {
     d->quality.glitches++;
     return 0;
   }
-  int result = 0;
   d->riseMs = edge->monoMs;
   d->riseWallUs = edge->wallUs;
-  if (d->pending) {
-    d->pending = 0;
-    int32_t invert = d->invert;
-    result = TakePulse(d, d->pendRiseMs, d->pendRiseWallUs,
-                       (int32_t)(d->pendFallMs - d->pendRiseMs), out);
-    if (d->invert != invert) return result;  // flipped: this edge ended a pulse
-  }
-  return result;
+  if (!d->pending) return 0;
+  d->pending = 0;
+  return TakePulse(d, d->pendRiseMs, d->pendRiseWallUs, (int32_t)(d->pendFallMs - d->pendRiseMs),
+                   out);
 }

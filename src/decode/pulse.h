@@ -1,20 +1,9 @@
-// The pulse decoder, pure: the edges of a plain receiver's second pulses on
-// a status line (each time-stamped when it happened) go in one at a time; a
-// minute's telegram comes out as the raw 26-byte frame the raw decoder reads
-// (DecodeRawTelegram checks its 59 bits), with its capture: the leading edge
-// of second 0 of the minute it names, less the receiver's delay.
-//
-// A pulse is the line's high state (after PulseInvert): 100 ms for a 0,
-// 200 ms for a 1, none in second 59 (nor in the 61st second of a leap
-// minute, whose second 59 is a 0). Levels held shorter than PulseGlitchMs
-// are noise: a short spike is dropped, a short dropout inside a pulse is
-// bridged. Pulses are taken at a 1 s pace: one arriving off that pace, or a
-// second one in a second (the one nearer the pace is kept), is a glitch; a
-// run of pulses off the pace moves the pace to them. A gap of two seconds
-// ends a minute: with 59 pulses since the last one (60 when the minute
-// announced a leap second, bit 19) the minute is complete. Pulses of 700 to
-// 980 ms, which only inverted wiring gives, flip the polarity after a run of
-// them (the record's invert then differs from the setting's).
+// The pulse decoder, pure: edges of a plain receiver's second pulses go in; a
+// minute comes out as the raw frame DecodeRawTelegram reads, captured at the
+// leading edge of its second 0 less the receiver's delay. A pulse (the line's
+// high state after invert) is 100 ms for a 0, 200 ms for a 1, none in second 59;
+// a gap of two seconds ends a minute. Shorter levels than PulseGlitchMs and pulses
+// off the 1 s pace are glitches; a run of inverted widths flips the polarity.
 #ifndef DCFSYNC_DECODE_PULSE_H
 #define DCFSYNC_DECODE_PULSE_H
 
@@ -34,21 +23,18 @@ enum {
   PulseBits = 61               // room for a leap minute's 60 pulses
 };
 
-// One change of the status line: the program's monotonic clock (ms), the PC
-// clock (µs since 1970, UTC) and the line's level after the change (0/1).
+// One change of the status line.
 struct PulseEdge {
-  int64_t monoMs;
-  int64_t wallUs;
-  int32_t level;
+  int64_t monoMs;  // the program's monotonic clock
+  int64_t wallUs;  // the PC clock, µs since 1970 (UTC)
+  int32_t level;   // after the change, 0 or 1
 };
 
-// The reception of one minute: pulses taken, glitches dropped, the mean
-// widths of the 0s and the 1s (0 when none).
+// One minute's reception; zeroMs and oneMs: the mean widths (0 when none).
 struct PulseQuality {
   int32_t pulses, glitches, zeroMs, oneMs;
 };
 
-// What one edge brought.
 struct PulseOutput {
   int32_t telegram;  // 1: frame and capture hold a complete minute
   unsigned char frame[PulseFrameSize];
@@ -58,7 +44,6 @@ struct PulseOutput {
   PulseQuality quality;
 };
 
-// The decoder's record; PulseDecoderStart gives the state at start.
 struct PulseDecoder {
   int32_t invert;    // in force (starts as the setting, flipped when recognised)
   int32_t delayMs;   // PulseDelay
@@ -83,8 +68,7 @@ struct PulseDecoder {
 
 void PulseDecoderStart(PulseDecoder* decoder, int32_t invert, int32_t delayMs);
 
-// Takes one edge (in time order); fills *out, and returns 1 when out holds a
-// telegram or a minute's quality, else 0.
+// Takes the next edge; returns 1 when *out holds a telegram or a minute's quality.
 int FeedPulseEdge(PulseDecoder* decoder, const PulseEdge* edge, PulseOutput* out);
 
 #endif

@@ -6,15 +6,7 @@
 
 enum { FirstBitByte = 15, LastBitByte = 23 };
 
-int8_t BcdToInt(uint8_t value) {
-  // Weight of bit position i: 2^i written in hexadecimal and read as decimal.
-  static const uint8_t weights[8] = {1, 2, 4, 8, 10, 20, 40, 80};
-  uint8_t sum = 0;
-  for (int i = 0; i < 8; ++i) {
-    if (value & (1u << i)) sum = (uint8_t)(sum + weights[i]);
-  }
-  return (int8_t)sum;
-}
+int8_t BcdToInt(uint8_t value) { return (int8_t)(uint8_t)((value & 0x0Fu) + 10u * (value >> 4)); }
 
 int CheckParity(uint32_t data, uint8_t bits, int parityBit) {
   int ones = 0;
@@ -44,6 +36,12 @@ static uint32_t TelegramBits(const unsigned char* frame, int first, int width) {
     value |= bit << i;
   }
   return value;
+}
+
+// 1 when bits first..first+width-1 and the parity bit after them hold an even count of ones.
+static int ParityHolds(const unsigned char* frame, int first, int width) {
+  return CheckParity(TelegramBits(frame, first, width), (uint8_t)width,
+                     (int)TelegramBits(frame, first + width, 1));
 }
 
 void BuildDataLine(const unsigned char* frame, char* line, int size) {
@@ -81,7 +79,6 @@ void DecodeRawTelegram(const unsigned char* frame, int32_t century, DecodeResult
   telegram.Z2 = (int32_t)TelegramBits(frame, 18, 1);
   telegram.A2 = (int32_t)TelegramBits(frame, 19, 1);
   telegram.S = (int32_t)TelegramBits(frame, 20, 1);
-
   if (!(frame[12] == 0 && frame[13] == 59)) {
     AddFailedCheck(result, CheckBadData);
     return;
@@ -90,18 +87,10 @@ void DecodeRawTelegram(const unsigned char* frame, int32_t century, DecodeResult
   if (telegram.S == 0) AddFailedCheck(result, CheckStartBit);
   if (frame[0] != 0) AddFailedCheck(result, CheckMarks);
   telegram.second = (int8_t)frame[1];
-
-  uint32_t minuteBits = TelegramBits(frame, 21, 7);
-  telegram.minute = BcdToInt((uint8_t)minuteBits);
-  if (!CheckParity(minuteBits, 7, (int)TelegramBits(frame, 28, 1))) {
-    AddFailedCheck(result, CheckMinuteParity);
-  }
-  uint32_t hourBits = TelegramBits(frame, 29, 6);
-  telegram.hour = BcdToInt((uint8_t)hourBits);
-  if (!CheckParity(hourBits, 6, (int)TelegramBits(frame, 35, 1))) {
-    AddFailedCheck(result, CheckHourParity);
-  }
-
+  telegram.minute = BcdToInt((uint8_t)TelegramBits(frame, 21, 7));
+  if (!ParityHolds(frame, 21, 7)) AddFailedCheck(result, CheckMinuteParity);
+  telegram.hour = BcdToInt((uint8_t)TelegramBits(frame, 29, 6));
+  if (!ParityHolds(frame, 29, 6)) AddFailedCheck(result, CheckHourParity);
   telegram.day = BcdToInt((uint8_t)TelegramBits(frame, 36, 6));
   telegram.weekday = (int32_t)TelegramBits(frame, 42, 3);
   telegram.month = BcdToInt((uint8_t)TelegramBits(frame, 45, 5));
@@ -109,7 +98,5 @@ void DecodeRawTelegram(const unsigned char* frame, int32_t century, DecodeResult
   telegram.year = (int32_t)((uint32_t)BcdToInt((uint8_t)TelegramBits(frame, 50, 8)) +
                             (uint32_t)century);
   telegram.millisecond = (int8_t)frame[24] * 10;
-  if (!CheckParity(TelegramBits(frame, 36, 22), 22, (int)TelegramBits(frame, 58, 1))) {
-    AddFailedCheck(result, CheckDateParity);
-  }
+  if (!ParityHolds(frame, 36, 22)) AddFailedCheck(result, CheckDateParity);
 }

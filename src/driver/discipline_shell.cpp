@@ -6,31 +6,22 @@
 #include <string.h>
 
 #include "clock/discipline_adjust.h"
-#include "clock/discipline.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "log/log.h"
 #include "os/files.h"
 #include "os/monotonic.h"
 
-static struct {
-  DisciplineState state;
-  int running;        // from StartClockLoop until StopClockLoop or a refused adjustment
-  double goodPpm;     // the frequency of the last adjustment the system took
-  double writtenPpm;  // in the drift file
-  int64_t writtenMs;  // monotonic time of the last write
-} Loop;
-
 static int ErrorNumber(void) { return errno != 0 ? errno : EIO; }
 
 // Replaces the drift file whole: a temporary file written, flushed to the
 // disk and renamed over it, so a failure leaves the old one. 0 or the error.
-static int WriteDrift(void) {
-  Loop.writtenPpm = Loop.state.frequencyPpm;  // also when failed: tried again later
-  Loop.writtenMs = MonotonicMs();
+static int WriteDrift(DisciplineLoop* loop) {
+  loop->writtenPpm = loop->state.frequencyPpm;  // also when failed: tried again later
+  loop->writtenMs = MonotonicMs();
   if (Paths.drift[0] == '\0') return 0;
   char text[DriftTextSize], temp[sizeof Paths.drift + 8];
-  FormatDrift(text, sizeof text, Loop.state.frequencyPpm);
+  FormatDrift(text, sizeof text, loop->state.frequencyPpm);
   snprintf(temp, sizeof temp, "%s.new", Paths.drift);
   FILE* file = OsOpenFile(temp, "wb");
   if (file == NULL) return ErrorNumber();
@@ -56,23 +47,25 @@ static double ReadDrift(void) {
   return ppm;
 }
 
-// 1 when the system took the adjustment; else its one line, the slew ended
-// as far as the system lets it, and the loop stopped for the run.
-static int Taken(int code) {
+// 1 when the system took the adjustment; else its line, the slew ended as
+// far as the system lets it, and the loop stopped for the run.
+static int Taken(DisciplineLoop* loop, int code) {
   if (code == 0) {
-    Loop.goodPpm = Loop.state.frequencyPpm;
+    loop->goodPpm = loop->state.frequencyPpm;
     return 1;
   }
   LogMessage("Can't adjust time! errno %d", code);
-  Loop.running = 0;
-  EndPcClockSlew(Loop.goodPpm);
+  loop->running = 0;
+  EndPcClockSlew(loop->goodPpm);
   return 0;
 }
 
-DisciplineState* RunningDiscipline(void) { return Loop.running ? &Loop.state : NULL; }
+DisciplineState* RunningDiscipline(DisciplineLoop* loop) {
+  return loop->running ? &loop->state : NULL;
+}
 
-int ApplyDisciplineCommand(const DisciplineCommand* command) {
-  if (!Loop.running) return 0;
+int ApplyDisciplineCommand(DisciplineLoop* loop, const DisciplineCommand* command) {
+  if (!loop->running) return 0;
   int code = 0;
   if (command->action == DisciplineStep) {
     code = EndPcClockSlew(command->frequencyPpm);  // no slew may move the clock after the set
@@ -83,11 +76,12 @@ int ApplyDisciplineCommand(const DisciplineCommand* command) {
   } else if (command->outlier) {
     LogMessage("Discipline: sample dropped");
   }
-  Taken(code);
+  Taken(loop, code);
   return code;
 }
 
-void StartClockLoop(void) {
+void StartClockLoop(DisciplineLoop* loop) {
+  memset(loop, 0, sizeof *loop);
   if (Settings.ClockDiscipline == 0 || Settings.DCFSetTime == 0) return;
   if (Settings.ChronySocket[0] != '\0' || Settings.NtpShmUnit >= 0) {
     LogMessage("ClockDiscipline refused: a time daemon disciplines the clock");
@@ -95,27 +89,30 @@ void StartClockLoop(void) {
   }
   double start = ReadDrift();
   LogMessage("Discipline: frequency %+.3f ppm at start", start);
-  ResetDiscipline(&Loop.state, start, PcClockSlewStyle());
-  Loop.goodPpm = Loop.writtenPpm = Loop.state.frequencyPpm;
-  Loop.writtenMs = MonotonicMs();
-  Loop.running = 1;
+  ResetDiscipline(&loop->state, start, PcClockSlewStyle());
+  loop->goodPpm = loop->writtenPpm = loop->state.frequencyPpm;
+  loop->writtenMs = MonotonicMs();
+  loop->running = 1;
   int code = PreparePcClockAdjust();
-  Taken(code != 0 ? code : AdjustPcClock(Loop.state.frequencyPpm, 0.0, 0.0));
+  Taken(loop, code != 0 ? code : AdjustPcClock(loop->state.frequencyPpm, 0.0, 0.0));
 }
 
-void TendClockLoop(void) {
-  if (!Loop.running) return;
+void TendClockLoop(DisciplineLoop* loop) {
+  if (!loop->running) return;
   int64_t now = MonotonicMs();
-  if (DisciplineSlewEnds(&Loop.state, now) && !Taken(EndPcClockSlew(Loop.state.frequencyPpm))) return;
-  if (Loop.state.frequencyPpm != Loop.writtenPpm &&
-      now - Loop.writtenMs >= (int64_t)DriftWriteSeconds * 1000 && WriteDrift() != 0) {
+  if (DisciplineSlewEnds(&loop->state, now) &&
+      !Taken(loop, EndPcClockSlew(loop->state.frequencyPpm))) {
+    return;
+  }
+  if (loop->state.frequencyPpm != loop->writtenPpm &&
+      now - loop->writtenMs >= (int64_t)DriftWriteSeconds * 1000 && WriteDrift(loop) != 0) {
     LogMessage("Can't write %s", Paths.drift);
   }
 }
 
-void StopClockLoop(void) {
-  if (!Loop.running) return;
-  Loop.running = 0;
-  EndPcClockSlew(Loop.state.frequencyPpm);
-  WriteDrift();
+void StopClockLoop(DisciplineLoop* loop) {
+  if (!loop->running) return;
+  loop->running = 0;
+  EndPcClockSlew(loop->state.frequencyPpm);
+  WriteDrift(loop);
 }

@@ -9,12 +9,9 @@
 #include <thread>
 
 #include "config/paths.h"
-#include "driver/discipline_shell.h"
-#include "driver/health.h"
 #include "driver/interrupt.h"
 #include "decode/decode.h"
 #include "driver/poll.h"
-#include "driver/pulse.h"
 #include "config/settings.h"
 #include "config/status.h"
 #include "link/exchange.h"
@@ -23,19 +20,15 @@
 #include "os/wake.h"
 #include "refclock/refclock.h"
 
-// Waits the given whole seconds, or less when Ctrl-C comes. Returns 1 when
-// Ctrl-C cut it short.
+// Waits whole seconds; 1 when Ctrl-C cut it short.
 static int WaitSeconds(int seconds) { return seconds > 0 ? WaitForWake(seconds * 1000) : 0; }
 
-// The end of a run by Ctrl-C, once the flow has seen the request: the Ctrl-C
-// line last on the console (no line of the flow comes after it), the module
-// switched off and the port closed, and the end a second after the request.
-static int EndByInterrupt(void) {
+// The end by Ctrl-C once the flow has seen it: the Ctrl-C line last on the
+// console, the slew ended and the drift written, the module off, the port
+// closed (if open), and the end a second after the request.
+static int EndByInterrupt(RunState* run) {
   HaltOutput("\nCtrl-C\n");
-  // The learned frequency stays in force, the slew stops, the drift file is
-  // written.
-  StopClockLoop();
-  // Does nothing when the port is not open, never was, or is closed already.
+  StopClockLoop(&run->loop);
   SetRts(0);
   SetDtr(0);
   ClosePort();
@@ -55,19 +48,17 @@ static void Shutdown(void) {
   }
 }
 
-// Reports a non-zero status, waits, and returns the status for the exit
-// (3 when Ctrl-C comes before the wait is over).
-static int Final(void) {
-  if (WakeRequested()) return EndByInterrupt();
-  StopClockLoop();
+// Reports a non-zero status, waits, and returns the exit status.
+static int Final(RunState* run) {
+  if (WakeRequested()) return EndByInterrupt(run);
+  StopClockLoop(&run->loop);
   if (RunStatus != 0) LogMessage("Return errno %d", RunStatus);
-  if (WaitSeconds(FinalWaitSeconds)) return EndByInterrupt();
+  if (WaitSeconds(FinalWaitSeconds)) return EndByInterrupt(run);
   return RunStatus;
 }
 
-// One poll: the telegram command, its answer dumped and decoded. A short
-// answer is logged and leaves the status alone; an exchange cut short by
-// Ctrl-C is neither logged nor decoded.
+// One poll: the telegram command, its answer dumped and carried out. A
+// short answer is logged; an exchange cut short by Ctrl-C is not.
 static void Poll(unsigned char* answer, RunState* run) {
   int decoded = Settings.TimerGetDecodedTime != 0;
   const unsigned char* command = decoded ? DecodedTimeCommand : RawTelegramCommand;
@@ -76,21 +67,20 @@ static void Poll(unsigned char* answer, RunState* run) {
   int received = ExchangeCommand(answer, AnswerTimeLimit, expected);
   if (WakeRequested()) return;
   if (received < expected) {
-    CarryOutReceiveError(run);
+    LogMessage("Receive error!");
     return;
   }
   DumpFrame(answer, received, DumpHex);
   CarryOutAnswer(run, answer, decoded ? FrameDecodedTime : FrameRaw);
 }
 
-// The wait between polls, shown as a countdown that overwrites itself:
-// PollSeconds - 1 seconds, nothing at all for timer 0 or below. Ends early
-// when Ctrl-C comes.
+// The wait between polls as a countdown that overwrites itself: PollSeconds
+// - 1 seconds. Ends early on Ctrl-C.
 static void Countdown(RunState* run) {
   int32_t total = PollSeconds(&Settings);
   for (int32_t counter = 1; counter < total; ++counter) {
     if (WaitSeconds(1)) return;
-    TendClockLoop();
+    TendClockLoop(&run->loop);
     TendHealth(run);
     char line[32];
     snprintf(line, sizeof line, "%4d secs left \r", (int)(total - counter));
@@ -102,9 +92,7 @@ int RunProgram(int argc, char** argv) {
   InstallInterruptHandler();
   ConsoleText("Ctrl-C to exit\n");
 
-  // Carries each command out (its first 2 bytes) and the answer back (from
-  // its first byte, followed by a zero byte), where the dump and the
-  // decoders read it.
+  // Each command (its first 2 bytes) and the answer back, followed by a zero byte.
   unsigned char answer[AnswerBufferSize];
   RunState run;
   char executable[ExecutablePathSize];
@@ -113,18 +101,17 @@ int RunProgram(int argc, char** argv) {
   LoadSettings(LogText);
   StartReferenceFeed();
   ResetRunState(&run);
-  StartClockLoop();
-  StartHealth();
+  StartClockLoop(&run.loop);
+  StartHealth(&run.health);
 
-  if (WakeRequested()) return EndByInterrupt();  // no port is opened after Ctrl-C
+  if (WakeRequested()) return EndByInterrupt(&run);  // no port is opened after Ctrl-C
   if (OpenPort() != 0) {
     RunStatus = StatusOpenFailed;
     LogMessage("%s not opened", Settings.port);
-    return Final();
+    return Final(&run);
   }
-  // Ctrl-C while the port was being opened: it is closed again before the
-  // module could be powered.
-  if (WakeRequested()) return EndByInterrupt();
+  // Ctrl-C while the port was opening: closed before the module is powered.
+  if (WakeRequested()) return EndByInterrupt(&run);
   RunStatus = 0;
   LogMessage("%s opened", Settings.port);
 
@@ -132,42 +119,41 @@ int RunProgram(int argc, char** argv) {
     RunStatus = StatusConfigureFailed;
     LogMessage("Can't set %s", Settings.port);
     Shutdown();
-    return Final();
+    return Final(&run);
   }
 
   // The module draws its power from RTS and DTR.
   SetRts(1);
   SetDtr(1);
-  if (WaitSeconds(1)) return EndByInterrupt();
+  if (WaitSeconds(1)) return EndByInterrupt(&run);
 
   memcpy(answer, IdentCommand, CommandSize);
   // A pulse receiver takes no command: it is not asked who it is.
   int pulse = Settings.Receiver == 1;
   int received = pulse ? IdentFrameSize : ExchangeCommand(answer, AnswerTimeLimit, IdentFrameSize);
-  if (WakeRequested()) return EndByInterrupt();
+  if (WakeRequested()) return EndByInterrupt(&run);
   if (received < IdentFrameSize) {
     RunStatus = StatusNoIdentification;
     LogMessage("Receive error!");
     Shutdown();
-    return Final();
+    return Final(&run);
   }
   if (!pulse) DumpFrame(answer, received, DumpText);
-  ResetPulseListener();
   ReportReady(&run);
 
   for (;;) {
-    TendClockLoop();
+    TendClockLoop(&run.loop);
     if (pulse) {
       PulsePoll(&run);
     } else {
       Poll(answer, &run);
     }
-    if (WakeRequested()) return EndByInterrupt();
+    if (WakeRequested()) return EndByInterrupt(&run);
     TendHealth(&run);
     if (Settings.TimerEnable == 0) break;
     Countdown(&run);
-    if (WakeRequested()) return EndByInterrupt();
+    if (WakeRequested()) return EndByInterrupt(&run);
   }
   Shutdown();
-  return Final();
+  return Final(&run);
 }

@@ -11,8 +11,6 @@
 #include "config/paths.h"
 #include "config/settings.h"
 #include "decode/decode.h"
-#include "driver/discipline_shell.h"
-#include "driver/health.h"
 #include "link/port.h"
 #include "log/log.h"
 #include "os/monotonic.h"
@@ -49,7 +47,7 @@ void DecideFrame(const unsigned char* frame, int32_t frameKind, const PcTime* ca
 }
 
 // The PC clock now plus offsetMs, set: logged in the PC's own zone first.
-static void SetClockBy(double offsetMs) {
+static void SetClockBy(HealthRecord* health, double offsetMs) {
   PcTime now;
   ReadPcClock(&now);
   double x = (double)now.time * 1000.0 + (double)now.millitm + offsetMs;
@@ -69,11 +67,11 @@ static void SetClockBy(double offsetMs) {
   if (code != 0) {
     LogMessage("Can't set time! errno %d", code);
   } else {
-    NoteTelegramOutcome(0, 1);
+    NoteTelegramOutcome(health, 0, 1);
   }
 }
 
-void CarryOutDecision(const PollDecision* decision) {
+void CarryOutDecision(RunState* run, const PollDecision* decision) {
   if (decision->dataLine[0] != '\0') {
     char line[DataLineSize];
     FormatTimestamp(line, sizeof line);
@@ -84,18 +82,18 @@ void CarryOutDecision(const PollDecision* decision) {
   for (int32_t i = 0; i < decision->lineCount; ++i) LogText(decision->lines[i]);
   if (decision->trusted) {
     FeedReferenceClock(&decision->sample);
-    NoteTelegramOutcome(decision->sample.offsetMs, 0);
+    NoteTelegramOutcome(&run->health, decision->sample.offsetMs, 0);
   }
-  if (decision->discipline) ApplyDisciplineCommand(&decision->disciplineCommand);
-  if (decision->setClock) SetClockBy(decision->sample.offsetMs);
+  if (decision->discipline) ApplyDisciplineCommand(&run->loop, &decision->disciplineCommand);
+  if (decision->setClock) SetClockBy(&run->health, decision->sample.offsetMs);
 }
 
 void CarryOutFrame(RunState* run, const unsigned char* frame, int32_t frameKind,
                    const PcTime* capture, int64_t captureMonoMs) {
   PollDecision decision;
-  DecideFrame(frame, frameKind, capture, captureMonoMs, &Settings, run, RunningDiscipline(),
-              &decision);
-  CarryOutDecision(&decision);
+  DecideFrame(frame, frameKind, capture, captureMonoMs, &Settings, run,
+              RunningDiscipline(&run->loop), &decision);
+  CarryOutDecision(run, &decision);
 }
 
 void CarryOutAnswer(RunState* run, const unsigned char* frame, int32_t frameKind) {
@@ -109,9 +107,4 @@ void CarryOutAnswer(RunState* run, const unsigned char* frame, int32_t frameKind
   AnswerCaptureTime(&now, monotonic, PortLastByteMs(), bytes, Settings.baud, &capture,
                     &captureMonoMs);
   CarryOutFrame(run, frame, frameKind, &capture, captureMonoMs);
-}
-
-void CarryOutReceiveError(RunState* run) {
-  (void)run;
-  LogMessage("Receive error!");
 }

@@ -1,18 +1,25 @@
-// The poll of a pulse receiver (Receiver=1): listens on the status line
-// Settings.PulseLine (DCD where the name is none of DCD, CTS, DSR, RI) until
-// the decoder (decode/pulse.h) brings a complete minute, which goes on as a
-// raw frame with its capture (CarryOutFrame) like the module's; "Receive error!" after
-// three minutes without one. Logs each minute's reception, and once each:
-// a line silent for 10 s (again after it has moved), widths that only make
-// sense inverted, a port that cannot report its lines. Returns at once
-// when Ctrl-C comes. The decoder and those notes last from poll to poll
-// (ResetPulseListener: the state at start).
+// The poll of a pulse receiver (Receiver=1): listens on Settings.PulseLine
+// (DCD unless CTS, DSR or RI) until the decoder brings a complete minute,
+// carried out as a raw frame (CarryOutFrame); "Receive error!" after three
+// minutes without one. Logs each minute's reception and, once each, a line
+// silent for 10 s, widths that look inverted, a line it cannot watch.
+// Returns at once on Ctrl-C.
 #ifndef DCFSYNC_DRIVER_PULSE_H
 #define DCFSYNC_DRIVER_PULSE_H
 
-#include "driver/poll.h"
+#include <stdint.h>
 
-void ResetPulseListener(void);
+#include "decode/pulse.h"
+
+struct RunState;
+
+struct PulseListener {
+  PulseDecoder decoder;
+  int32_t started;  // 0: the decoder starts afresh at the next poll
+  int64_t lastEdgeMs;
+  int32_t silenceTold, invertTold, watchTold;
+};
+
 void PulsePoll(RunState* run);
 
 #endif

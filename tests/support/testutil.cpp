@@ -61,8 +61,8 @@ void HandleInTest(TimeTelegram telegram) {
   StartDecision(&decision);
   int64_t captureMonoMs = telegram.capture.time * 1000 + telegram.capture.millitm;
   DecideTelegram(&telegram, captureMonoMs, &Settings, &TestRun.counting, &TestRun.chain,
-                 RunningDiscipline(), &decision);
-  CarryOutDecision(&decision);
+                 RunningDiscipline(&TestRun.loop), &decision);
+  CarryOutDecision(&TestRun, &decision);
 }
 
 void ResetProgramState() {
@@ -73,7 +73,7 @@ void ResetProgramState() {
   StopWake();
   ResetMonotonic();
   StopReferenceFeed();
-  StopClockLoop();  // no clock discipline
+  StopClockLoop(&TestRun.loop);  // no clock discipline
   ResetFileFaults();
   ResetRunState(&TestRun);
   ResetFakeClock();

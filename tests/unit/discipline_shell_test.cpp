@@ -12,7 +12,7 @@
 #include "clock/discipline_adjust.h"
 #include "config/paths.h"
 #include "config/settings.h"
-#include "driver/discipline_shell.h"
+#include "driver/poll.h"
 #include "support/fake_clockset.h"
 #include "support/testutil.h"
 
@@ -25,7 +25,7 @@ const double RateUnitPpm = 1e6 / 156250.0 / 2.0 + 0.01;
 class ClockLoop : public ::testing::Test {
  protected:
   void SetUp() override { Start(); }
-  void TearDown() override { StopClockLoop(); }
+  void TearDown() override { StopClockLoop(&TestRun.loop); }
   static void Start(int discipline = 1, int setTime = 1) {
     ResetProgramState();
     Settings.ChronySocket[0] = '\0';
@@ -38,11 +38,11 @@ class ClockLoop : public ::testing::Test {
   static int Sample(double offset) {
     static int64_t now = 0;
     now += 60000;
-    DisciplineState* state = RunningDiscipline();
+    DisciplineState* state = RunningDiscipline(&TestRun.loop);
     if (state == nullptr) return 0;
     DisciplineCommand command = DisciplineSample(state, offset, now, 60, (double)Settings.SynchronizeDiff);
-    ApplyDisciplineCommand(&command);
-    return command.action != DisciplineStep && RunningDiscipline() != nullptr;
+    ApplyDisciplineCommand(&TestRun.loop, &command);
+    return command.action != DisciplineStep && RunningDiscipline(&TestRun.loop) != nullptr;
   }
 };
 
@@ -63,12 +63,12 @@ TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
     Start(c.discipline, c.setTime);
     Settings.NtpShmUnit = c.shmUnit;
     strcpy(Settings.ChronySocket, c.socket);
-    StartClockLoop();
-    EXPECT_EQ(RunningDiscipline(), nullptr);
+    StartClockLoop(&TestRun.loop);
+    EXPECT_EQ(RunningDiscipline(&TestRun.loop), nullptr);
     EXPECT_EQ(Sample(5.0), 0);
     EXPECT_EQ(LoggedMessages(), c.lines);
     EXPECT_EQ(FakeAdjust.calls, 0);
-    StopClockLoop();
+    StopClockLoop(&TestRun.loop);
     EXPECT_FALSE(FileExists(Paths.drift));
   }
   Settings.ChronySocket[0] = '\0';
@@ -96,7 +96,7 @@ TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
     SCOPED_TRACE(c.present ? c.content : "no file");
     Start();
     if (c.present) WriteFile(Paths.drift, c.content);
-    StartClockLoop();
+    StartClockLoop(&TestRun.loop);
     char start[64];
     snprintf(start, sizeof start, "Discipline: frequency %+.3f ppm at start", c.ppm);
     std::vector<std::string> expected;
@@ -108,13 +108,13 @@ TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
     EXPECT_EQ(FakeAdjust.slewMs, 0.0);
     // The end: the slew ended, the frequency kept, the file written afresh.
     int calls = FakeAdjust.calls;
-    StopClockLoop();
+    StopClockLoop(&TestRun.loop);
     EXPECT_EQ(FakeAdjust.calls, calls + 1);
     EXPECT_NEAR(FakeAdjust.ratePpm, c.ppm, RateUnitPpm);
     char text[32];
     snprintf(text, sizeof text, "%+.3f\n", c.ppm);
     EXPECT_EQ(ReadFile(Paths.drift), text);
-    StopClockLoop();
+    StopClockLoop(&TestRun.loop);
     EXPECT_EQ(FakeAdjust.calls, calls + 1) << "once only";
   }
 }
@@ -131,10 +131,10 @@ TEST_F(ClockLoop, TheOldDriftFileSurvivesAFailedWrite) {
     SCOPED_TRACE(c.name);
     Start();
     WriteFile(Paths.drift, "+7.000\n");
-    StartClockLoop();
+    StartClockLoop(&TestRun.loop);
     FailFileCall(c.fault, ENOSPC);
     WriteFile(Paths.drift, "+3.000\n");  // the old value the end replaces
-    StopClockLoop();
+    StopClockLoop(&TestRun.loop);
     ResetTestOsCalls();
     EXPECT_EQ(ReadFile(Paths.drift), c.fault == FileNone ? "+7.000\n" : "+3.000\n");
     if (c.fault == FileNone) {
@@ -145,8 +145,8 @@ TEST_F(ClockLoop, TheOldDriftFileSurvivesAFailedWrite) {
 
 TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
   WriteFile(Paths.drift, "+20.000\n");
-  StartClockLoop();
-  ASSERT_NE(RunningDiscipline(), nullptr);
+  StartClockLoop(&TestRun.loop);
+  ASSERT_NE(RunningDiscipline(&TestRun.loop), nullptr);
   int calls = FakeAdjust.calls;
   // One point waits for a second that agrees; then 40 ms ahead: slewed back,
   // the frequency kept for lack of points.
@@ -180,7 +180,7 @@ TEST_F(ClockLoop, ARefusedAdjustmentStopsTheLoopAndSavesNothing) {
     WriteFile(Paths.drift, "+20.000\n");
     FakeAdjust.fail = c.failFrom == 0;
     FakeAdjust.failCode = EPERM;
-    StartClockLoop();
+    StartClockLoop(&TestRun.loop);
     Sample(3.0);
     FakeAdjust.fail = 1;
     EXPECT_EQ(Sample(3.0), 0);
@@ -192,7 +192,7 @@ TEST_F(ClockLoop, ARefusedAdjustmentStopsTheLoopAndSavesNothing) {
     // of the system, and the drift file keeps what it had.
     int calls = FakeAdjust.calls;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Sample(1.0), 0);
-    StopClockLoop();
+    StopClockLoop(&TestRun.loop);
     EXPECT_EQ(FakeAdjust.calls, calls);
     EXPECT_EQ(ReadFile(Paths.drift), "+20.000\n");
   }

@@ -375,7 +375,7 @@ int Fed = 0;
 std::vector<std::string> EvaluateCounted(const TimeTelegram& t) {
   PollDecision decision = Decide(t, &Settings, &TestRun);
   Fed = decision.trusted;
-  CarryOutDecision(&decision);
+  CarryOutDecision(&TestRun, &decision);
   return LoggedMessages();
 }
 
