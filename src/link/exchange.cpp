@@ -23,8 +23,7 @@ int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   int total = 0;
   long long deadline = NowSeconds() + limitSeconds;
   for (;;) {
-    if (NowSeconds() >= deadline || WakeRequested()) return total;
-    if (total >= expected) return total;
+    if (NowSeconds() >= deadline || WakeRequested() || total >= expected) return total;
     int got = ReadPort(buffer, total, AnswerBufferSize);
     total += got;
     if (got > 0) deadline = NowSeconds() + limitSeconds;

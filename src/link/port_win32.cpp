@@ -27,18 +27,14 @@ int OpenPort(void) {
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
 }
 
-static int ConfigureFailed(void) {
-  DWORD code = Os.GetLastError();
+static int ConfigureFailed(DWORD code) {
   LogSystemError(code);
   return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
 int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
   HANDLE handle = OpenHandle();
-  if (handle == NULL) {
-    LogSystemError(ERROR_INVALID_HANDLE);
-    return ERROR_INVALID_HANDLE;
-  }
+  if (handle == NULL) return ConfigureFailed(ERROR_INVALID_HANDLE);
   DCB dcb;
   memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -48,13 +44,13 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   dcb.ByteSize = byteSize;
   dcb.Parity = parity;
   dcb.StopBits = stopBits;
-  if (!Os.SetCommState(handle, &dcb)) return ConfigureFailed();
+  if (!Os.SetCommState(handle, &dcb)) return ConfigureFailed(Os.GetLastError());
   COMMTIMEOUTS timeouts;
   memset(&timeouts, 0, sizeof timeouts);
-  if (!Os.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  if (!Os.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed(Os.GetLastError());
   timeouts.ReadIntervalTimeout = PortReadIntervalMs;
   timeouts.ReadTotalTimeoutMultiplier = PortReadPerByteMs;
-  if (!Os.SetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
+  if (!Os.SetCommTimeouts(handle, &timeouts)) return ConfigureFailed(Os.GetLastError());
   return 0;
 }
 

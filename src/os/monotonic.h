@@ -1,6 +1,5 @@
-// The program's one monotonic clock in ms, through the system-call table: CLOCK_BOOTTIME
-// (counting suspended time) where it exists, else CLOCK_MONOTONIC; the performance counter
-// on Windows.
+// The program's one monotonic clock in ms: CLOCK_BOOTTIME (counting suspended time) where it
+// exists, else CLOCK_MONOTONIC; on Windows the performance counter.
 #ifndef DCFSYNC_OS_MONOTONIC_H
 #define DCFSYNC_OS_MONOTONIC_H
 
@@ -10,7 +9,7 @@
 // go on from there, never back. Main flow only.
 int64_t MonotonicMs(void);
 
-// One reading without that carry (0 when it fails); safe in a signal handler.
+// One reading without that carry (0 when it fails); safe in a signal handler or another thread.
 int64_t MonotonicReadingMs(void);
 
 // Forgets the carry (tests).

@@ -34,8 +34,7 @@ struct OsCalls {
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
-  // The pulse receiver's wait; the precise PC clock is GetSystemTimeAsFileTime where kernel32
-  // has none.
+  // The pulse receiver's wait; the precise clock falls back to GetSystemTimeAsFileTime.
   BOOL(WINAPI* SetCommMask)(HANDLE, DWORD);
   BOOL(WINAPI* WaitCommEvent)(HANDLE, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
