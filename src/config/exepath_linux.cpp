@@ -1,4 +1,4 @@
-// The running executable's path on Linux: the kernel's link /proc/self/exe.
+// The executable's path on Linux: the link /proc/self/exe.
 #include <unistd.h>
 
 #include "config/paths.h"

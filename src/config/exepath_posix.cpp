@@ -1,5 +1,4 @@
-// The running executable's path on a POSIX system without a record of it
-// that this program knows: there is none, and the first argument is used.
+// The executable's path where the system keeps no record of it: none.
 #include "config/paths.h"
 
 int SystemExecutablePath(char*, size_t) { return 0; }

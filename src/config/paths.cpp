@@ -8,8 +8,7 @@ FilePaths Paths;
 
 void ResetPaths(void) { memset(&Paths, 0, sizeof Paths); }
 
-// Formats directory + separator + base + extension into path; 0 when it does
-// not fit.
+// Formats directory, separator, base name and extension into path; 0 when cut.
 static int FormatPath(char* path, char separator, const char* extension) {
   int length = snprintf(path, PathTextSize, "%s%c%s%s", Paths.directory, separator,
                         Paths.baseName, extension);
@@ -29,19 +28,16 @@ void DeriveFilePathsWith(const char* exePath, char separator, int bareNameIsBase
   size_t length = strlen(exePath);
   const char* slash = strrchr(exePath, separator);
   int complete = slash != NULL && length < PathTextSize;
-
   if (complete) {
     size_t directoryLength = (size_t)(slash - exePath);
     memcpy(Paths.directory, exePath, directoryLength);
     Paths.directory[directoryLength] = '\0';
-
     const char* name = slash + 1;
-    const char* dot = strrchr(exePath, '.');
-    if (dot != NULL && dot > slash) {
+    const char* dot = strrchr(name, '.');
+    if (dot == NULL && bareNameIsBase) dot = name + strlen(name);
+    if (dot != NULL) {
       memcpy(Paths.baseName, name, (size_t)(dot - name));
       Paths.baseName[dot - name] = '\0';
-    } else if (bareNameIsBase) {
-      memcpy(Paths.baseName, name, length - directoryLength);  // terminator included
     } else {
       complete = 0;  // base name stays empty
     }

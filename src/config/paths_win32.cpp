@@ -1,5 +1,4 @@
-// File names on Windows: "\" separates directories and the executable's
-// extension is replaced (C:\clock\rx.exe -> C:\clock\rx.ini).
+// File names on Windows: "\" separates and the extension is replaced.
 #include <windows.h>
 
 #include "config/paths.h"

@@ -2,46 +2,33 @@
 #include "config/settings.h"
 
 #include <errno.h>
-#include <limits.h>
-#include <stdarg.h>
-#include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "config/paths.h"
 #include "config/status.h"
 #include "os/files.h"
 
-static void ReportToConsole(const char* message) {
-  printf("%s\n", message);
-  fflush(stdout);
+// Hands one problem message to report, or prints it when report is NULL.
+static void Report(SettingsReporter report, const char* message) {
+  if (report != NULL) {
+    report(message);
+  } else {
+    printf("%s\n", message);
+    fflush(stdout);
+  }
 }
 
-// Formats one problem line and hands it to report (the console when NULL).
-static void ReportProblem(SettingsReporter report, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-static void ReportProblem(SettingsReporter report, const char* format, ...) {
-  char message[SettingTextSize + PathTextSize + 32];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(message, sizeof message, format, args);
-  va_end(args);
-  (report != NULL ? report : ReportToConsole)(message);
-}
-
-#define TEXT_SETTING(key, field, help) \
-  {#key, SettingText, offsetof(SettingsRecord, field), sizeof(SettingsRecord::field), 0, "", 0, help}
+#define TEXT_SETTING(key, value, added, help) \
+  {#key, SettingText, offsetof(SettingsRecord, key), sizeof Settings.key, 0, value, added, help}
 #define INTEGER_SETTING(key, value, added, help) \
   {#key, SettingInteger, offsetof(SettingsRecord, key), 0, value, "", added, help}
 
-// The keys in the order they are looked up: the thirteen first, then the
-// added ones.
+// The keys in the order they are looked up: the thirteen, then the added ones.
 const SettingDefinition SettingDefinitions[] = {
-    TEXT_SETTING(port, port, "serial device of the receiver, e.g. COM1 or /dev/ttyUSB0"),
-    TEXT_SETTING(tz, tz, "read but not used (the PC's own time zone applies)"),
+    TEXT_SETTING(port, "", 0, "serial device of the receiver, e.g. COM1 or /dev/ttyUSB0"),
+    TEXT_SETTING(tz, "", 0, "read but not used (the PC's own time zone applies)"),
     INTEGER_SETTING(baud, 19200, 0, "bit rate of the serial port"),
     INTEGER_SETTING(timer, 1, 0, "minutes from one poll to the next"),
     INTEGER_SETTING(TimerEnable, 0, 0, "non-zero: poll every timer minutes until Ctrl-C"),
@@ -53,26 +40,18 @@ const SettingDefinition SettingDefinitions[] = {
     INTEGER_SETTING(SynchronizeMaxDiff, 12, 0, "greatest difference in hours still corrected"),
     INTEGER_SETTING(ValidDateTimeCount, 3, 0, "valid telegrams of new minutes before a set"),
     INTEGER_SETTING(TimerGetDecodedTime, 0, 0, "non-zero: ask for the module's decoded time"),
-    {"ChronySocket", SettingText, offsetof(SettingsRecord, ChronySocket),
-     sizeof(SettingsRecord::ChronySocket), 0, "", 1, "path of chronyd's SOCK socket; empty: off"},
+    TEXT_SETTING(ChronySocket, "", 1, "path of chronyd's SOCK socket; empty: off"),
     INTEGER_SETTING(NtpShmUnit, -1, 1, "NTP shared-memory unit 0 to 255; -1: off"),
-    // After the feed, whose keys refuse it.
     INTEGER_SETTING(ClockDiscipline, 0, 1, "non-zero: slew the clock and correct its frequency"),
-    // The pulse receiver.
     INTEGER_SETTING(Receiver, 0, 1, "0: the command module; 1: a pulse receiver on a status line"),
-    {"PulseLine", SettingText, offsetof(SettingsRecord, PulseLine),
-     sizeof(SettingsRecord::PulseLine), 0, "DCD", 1, "status line of the pulse: DCD, CTS, DSR or RI"},
+    TEXT_SETTING(PulseLine, "DCD", 1, "status line of the pulse: DCD, CTS, DSR or RI"),
     INTEGER_SETTING(PulseInvert, 0, 1, "1: the pulse is the line's low state"),
     INTEGER_SETTING(PulseDelay, 0, 1, "ms the receiver delays the pulse, taken off each capture"),
 };
 const size_t SettingCount = sizeof SettingDefinitions / sizeof SettingDefinitions[0];
 
-#undef TEXT_SETTING
-#undef INTEGER_SETTING
-
 SettingsRecord Settings;
 
-// The field a row fills in record.
 static char* TextField(SettingsRecord* record, const SettingDefinition& row) {
   return (char*)record + row.offset;
 }
@@ -105,11 +84,19 @@ void DefaultSettings(SettingsRecord* record) {
 
 void ResetSettings(void) { DefaultSettings(&Settings); }
 
+static char Upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
 char* UpperCase(char* text) {
-  for (char* p = text; *p != '\0'; ++p) {
-    if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 'a' + 'A');
-  }
+  for (char* p = text; *p != '\0'; ++p) *p = Upper(*p);
   return text;
+}
+
+// 1 when text begins with prefix, the case of a to z aside.
+static int BeginsWith(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (Upper(*text) != Upper(*prefix)) return 0;
+  }
+  return 1;
 }
 
 char* TrimRight(char* text) {
@@ -127,79 +114,53 @@ char* TrimLeft(char* text) {
 
 char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
 
-// ReadSettingString, also telling in *fileRead whether the file could be
-// opened and read (up to the key or to its end).
+// ReadSettingString, but -1 when the file could not be opened or read.
 static int LookUp(const char* section, const char* key, char* destination, size_t size,
-                  const char* defaultValue, SettingsReporter report, int* fileRead) {
+                  const char* defaultValue, SettingsReporter report) {
+  char message[SettingTextSize + PathTextSize + 32];
   CopyText(destination, size, defaultValue);
   FILE* file = OsOpenFile(Paths.settings, "rb");
-  *fileRead = file != NULL ? 1 : 0;
   if (file == NULL) {
     StatusFromFailedCall(errno);
-    ReportProblem(report, "Can't open file %s", Paths.settings);
-    return 0;
+    snprintf(message, sizeof message, "Can't open file %s", Paths.settings);
+    Report(report, message);
+    return -1;
   }
-
-  char wantedSection[SettingTextSize];
-  char wantedKey[SettingTextSize];
-  CopyText(wantedSection, sizeof wantedSection, section);
-  CopyText(wantedKey, sizeof wantedKey, key);
-  UpperCase(wantedSection);
-  UpperCase(wantedKey);
-  size_t sectionLength = strlen(wantedSection);
-  size_t keyLength = strlen(wantedKey);
-
   int sectionFound = 0;
   char line[SettingLineLength + 1];
-  char asRead[SettingLineLength + 1];
-  for (;;) {
-    if (fgets(line, sizeof line, file) == NULL) {
-      if (!feof(file)) {
-        *fileRead = 0;
-        int code = errno;
-        StatusFromFailedCall(code);
-        ReportProblem(report, "Read error %d on %s", code, Paths.settings);
-      }
-      OsCloseFile(file);
-      return 0;
-    }
+  while (fgets(line, sizeof line, file) != NULL) {
     Trim(line);
-    memcpy(asRead, line, strlen(line) + 1);
-    UpperCase(line);
-    if (!sectionFound && strncmp(line, wantedSection, sectionLength) == 0) sectionFound = 1;
-    if (sectionFound && strncmp(line, wantedKey, keyLength) == 0) {
-      const char* equals = strchr(asRead, '=');
-      if (equals == NULL) continue;  // a key line without "=" does not match
-      // The line is trimmed already; skip the blanks after "=" before
-      // copying so they take no room in the destination.
-      const char* value = equals + 1;
-      while (IsWhiteSpace((unsigned char)*value)) ++value;
-      CopyText(destination, size, value);
-      Trim(destination);
-      OsCloseFile(file);
-      return 1;
-    }
+    if (!sectionFound && BeginsWith(line, section)) sectionFound = 1;
+    if (!sectionFound || !BeginsWith(line, key)) continue;
+    const char* equals = strchr(line, '=');
+    if (equals == NULL) continue;  // a key line without "=" does not match
+    // Blanks after "=" skipped before the copy take no room in destination.
+    const char* value = equals + 1;
+    while (IsWhiteSpace((unsigned char)*value)) ++value;
+    CopyText(destination, size, value);
+    Trim(destination);
+    OsCloseFile(file);
+    return 1;
   }
+  int failed = !feof(file);
+  if (failed) {
+    int code = errno;
+    StatusFromFailedCall(code);
+    snprintf(message, sizeof message, "Read error %d on %s", code, Paths.settings);
+    Report(report, message);
+  }
+  OsCloseFile(file);
+  return failed ? -1 : 0;
 }
 
 int ReadSettingString(const char* section, const char* key, char* destination, size_t size,
                       const char* defaultValue, SettingsReporter report) {
-  int fileRead = 0;
-  return LookUp(section, key, destination, size, defaultValue, report, &fileRead);
+  return LookUp(section, key, destination, size, defaultValue, report) == 1;
 }
 
-// Decimal conversion: blanks, optional sign, digits up to the first other
-// byte, clamped to the 32-bit range.
+// Decimal conversion, clamped to the 32-bit range (long may be wider).
 static int32_t TextToInt(const char* text) {
-  while (IsWhiteSpace((unsigned char)*text)) ++text;
-  int negative = 0;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  int64_t value = 0;
-  while (*text >= '0' && *text <= '9') {
-    if (value <= (int64_t)INT32_MAX + 1) value = value * 10 + (*text - '0');
-    ++text;
-  }
-  if (negative) value = -value;
+  long value = strtol(text, NULL, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return (int32_t)value;
@@ -215,27 +176,20 @@ int ReadSettingInt(const char* section, const char* key, int32_t* destination,
 }
 
 void LoadSettings(SettingsReporter report) {
-  static const char section[] = "[init]";
-  int fileRead = 0;     // what the last of the thirteen found
-  int addedRead = 0;    // what an added key's lookup found: not asked
-  // Every field at its default while the file is read (the log, which the
-  // reader's reports go to, is written by WriteLog's default until its line
-  // has been read).
-  ResetSettings();
+  int fileRead = 0;  // whether the last of the thirteen could read the file
+  ResetSettings();   // the log that reports go to follows WriteLog's default until it is read
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
     if (row.added && !fileRead) continue;  // not looked up: the default stands
+    char text[SettingTextSize];
+    int found;
     if (row.type == SettingText) {
-      LookUp(section, row.key, TextField(&Settings, row), row.size, row.textDefault, report,
-             row.added ? &addedRead : &fileRead);
+      found = LookUp("[init]", row.key, TextField(&Settings, row), row.size, row.textDefault,
+                     report);
     } else {
-      char text[SettingTextSize];
-      if (LookUp(section, row.key, text, sizeof text, "", report,
-                 row.added ? &addedRead : &fileRead)) {
-        *IntegerField(&Settings, row) = TextToInt(text);
-      } else {
-        *IntegerField(&Settings, row) = row.integerDefault;
-      }
+      found = LookUp("[init]", row.key, text, sizeof text, "", report);
+      if (found == 1) *IntegerField(&Settings, row) = TextToInt(text);
     }
+    if (!row.added) fileRead = found >= 0;
   }
 }

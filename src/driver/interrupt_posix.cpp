@@ -1,6 +1,4 @@
-// The end of a run on POSIX: SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGQUIT
-// alike record the request and write a byte into the self-pipe that every
-// wait of the main flow watches.
+// The end of a run on POSIX: each ending signal wakes the main flow.
 #include <errno.h>
 #include <signal.h>
 #include <string.h>

@@ -1,9 +1,6 @@
-// The end of a run on Windows. Ctrl-C: the C runtime delivers SIGINT on the
-// console's control thread, where the handler records the request and sets
-// the event the flow's waits watch. The console's close, logoff and shutdown
-// events: the system ends the process once their handler returns, so it
-// records the request and waits; the flow's end (slew ended, port closed)
-// ends the process meanwhile.
+// The end of a run on Windows. The system ends the process once a console
+// close, logoff or shutdown handler returns, so that handler waits for the
+// flow's own end (slew ended, port closed).
 #include <errno.h>
 #include <signal.h>
 #include <windows.h>

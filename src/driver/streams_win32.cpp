@@ -1,8 +1,5 @@
-// Standard streams on Windows: a program started without a console, or with
-// its standard handles closed, has no handle behind stdin, stdout or stderr.
-// The C runtime then fails every printf, which the run must survive; the
-// missing streams are reopened on NUL so that console output simply goes
-// nowhere and the log file still gets every line.
+// Standard streams on Windows: without a console the C runtime fails every
+// printf; missing streams are reopened on NUL so console output goes nowhere.
 #include <windows.h>
 
 #include <stdio.h>

@@ -4,57 +4,52 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stddef.h>
 #include <string.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include "config/settings.h"
-#include "os/monotonic.h"
 #include "log/log.h"
 #include "os/monotonic.h"
 #include "os/oscalls_posix.h"
-#include "refclock/refclock.h"
 
-enum { SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path) };
+enum {
+  SocketPathSize = sizeof(((struct sockaddr_un*)0)->sun_path),
+  FeedRefused = -1,  // a feed's outcome for a path that is no socket or a segment not trusted
+  NoSampleYet = -2,
+  NtpShmUnitLimit = 255,  // ntpd's 127.127.28.u addresses end there
+  NtpShmPrecision = -7,   // 2^-7 s, about the module's 10 ms
+  ShmAloneLimitMs = 120000  // a segment without a reader this long is logged
+};
 
-// The error a feed reports for what it found and refused (a segment of
-// another user's, a path that is no socket), apart from the system's codes.
-enum { FeedRefused = -1 };
-
-// How long a segment may go without a reader before that is logged.
-enum { ShmAloneLimitMs = 120000 };
-
-// The running feed. A feed is on while its path is not empty or its unit
-// not -1; failing is 1 from the failure that was logged until it works again.
+// The running feed: on while its path is not empty or its unit not -1;
+// failing from a logged failure until it works again.
 struct ReferenceFeedRecord {
   char chronyPath[SocketPathSize];
-  int chronySocket;  // the unbound datagram socket the samples leave by; -1: none yet
+  int chronySocket;  // unbound datagram socket; -1: none yet
   int chronyFailing;
-  int chronyLast;  // the last send's outcome: 0, FeedRefused, an error code; NoSampleYet
+  int chronyLast;  // the last send's outcome: 0, FeedRefused, an error code or NoSampleYet
   int32_t shmUnit;
   int shmId;  // the segment attached at shm; -1: none
   NtpShmSegment* shm;
   int shmFailing;
-  // The segment last refused: its owner, creator and mode.
-  unsigned refusedOwner, refusedCreator, refusedMode;
-  int64_t shmAloneSinceMs;  // monotonic ms since which no reader was attached; -1: one was
-  int shmAloneLogged;       // 1 once "no reader" was logged, until a reader comes
-  int shmReaders;           // readers attached at the last sample; -1 before one
+  unsigned refusedOwner, refusedCreator, refusedMode;  // of the segment last refused
+  int64_t shmAloneSinceMs;  // monotonic ms since no reader was attached; -1: one was
+  int shmAloneLogged;
+  int shmReaders;  // readers attached at the last sample; -1 before one
 };
-enum { NoSampleYet = -2 };
-static ReferenceFeedRecord Feed = {{0}, -1, 0, NoSampleYet, -1, -1, NULL, 0, 0, 0, 0, -1, 0, -1};
+static const ReferenceFeedRecord StoppedFeed = {
+    {0}, -1, 0, NoSampleYet, -1, -1, NULL, 0, 0, 0, 0, -1, 0, -1};
+static ReferenceFeedRecord Feed = StoppedFeed;
 
 void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* record) {
   memset(record, 0, sizeof *record);
   record->tv.tv_sec = (time_t)sample->systemSeconds;
   record->tv.tv_usec = (suseconds_t)(sample->systemNanoseconds / 1000);
   record->offset = sample->offset;
-  record->pulse = 0;
   record->leap = sample->leap;
   record->magic = ChronySockMagic;
 }
@@ -62,10 +57,8 @@ void FillChronySockRecord(const ReferenceSample* sample, ChronySockRecord* recor
 int NtpShmMode(int unit) { return unit <= 1 ? 0600 : 0666; }
 
 int NtpShmTrusted(int unit, uid_t owner, uid_t creator, unsigned mode, uid_t self) {
-  if (owner != 0 && owner != self) return 0;
-  if (creator != 0 && creator != self) return 0;
-  if (unit <= 1 && (mode & 022u) != 0) return 0;
-  return 1;
+  return (owner == 0 || owner == self) && (creator == 0 || creator == self) &&
+         (unit > 1 || (mode & 022u) == 0);
 }
 
 void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
@@ -89,42 +82,34 @@ void WriteNtpShmSample(NtpShmSegment* segment, const ReferenceSample* sample) {
   segment->valid = 1;
 }
 
-// Sends one datagram to chronyd's socket, never waiting for room in it.
-// Returns 0, FeedRefused when something other than a socket is at the
-// path (the datagram is not sent), or the error code.
+// Sends one datagram without waiting. Returns 0, FeedRefused (nothing sent)
+// when something other than a socket is at the path, or the error code.
 static int SendToChrony(const ReferenceSample* sample) {
-  int error = 0;
   struct stat found;
   if (Os.LinkStatus(Feed.chronyPath, &found) == 0 && !S_ISSOCK(found.st_mode)) return FeedRefused;
   if (Feed.chronySocket < 0) {
-    // Not inherited, and never blocking: the flags set by fcntl, as POSIX
-    // has them.
+    // Not inherited, never blocking: set by fcntl, as POSIX has them.
     Feed.chronySocket = Os.Socket(AF_UNIX, SOCK_DGRAM, 0);
-    if (Feed.chronySocket < 0) error = errno;
-    if (error == 0 && (Os.FileControl(Feed.chronySocket, F_SETFD, FD_CLOEXEC) != 0 ||
-                       Os.FileControl(Feed.chronySocket, F_SETFL, O_NONBLOCK) != 0)) {
-      error = errno;
+    if (Feed.chronySocket < 0) return errno;
+    if (Os.FileControl(Feed.chronySocket, F_SETFD, FD_CLOEXEC) != 0 ||
+        Os.FileControl(Feed.chronySocket, F_SETFL, O_NONBLOCK) != 0) {
+      int error = errno;
       Os.CloseDevice(Feed.chronySocket);
       Feed.chronySocket = -1;
+      return error;
     }
   }
-  if (error == 0) {
-    // The path each time: a restarted chronyd makes a new socket there.
-    struct sockaddr_un address;
-    memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    memcpy(address.sun_path, Feed.chronyPath, sizeof address.sun_path);
-    ChronySockRecord record;
-    FillChronySockRecord(sample, &record);
-    ssize_t sent = Os.SendTo(Feed.chronySocket, &record, sizeof record, MSG_NOSIGNAL,
-                          (const struct sockaddr*)&address, sizeof address);
-    if (sent < 0) {
-      error = errno;
-    } else if ((size_t)sent != sizeof record) {
-      error = EMSGSIZE;
-    }
-  }
-  return error;
+  // The path each time: a restarted chronyd makes a new socket there.
+  struct sockaddr_un address;
+  memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, Feed.chronyPath, sizeof address.sun_path);
+  ChronySockRecord record;
+  FillChronySockRecord(sample, &record);
+  ssize_t sent = Os.SendTo(Feed.chronySocket, &record, sizeof record, MSG_NOSIGNAL,
+                           (const struct sockaddr*)&address, sizeof address);
+  if (sent < 0) return errno;
+  return (size_t)sent == sizeof record ? 0 : EMSGSIZE;
 }
 
 static void DetachShm(void) {
@@ -133,40 +118,32 @@ static void DetachShm(void) {
   Feed.shmId = -1;
 }
 
-// Makes Feed.shm the segment that now bears the unit's key, created when
-// missing: a segment removed and made anew by a restarted daemon is
-// attached afresh, once NtpShmTrusted allows it. Returns 0, or FeedRefused
-// (owner, creator and mode kept in Feed) or the error code with nothing
+// Makes Feed.shm the segment now under the unit's key, created when missing,
+// so one made anew by a restarted daemon is attached afresh. Returns 0, or
+// FeedRefused (owner, creator and mode kept) or the error code, with nothing
 // attached.
 static int AttachShm(void) {
-  int error = 0;
   key_t key = (key_t)(NtpShmKeyBase + Feed.shmUnit);
   int id = Os.ShmGet(key, sizeof(NtpShmSegment), IPC_CREAT | NtpShmMode(Feed.shmUnit));
+  if (id >= 0 && id == Feed.shmId) return 0;
+  int error = 0;
   struct shmid_ds info;
-  if (id < 0) {
+  void* at = NULL;
+  if (id < 0 || Os.ShmControl(id, IPC_STAT, &info) != 0) {
     error = errno;
-    DetachShm();
-  } else if (id != Feed.shmId && Os.ShmControl(id, IPC_STAT, &info) != 0) {
-    error = errno;
-    DetachShm();
-  } else if (id != Feed.shmId &&
-             !NtpShmTrusted((int)Feed.shmUnit, info.shm_perm.uid, info.shm_perm.cuid,
+  } else if (!NtpShmTrusted((int)Feed.shmUnit, info.shm_perm.uid, info.shm_perm.cuid,
                             (unsigned)info.shm_perm.mode, Os.EffectiveUser())) {
     error = FeedRefused;
     Feed.refusedOwner = (unsigned)info.shm_perm.uid;
     Feed.refusedCreator = (unsigned)info.shm_perm.cuid;
     Feed.refusedMode = (unsigned)info.shm_perm.mode & 0777u;
-    DetachShm();
-  } else if (id != Feed.shmId) {
-    void* at = Os.ShmAttach(id, NULL, 0);
-    if (at == (void*)-1) {
-      error = errno;
-      DetachShm();
-    } else {
-      DetachShm();
-      Feed.shm = (NtpShmSegment*)at;
-      Feed.shmId = id;
-    }
+  } else if ((at = Os.ShmAttach(id, NULL, 0)) == (void*)-1) {
+    error = errno;
+  }
+  DetachShm();
+  if (error == 0) {
+    Feed.shm = (NtpShmSegment*)at;
+    Feed.shmId = id;
   }
   return error;
 }
@@ -177,52 +154,49 @@ static int NobodyReading(int error) { return error == ENOENT || error == ECONNRE
 // Logs the first failure of a feed and its first success after one.
 static void NoteChronyOutcome(int error) {
   Feed.chronyLast = error;
-  if (error == FeedRefused && Feed.chronyFailing == 0) {
-    Feed.chronyFailing = 1;
-    LogMessage("chrony socket %s refused: not a socket", Feed.chronyPath);
-  } else if (NobodyReading(error) && Feed.chronyFailing == 0) {
-    Feed.chronyFailing = 1;
-    LogMessage("chrony socket %s: nobody reading (error %d)", Feed.chronyPath, error);
-  } else if (error != 0 && Feed.chronyFailing == 0) {
-    Feed.chronyFailing = 1;
-    LogMessage("chrony socket %s: error %d", Feed.chronyPath, error);
-  } else if (error == 0 && Feed.chronyFailing != 0) {
-    Feed.chronyFailing = 0;
+  if ((error != 0) == (Feed.chronyFailing != 0)) return;
+  Feed.chronyFailing = error != 0;
+  if (error == 0) {
     LogMessage("chrony socket %s works again", Feed.chronyPath);
+  } else if (error == FeedRefused) {
+    LogMessage("chrony socket %s refused: not a socket", Feed.chronyPath);
+  } else if (NobodyReading(error)) {
+    LogMessage("chrony socket %s: nobody reading (error %d)", Feed.chronyPath, error);
+  } else {
+    LogMessage("chrony socket %s: error %d", Feed.chronyPath, error);
   }
 }
 
 static void NoteShmOutcome(int error) {
-  if (error == FeedRefused && Feed.shmFailing == 0) {
-    Feed.shmFailing = 1;
+  if ((error != 0) == (Feed.shmFailing != 0)) return;
+  Feed.shmFailing = error != 0;
+  if (error == 0) {
+    LogMessage("NTP shared memory unit %d works again", (int)Feed.shmUnit);
+  } else if (error == FeedRefused) {
     LogMessage("NTP shared memory unit %d refused: owner uid %u, creator uid %u, mode %03o",
                (int)Feed.shmUnit, Feed.refusedOwner, Feed.refusedCreator, Feed.refusedMode);
-  } else if (error != 0 && Feed.shmFailing == 0) {
-    Feed.shmFailing = 1;
+  } else {
     LogMessage("NTP shared memory unit %d: error %d", (int)Feed.shmUnit, error);
-  } else if (error == 0 && Feed.shmFailing != 0) {
-    Feed.shmFailing = 0;
-    LogMessage("NTP shared memory unit %d works again", (int)Feed.shmUnit);
   }
 }
 
-// After a sample written: a segment no reader has attached to (the feed
-// its only user) for ShmAloneLimitMs is logged once, and a reader's coming
-// once.
+// After a sample: logs once a segment with no reader but the feed for
+// ShmAloneLimitMs, and once a reader's coming after that.
 static void NoteShmReaders(void) {
   struct shmid_ds info;
   if (Os.ShmControl(Feed.shmId, IPC_STAT, &info) != 0) return;
   int64_t now = MonotonicMs();
+  int unit = (int)Feed.shmUnit;
   Feed.shmReaders = (int)info.shm_nattch - 1;
   if (info.shm_nattch > 1) {
-    if (Feed.shmAloneLogged) LogMessage("NTP shared memory unit %d: a reader attached", (int)Feed.shmUnit);
+    if (Feed.shmAloneLogged) LogMessage("NTP shared memory unit %d: a reader attached", unit);
     Feed.shmAloneSinceMs = -1;
     Feed.shmAloneLogged = 0;
   } else if (Feed.shmAloneSinceMs < 0) {
     Feed.shmAloneSinceMs = now;
   } else if (!Feed.shmAloneLogged && now - Feed.shmAloneSinceMs >= ShmAloneLimitMs) {
     Feed.shmAloneLogged = 1;
-    LogMessage("NTP shared memory unit %d: no reader attached for 2 min", (int)Feed.shmUnit);
+    LogMessage("NTP shared memory unit %d: no reader attached for 2 min", unit);
   }
 }
 
@@ -249,16 +223,8 @@ void DescribeReferenceFeed(char* text, size_t size) {
 
 void StopReferenceFeed(void) {
   if (Feed.chronySocket >= 0) Os.CloseDevice(Feed.chronySocket);
-  Feed.chronySocket = -1;
-  Feed.chronyPath[0] = '\0';
-  Feed.chronyFailing = 0;
-  Feed.chronyLast = NoSampleYet;
   DetachShm();
-  Feed.shmUnit = -1;
-  Feed.shmFailing = 0;
-  Feed.shmAloneSinceMs = -1;
-  Feed.shmAloneLogged = 0;
-  Feed.shmReaders = -1;
+  Feed = StoppedFeed;
 }
 
 void StartReferenceFeed(void) {
@@ -270,7 +236,6 @@ void StartReferenceFeed(void) {
   } else {
     memcpy(Feed.chronyPath, Settings.ChronySocket, length + 1);
   }
-
   int32_t unit = Settings.NtpShmUnit;
   if (unit >= 0 && unit <= NtpShmUnitLimit) {
     Feed.shmUnit = unit;
@@ -281,7 +246,6 @@ void StartReferenceFeed(void) {
 }
 
 void FeedReferenceClock(const TelegramSample* in) {
-  if (Feed.chronyPath[0] == '\0' && Feed.shmUnit < 0) return;
   ReferenceSample sample;
   if (!MakeReferenceSample(in, &sample)) return;
   if (Feed.chronyPath[0] != '\0') NoteChronyOutcome(SendToChrony(&sample));
