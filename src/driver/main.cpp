@@ -2,8 +2,6 @@
 #include "driver/driver.h"
 
 int main(int argc, char** argv) {
-  // Before anything opens a file: the port must never get the console's
-  // descriptor.
-  OpenStandardStreams();
+  OpenStandardStreams();  // before anything opens a file
   return RunProgram(argc, argv);
 }

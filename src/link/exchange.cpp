@@ -12,19 +12,13 @@ const unsigned char IdentCommand[2] = {0x01, 0x00};
 const unsigned char RawTelegramCommand[2] = {0x03, 0x00};
 const unsigned char DecodedTimeCommand[2] = {0x04, 0x00};
 
-// Whole seconds of the link's clock, which only moves forward: a PC clock
-// set (by this program or anyone else) during an exchange cannot stretch or
-// cut the wait.
+// Whole seconds of the monotonic clock, so that a PC clock set meanwhile cannot change a wait.
 static long long NowSeconds(void) { return (long long)(MonotonicMs() / 1000); }
 
 int ExchangeCommand(unsigned char* buffer, int limitSeconds, int expected) {
   unsigned char flush[PortReadScratchSize];
-  ReadPort(flush, 0, (int)sizeof flush);  // stale input is dropped
+  ReadPort(flush, 0, (int)sizeof flush);
   if (WakeRequested() || WriteCommand(buffer) != 0) return 0;
-  return CollectAnswer(buffer, limitSeconds, expected);
-}
-
-int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected) {
   memset(buffer, 0, 4);
   int total = 0;
   long long deadline = NowSeconds() + limitSeconds;
@@ -34,8 +28,7 @@ int CollectAnswer(unsigned char* buffer, int limitSeconds, int expected) {
     int got = ReadPort(buffer, total, AnswerBufferSize);
     total += got;
     if (got > 0) deadline = NowSeconds() + limitSeconds;
-    // A full buffer takes nothing more; what the module still sends is left
-    // for the next exchange's flush.
+    // A full buffer takes no more; the rest is left for the next exchange's flush.
     if (total >= AnswerBufferSize - 1) return total;
   }
 }
@@ -45,10 +38,8 @@ size_t FormatDump(const unsigned char* bytes, int count, int mode, char* line) {
   line[0] = '\0';
   for (int i = 0; i < count; ++i) {
     char piece[8];
-    if (mode == DumpText && bytes[i] == 0x0D) {
-      snprintf(piece, sizeof piece, "<CR>");
-    } else if (mode == DumpText && bytes[i] == 0x0A) {
-      snprintf(piece, sizeof piece, "<LF>");
+    if (mode == DumpText && (bytes[i] == 0x0D || bytes[i] == 0x0A)) {
+      snprintf(piece, sizeof piece, "%s", bytes[i] == 0x0D ? "<CR>" : "<LF>");
     } else if (mode == DumpText) {
       piece[0] = (char)bytes[i];  // a zero byte leaves no trace
       piece[1] = '\0';
@@ -56,7 +47,7 @@ size_t FormatDump(const unsigned char* bytes, int count, int mode, char* line) {
       snprintf(piece, sizeof piece, "%.2X ", bytes[i]);
     }
     size_t length = strlen(piece);
-    if (used + length >= (size_t)DumpLineSize) break;  // cut after the last whole piece
+    if (used + length >= (size_t)DumpLineSize) break;
     memcpy(line + used, piece, length + 1);
     used += length;
   }

@@ -1,13 +1,9 @@
-// The port's record, the same on every platform; the calls that use it are
-// in port_posix.cpp and port_win32.cpp.
+// The port's record, the same on every platform; its calls are in port_posix/port_win32.cpp.
 #include "link/port.h"
 
 PortState Port = {InvalidPortHandle, 0};
 
-void ResetPort(void) {
-  Port.handle = InvalidPortHandle;
-  Port.lastByteMs = 0;
-}
+int64_t PortLastByteMs(void) { return Port.lastByteMs; }
 
 int PulseLineIndex(const char* name) {
   static const char names[4][4] = {"DCD", "CTS", "DSR", "RI"};

@@ -1,5 +1,5 @@
-// Serial port access on Windows: the Win32 serial communications calls on a
-// synchronous (non-overlapped) handle, paced by the port's read time-outs.
+// Serial port access on Windows: the serial communications calls, paced by the port's read
+// time-outs.
 #include <string.h>
 
 #include "config/settings.h"
@@ -9,24 +9,17 @@
 #include "os/oscalls_win32.h"
 #include "os/wake.h"
 
-int64_t PortLastByteMs(void) { return Port.lastByteMs; }
-
-// The open port's handle, or NULL when the port is not open.
 static HANDLE OpenHandle(void) {
-  PortHandleValue value = Port.handle;
-  return value == InvalidPortHandle ? NULL : (HANDLE)value;
+  return Port.handle == InvalidPortHandle ? NULL : (HANDLE)Port.handle;
 }
 
-// The error number of the call that just failed; ERROR_GEN_FAILURE where it
-// left none.
 static int Failure(void) {
   DWORD code = Os.GetLastError();
   return code != 0 ? (int)code : ERROR_GEN_FAILURE;
 }
 
 int OpenPort(void) {
-  // Share mode 0: a port another process holds cannot be opened.
-  // Overlapped for a pulse receiver, whose line waits Ctrl-C must end.
+  // Share mode 0: exclusive. Overlapped for a pulse receiver, whose line waits Ctrl-C ends.
   HANDLE handle = Os.CreateFileA(Settings.port, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                  OPEN_EXISTING, Settings.Receiver == 1 ? FILE_FLAG_OVERLAPPED : 0,
                                  NULL);
@@ -34,7 +27,6 @@ int OpenPort(void) {
   return handle == INVALID_HANDLE_VALUE ? Failure() : 0;
 }
 
-// Logs the error of the call that just failed and returns it (as Failure).
 static int ConfigureFailed(void) {
   DWORD code = Os.GetLastError();
   LogSystemError(code);
@@ -50,15 +42,13 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   DCB dcb;
   memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
-  // Whatever the port reports stays, flow control and line modes included;
-  // should the query fail, the record keeps its zeros.
+  // What the port reports stays, flow control included; a failed query leaves zeros.
   Os.GetCommState(handle, &dcb);
   dcb.BaudRate = (DWORD)baud;
   dcb.ByteSize = byteSize;
   dcb.Parity = parity;
   dcb.StopBits = stopBits;
   if (!Os.SetCommState(handle, &dcb)) return ConfigureFailed();
-
   COMMTIMEOUTS timeouts;
   memset(&timeouts, 0, sizeof timeouts);
   if (!Os.GetCommTimeouts(handle, &timeouts)) return ConfigureFailed();
@@ -68,22 +58,19 @@ int ConfigurePort(int32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBi
   return 0;
 }
 
-void SetRts(int on) {
+static void EscapeLine(DWORD function) {
   HANDLE handle = OpenHandle();
-  if (handle != NULL) Os.EscapeCommFunction(handle, on ? SETRTS : CLRRTS);
+  if (handle != NULL) Os.EscapeCommFunction(handle, function);
 }
 
-void SetDtr(int on) {
-  HANDLE handle = OpenHandle();
-  if (handle != NULL) Os.EscapeCommFunction(handle, on ? SETDTR : CLRDTR);
-}
+void SetRts(int on) { EscapeLine(on ? SETRTS : CLRRTS); }
+void SetDtr(int on) { EscapeLine(on ? SETDTR : CLRDTR); }
 
 int ReadPort(unsigned char* destination, int offset, int size) {
   HANDLE handle = OpenHandle();
   if (handle == NULL || offset < 0 || size - offset <= 1 || WakeRequested()) return 0;
   DWORD request = (DWORD)(size - offset - 1);
   if (request > PortReadMaximum) request = PortReadMaximum;
-
   unsigned char scratch[PortReadScratchSize];
   memset(scratch, 0, sizeof scratch);
   DWORD count = 0;
@@ -91,9 +78,7 @@ int ReadPort(unsigned char* destination, int offset, int size) {
   int64_t returned = MonotonicMs();
   if (count == 0) return 0;  // a silent line leaves the destination as it was
   if (count > request) count = request;
-  // Fewer bytes than asked for: the read ended on the 100 ms of silence after
-  // its last byte. (One that ran into its total time while bytes kept coming
-  // ended sooner after its last byte; a module's answer is far too short.)
+  // A short read ended on the 100 ms of silence after its last byte.
   Port.lastByteMs = count < request ? returned - PortReadIntervalMs : returned;
   memcpy(destination + offset, scratch, count);
   destination[offset + (int)count] = 0;

@@ -1,4 +1,4 @@
-// Log line, data-file append and message formatting.
+// The log line, the data-file append and the console.
 #include "log/log.h"
 
 #include <errno.h>
@@ -13,10 +13,7 @@
 #include "config/status.h"
 #include "os/files.h"
 
-// The output's state: halted for good by HaltOutput, and which of the
-// program's files is failing (1 from a failure reported on standard error
-// until a line is written whole again; the next line after a failure begins
-// a line of its own).
+// Halted for good by HaltOutput; which file is failing (from a failure until a whole write).
 static struct {
   int halted;
   int logFailing;
@@ -77,8 +74,7 @@ size_t EscapeText(const char* text, char* out, size_t limit) {
   return used;
 }
 
-// Whether the file, a regular one, ends within a line: a write of an
-// earlier line was cut short. Leaves the stream at the file's end.
+// Whether the regular file ends within a line (a write was cut short). Leaves it at its end.
 static int EndsWithinLine(FILE* file) {
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return 0;
@@ -88,39 +84,42 @@ static int EndsWithinLine(FILE* file) {
   return last != EOF && last != '\n';
 }
 
-// Appends text to the file at path, opened for this one write and closed
-// again; after a failure (failing not 0) on a line of its own. Returns 0,
-// or the error number of the first call that failed: the open (then
-// *opened is 0), the write, the flush or the close.
+static int Failure(void) { return errno != 0 ? errno : EIO; }
+
+// Opens the file for this one write, appends text (after a failure on a line of its own) and
+// closes it. Returns 0 or the error of the first failed call (*opened 0 when the open failed).
 static int AppendToFile(const char* text, const char* path, int failing, int* opened) {
   FILE* file = OsOpenFile(path, "a+");
   *opened = file != NULL;
-  if (file == NULL) return errno != 0 ? errno : EIO;
+  if (file == NULL) return Failure();
   int failed = 0;
-  if (failing != 0 && EndsWithinLine(file) && fputc('\n', file) == EOF) {
-    failed = errno != 0 ? errno : EIO;
-  }
-  if (failed == 0 && OsPutText(text, file) == EOF) failed = errno != 0 ? errno : EIO;
-  // The data may still sit in the stream's buffer: a full disk shows only
-  // when it is flushed.
-  if (OsFlushFile(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
-  if (OsCloseFile(file) != 0 && failed == 0) failed = errno != 0 ? errno : EIO;
+  if (failing != 0 && EndsWithinLine(file) && fputc('\n', file) == EOF) failed = Failure();
+  if (failed == 0 && OsPutText(text, file) == EOF) failed = Failure();
+  // A full disk shows only when the stream's buffer is flushed.
+  if (OsFlushFile(file) != 0 && failed == 0) failed = Failure();
+  if (OsCloseFile(file) != 0 && failed == 0) failed = Failure();
   return failed;
 }
 
-// Reports the first failure of a file (what) and its first success after
-// one on standard error, where a service's journal keeps them.
-static void NoteFileOutcome(int* failing, const char* what, const char* path, int failed) {
-  if ((failed != 0) == (*failing != 0)) return;
-  *failing = failed != 0;
+// Appends text to path and reports a failed open on the console, a file's first failure and
+// first success after one on standard error (the journal), a failure as the run's status.
+static void WriteLine(const char* text, const char* path, int* failing, int isLog) {
+  int opened = 0;
+  int failed = AppendToFile(text, path, *failing, &opened);
   char shown[LogLineSize];
   EscapeText(path, shown, sizeof shown - 1);
-  if (failed != 0) {
+  if (!opened && isLog) printf("Cannot open logfile, error %d\n", failed);
+  if (!opened && !isLog) printf("Cannot open file %s, error %d\n", shown, failed);
+  fflush(stdout);
+  const char* what = isLog ? "log file" : "data file";
+  if (failed != 0 && *failing == 0) {
     fprintf(stderr, "dcfsync: %s %s: error %d\n", what, shown, failed);
-  } else {
+  } else if (failed == 0 && *failing != 0) {
     fprintf(stderr, "dcfsync: %s %s works again\n", what, shown);
   }
   fflush(stderr);
+  *failing = failed != 0;
+  if (failed != 0) StatusFromFailedCall(failed);
 }
 
 void LogLine(const char* message) {
@@ -132,31 +131,12 @@ void LogLine(const char* message) {
   used += EscapeText(message, line + used, room);
   line[used++] = '\n';
   line[used] = '\0';
-
   if (Output.halted) return;
   printf("%s", line);
   fflush(stdout);
-  if (Settings.WriteLog == 0) return;
-  int opened = 0;
-  int failed = AppendToFile(line, Paths.log, Output.logFailing, &opened);
-  if (!opened) {
-    printf("Cannot open logfile, error %d\n", failed);
-    fflush(stdout);
-  }
-  NoteFileOutcome(&Output.logFailing, "log file", Paths.log, failed);
-  if (failed != 0) StatusFromFailedCall(failed);
+  if (Settings.WriteLog != 0) WriteLine(line, Paths.log, &Output.logFailing, 1);
 }
 
 void AppendLine(const char* text, const char* path) {
-  if (Output.halted) return;
-  int opened = 0;
-  int failed = AppendToFile(text, path, Output.dataFailing, &opened);
-  if (!opened) {
-    char shown[LogLineSize];
-    EscapeText(path, shown, sizeof shown - 1);
-    printf("Cannot open file %s, error %d\n", shown, failed);
-    fflush(stdout);
-  }
-  NoteFileOutcome(&Output.dataFailing, "data file", path, failed);
-  if (failed != 0) StatusFromFailedCall(failed);
+  if (!Output.halted) WriteLine(text, path, &Output.dataFailing, 0);
 }

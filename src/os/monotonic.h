@@ -1,24 +1,19 @@
-// The program's one monotonic clock: milliseconds that only move forward,
-// whatever happens to the PC clock, counting the time the system was
-// suspended where it has such a clock (CLOCK_BOOTTIME; else CLOCK_MONOTONIC;
-// the performance counter on Windows). It paces the
-// port, the waits and the discipline, and dates each capture. One
-// implementation per platform, through the system-call table.
+// The program's one monotonic clock in ms, through the system-call table: CLOCK_BOOTTIME
+// (counting suspended time) where it exists, else CLOCK_MONOTONIC; the performance counter
+// on Windows.
 #ifndef DCFSYNC_OS_MONOTONIC_H
 #define DCFSYNC_OS_MONOTONIC_H
 
 #include <stdint.h>
 
-// The clock now. A failed reading counts as a second gone by since the last
-// value, and the next good reading goes on from there, never back; so a
-// failing clock neither stretches a deadline nor stops it. Main flow only.
+// The clock now. A failed reading counts as a second since the last value, and later readings
+// go on from there, never back. Main flow only.
 int64_t MonotonicMs(void);
 
-// One reading of the same clock without the carry past failures (0 when it
-// fails); safe in a signal handler or another thread.
+// One reading without that carry (0 when it fails); safe in a signal handler.
 int64_t MonotonicReadingMs(void);
 
-// Forgets the carry past failed readings (tests).
+// Forgets the carry (tests).
 void ResetMonotonic(void);
 
 #endif

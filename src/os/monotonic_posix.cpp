@@ -20,7 +20,6 @@ static struct {
 
 void ResetMonotonic(void) { memset(&Carry, 0, sizeof Carry); }
 
-// 0, or -1 when the reading failed.
 static int Read(int64_t* ms) {
   struct timespec now;
   memset(&now, 0, sizeof now);

@@ -1,6 +1,4 @@
-// The monotonic clock on Windows: the performance counter (through the
-// system-call table), not GetTickCount64, whose steps of the system timer
-// (about 16 ms) are too coarse to tell when an answer's last byte came.
+// The monotonic clock on Windows: the performance counter (GetTickCount64 is too coarse).
 #include "os/monotonic.h"
 #include "os/oscalls_win32.h"
 
@@ -19,7 +17,6 @@ int64_t MonotonicReadingMs(void) {
   return count / frequency * 1000 + count % frequency * 1000 / frequency;
 }
 
-// The counter does not fail on any Windows that runs the program: no carry.
+// The counter does not fail on any Windows the program runs on: no carry.
 int64_t MonotonicMs(void) { return MonotonicReadingMs(); }
-
 void ResetMonotonic(void) {}

@@ -1,19 +1,13 @@
-// The service manager's view of the run, where the system has one that
-// listens (systemd's notification socket); elsewhere every call does nothing
-// and returns 0. Each returns 0 or an error number. One file per kind of
-// system: notify_systemd.cpp, notify_none.cpp.
+// The service manager's view of the run (systemd's notification socket); where there is none
+// every call does nothing. Each returns 0 or an error number.
 #ifndef DCFSYNC_OS_NOTIFY_H
 #define DCFSYNC_OS_NOTIFY_H
 
 #include <stdint.h>
 
-// The run is up: the receiver answered.
-int NotifyReady(void);
-// The one-line status the manager shows (text without a line feed).
-int NotifyStatus(const char* text);
-// The run is alive: keeps the manager's watchdog from ending it.
-int NotifyWatchdog(void);
-// The watchdog's limit the manager set for this process, in ms; 0 when none.
-int64_t NotifyWatchdogMs(void);
+int NotifyReady(void);               // the receiver answered
+int NotifyStatus(const char* text);  // the one-line status shown (no line feed)
+int NotifyWatchdog(void);            // the run is alive
+int64_t NotifyWatchdogMs(void);      // the watchdog's limit in ms; 0 when none
 
 #endif

@@ -1,5 +1,4 @@
-// systemd's notification socket through libsystemd (NOTIFY_SOCKET,
-// WATCHDOG_USEC and WATCHDOG_PID of the environment).
+// systemd's notification socket through libsystemd.
 #include "os/notify.h"
 
 #include <stdio.h>

@@ -30,7 +30,6 @@ const OsCalls RealOsCalls = {SystemOpen,    close,         flock,         System
                              setitimer,     sigaction,
                              SystemRead,    SystemSync,    SystemReplace, pipe};
 OsCalls Os = RealOsCalls;
-
 void ResetOsCalls(void) { Os = RealOsCalls; }
 
 FILE* OsOpenFile(const char* path, const char* mode) { return Os.OpenFile(path, mode); }

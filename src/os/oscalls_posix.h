@@ -1,9 +1,5 @@
-// The system calls of the POSIX program, reached through one table: the
-// port's, the clocks' (read, set, adjust, monotonic), the log's files and the
-// shared-memory feed's barrier. The program calls them only through Os, so
-// that a test or a stand-in can put a failing, short or recording call in
-// place of the real one; it is the one seam between the program and the
-// system. Included by the POSIX platform files only.
+// The POSIX program's system calls, reached only through one table (Os), so that a test can
+// put a failing, short or recording call in place of the real one. POSIX platform files only.
 #ifndef DCFSYNC_OS_OSCALLS_POSIX_H
 #define DCFSYNC_OS_OSCALLS_POSIX_H
 
@@ -30,20 +26,17 @@ struct OsCalls {
   int (*Poll)(struct pollfd* fds, nfds_t count, int timeoutMs);
   ssize_t (*Read)(int fd, void* buffer, size_t size);
   ssize_t (*Write)(int fd, const void* buffer, size_t size);
-  // The clocks: CLOCK_MONOTONIC paces the port, CLOCK_REALTIME is the PC
-  // clock, read and set.
+  // The clocks.
   int (*Clock)(clockid_t clock, struct timespec* now);          // clock_gettime
   int (*SetClock)(clockid_t clock, const struct timespec* value);  // clock_settime
   int (*AdjustClock)(clockid_t clock, struct timex* request);       // clock_adjtime
-  // The log's and the data file's appends.
+  // The program's files.
   FILE* (*OpenFile)(const char* path, const char* mode);  // fopen
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
-  // The full memory barrier between the steps of a shared-memory sample.
+  // The time daemon's feed: the barrier between a sample's steps, the socket, the segment.
   void (*Barrier)(void);
-  // The time daemon's feed (refclock_posix.cpp): the socket's path checked,
-  // the socket made and sent from, the segment found, read, attached.
   int (*LinkStatus)(const char* path, struct stat* found);    // lstat
   int (*Socket)(int domain, int type, int protocol);
   int (*FileControl)(int fd, int command, int value);         // fcntl
@@ -54,24 +47,19 @@ struct OsCalls {
   void* (*ShmAttach)(int id, const void* at, int flags);
   int (*ShmDetach)(const void* at);
   uid_t (*EffectiveUser)(void);                               // geteuid
-  // The pulse receiver's wait for a status line (TIOCMIWAIT through Control):
-  // the one-shot timer that ends it and the handlers of its signals.
+  // The pulse receiver's wait: the timer that ends it, its signals.
   int (*SetTimer)(int which, const struct itimerval* value, struct itimerval* old);
   int (*Signal)(int number, const struct sigaction* action, struct sigaction* old);
-  // The clock discipline's drift file, replaced whole: read, flushed to the
-  // disk (fsync) and renamed over the old one; 0 or the error number. And
-  // the wake-up's self-pipe.
+  // The drift file, replaced whole (fsync, rename; 0 or the error number); the wake-up's pipe.
   size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
   int (*SyncFile)(FILE* file);
   int (*ReplaceFile)(const char* from, const char* to);
   int (*Pipe)(int ends[2]);
 };
 
-// The calls in use; RealOsCalls holds the system's own.
+// The calls in use; RealOsCalls holds the system's own, which ResetOsCalls puts back.
 extern OsCalls Os;
 extern const OsCalls RealOsCalls;
-
-// Puts the system's own calls back into Os.
 void ResetOsCalls(void);
 
 #endif

@@ -29,8 +29,7 @@ typedef BOOL(WINAPI* PreciseSetter)(DWORD64, BOOL);
 typedef BOOL(WINAPI* PreciseGetter)(PDWORD64, PDWORD64, PBOOL);
 typedef VOID(WINAPI* PreciseClock)(LPFILETIME);
 
-// The system's own calls, with kernel32's precise tick adjustment where it
-// has both of its calls, and its precise clock where it has it.
+// The system's own calls with kernel32's precise calls where it has them.
 static OsCalls SystemCalls(void) {
   OsCalls calls = RealOsCalls;
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -46,7 +45,6 @@ static OsCalls SystemCalls(void) {
 }
 
 OsCalls Os = SystemCalls();
-
 void ResetOsCalls(void) { Os = SystemCalls(); }
 
 FILE* OsOpenFile(const char* path, const char* mode) { return Os.OpenFile(path, mode); }

@@ -1,18 +1,12 @@
-// The system calls of the Windows program, reached through one table: the
-// port's, the clocks' (the performance counter, SetSystemTime, the tick
-// adjustment) and the log's
-// files. The program calls them only through Os, so that a test or a
-// stand-in can record them or put a failing call in place of the real one;
-// it is the one seam between the program and the system. Included by the
-// Windows platform files only.
+// The Windows program's system calls, reached only through one table (Os), so that a test can
+// record them or put a failing call in place of the real one. Windows platform files only.
 #ifndef DCFSYNC_OS_OSCALLS_WIN32_H
 #define DCFSYNC_OS_OSCALLS_WIN32_H
 
 #include <stdio.h>
 #include <windows.h>
 
-// The printer spooler's header names a function ConfigurePort too (a macro
-// for its A/W forms); the port's own ConfigurePort must keep its name.
+// The spooler's header makes ConfigurePort a macro for its A/W forms; the port's keeps its name.
 #undef ConfigurePort
 
 struct OsCalls {
@@ -28,26 +22,20 @@ struct OsCalls {
   BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* CloseHandle)(HANDLE);
   DWORD(WINAPI* GetLastError)(void);
-  // The clocks: the performance counter paces the port; SetSystemTime sets
-  // the PC clock.
+  // The clocks; the tick adjustment's precise pair is NULL where kernel32 has none.
   BOOL(WINAPI* QueryPerformanceCounter)(LARGE_INTEGER*);
   BOOL(WINAPI* SetSystemTime)(const SYSTEMTIME*);
-  // The clock's tick adjustment: the older pair, and the precise pair of
-  // Windows 10 and later (NULL where kernel32 has none; then the older pair
-  // is used).
   BOOL(WINAPI* SetSystemTimeAdjustment)(DWORD, BOOL);
   BOOL(WINAPI* GetSystemTimeAdjustment)(PDWORD, PDWORD, PBOOL);
   BOOL(WINAPI* SetSystemTimeAdjustmentPrecise)(DWORD64, BOOL);
   BOOL(WINAPI* GetSystemTimeAdjustmentPrecise)(PDWORD64, PDWORD64, PBOOL);
-  // The log's and the data file's appends.
+  // The program's files.
   FILE* (*OpenFile)(const char* path, const char* mode);  // fopen
   int (*PutText)(const char* text, FILE* file);          // fputs
   int (*FlushFile)(FILE* file);                          // fflush
   int (*CloseFile)(FILE* file);                          // fclose
-  // The pulse receiver's wait for a status line: an overlapped
-  // WaitCommEvent beside Ctrl-C's event, the line's state, and the precise
-  // PC clock (Windows 8 and later: looked up in kernel32 when the table is
-  // filled; where it is missing the plain GetSystemTimeAsFileTime).
+  // The pulse receiver's wait; the precise PC clock is GetSystemTimeAsFileTime where kernel32
+  // has none.
   BOOL(WINAPI* SetCommMask)(HANDLE, DWORD);
   BOOL(WINAPI* WaitCommEvent)(HANDLE, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
@@ -56,10 +44,7 @@ struct OsCalls {
   DWORD(WINAPI* WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
   VOID(WINAPI* GetSystemTimePreciseAsFileTime)(LPFILETIME);
   BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
-  // The clock discipline: its drift file replaced whole (read, flushed to
-  // the disk with FlushFileBuffers, moved over the old one with
-  // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; 0 or the error
-  // number), the right to adjust the clock, and the console's events.
+  // The drift file (0 or the error number), the right to adjust the clock, the console.
   size_t (*ReadText)(void* buffer, size_t size, FILE* file);  // fread
   int (*SyncFile)(FILE* file);
   int (*ReplaceFile)(const char* from, const char* to);
@@ -70,13 +55,10 @@ struct OsCalls {
   BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
 };
 
-// The calls in use; RealOsCalls holds the system's own (its precise tick
-// adjustment pair NULL: Os gets kernel32's where it has them, at start and
-// by ResetOsCalls).
+// The calls in use, and the system's own (precise calls NULL); ResetOsCalls puts the system's
+// own back, with kernel32's precise calls where it has them.
 extern OsCalls Os;
 extern const OsCalls RealOsCalls;
-
-// Puts the system's own calls back into Os.
 void ResetOsCalls(void);
 
 #endif

@@ -1,6 +1,4 @@
-// The wake-up on POSIX: a flag and a self-pipe, through the system-call
-// table. RequestWake runs in the signal handler and uses only
-// async-signal-safe calls.
+// The wake-up on POSIX: a flag and a self-pipe. RequestWake runs in the signal handler.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -53,7 +51,6 @@ void RequestWake(void) {
 }
 
 int WakeRequested(void) { return Wake.requested ? 1 : 0; }
-
 int64_t MsSinceWake(void) { return Wake.requested ? MonotonicMs() - Wake.requestedMs : 0; }
 
 int WaitForWake(int ms) {

@@ -1,5 +1,4 @@
-// The wake-up by Ctrl-C on Windows: a flag and an event, set from the
-// console's control thread, on which the C runtime runs the handler.
+// The wake-up on Windows: a flag and an event, set from the console's control thread.
 #include <windows.h>
 
 #include "os/monotonic.h"
