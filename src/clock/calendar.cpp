@@ -6,9 +6,7 @@ int64_t FloorDivide(int64_t a, int64_t b) {
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-int IsLeapYear(int64_t year) {
-  return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 1 : 0;
-}
+int IsLeapYear(int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 int32_t MonthLength(int64_t year, int32_t month) {
   static const int32_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -28,7 +28,6 @@ int SetPcUtcTime(int64_t seconds, int32_t milliseconds) {
   file.dwLowDateTime = (DWORD)(ticks & 0xFFFFFFFFu);
   file.dwHighDateTime = (DWORD)(ticks >> 32);
   SYSTEMTIME value;
-  if (!FileTimeToSystemTime(&file, &value)) return Failure();
-  if (Os.SetSystemTime(&value)) return 0;
+  if (FileTimeToSystemTime(&file, &value) && Os.SetSystemTime(&value)) return 0;
   return Failure();
 }

@@ -2,7 +2,6 @@
 // scaled by 2^16) and single-shot slew (µs), never the kernel's own loop.
 #include <errno.h>
 #include <math.h>
-#include <string.h>
 #include <sys/timex.h>
 #include <time.h>
 
@@ -10,8 +9,7 @@
 #include "os/oscalls_posix.h"
 
 static int Adjust(unsigned modes, long value) {
-  struct timex request;
-  memset(&request, 0, sizeof request);
+  struct timex request = {};
   request.modes = modes;
   if (modes == ADJ_FREQUENCY) request.freq = value;
   else request.offset = value;
@@ -21,15 +19,13 @@ static int Adjust(unsigned modes, long value) {
 
 int PreparePcClockAdjust(void) { return 0; }
 
-int AdjustPcClock(double frequencyPpm, double slewMs, double slewRatePpm) {
-  (void)slewRatePpm;
+int AdjustPcClock(double frequencyPpm, double slewMs, double /*slewRatePpm: the kernel's*/) {
   int code = Adjust(ADJ_FREQUENCY, (long)llround(frequencyPpm * 65536.0));
   // The kernel slews the clock forward by a positive offset.
   return code != 0 ? code : Adjust(ADJ_OFFSET_SINGLESHOT, (long)llround(-slewMs * 1000.0));
 }
 
-int EndPcClockSlew(double frequencyPpm) {
-  (void)frequencyPpm;  // stays as it was put
+int EndPcClockSlew(double /*frequencyPpm: stays as it was put*/) {
   return Adjust(ADJ_OFFSET_SINGLESHOT, 0);
 }
 

@@ -1,6 +1,6 @@
-// The receiver's reception, pure: starting (no trusted telegram yet), in step, holding
-// over (none within the step limit) and lost (none within the lost limit), from each
-// poll's outcome and the program's monotonic milliseconds.
+// The receiver's reception, pure, from each poll's outcome and the monotonic time:
+// starting (no trusted telegram yet), in step, holding over (none within the step
+// limit) and lost (none within the lost limit).
 #ifndef DCFSYNC_CLOCK_RECEPTION_H
 #define DCFSYNC_CLOCK_RECEPTION_H
 

@@ -61,21 +61,12 @@ static int32_t* IntegerField(SettingsRecord* record, const SettingDefinition& ro
 
 static int IsWhiteSpace(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 
-// Copies source into destination of size bytes, cutting what does not fit.
-static void CopyText(char* destination, size_t size, const char* source) {
-  if (size == 0) return;
-  size_t length = strlen(source);
-  if (length >= size) length = size - 1;
-  memmove(destination, source, length);
-  destination[length] = '\0';
-}
-
 void DefaultSettings(SettingsRecord* record) {
   memset(record, 0, sizeof *record);
   for (size_t i = 0; i < SettingCount; ++i) {
     const SettingDefinition& row = SettingDefinitions[i];
     if (row.type == SettingText) {
-      CopyText(TextField(record, row), row.size, row.textDefault);
+      snprintf(TextField(record, row), row.size, "%s", row.textDefault);
     } else {
       *IntegerField(record, row) = row.integerDefault;
     }
@@ -118,7 +109,7 @@ char* Trim(char* text) { return TrimLeft(TrimRight(text)); }
 static int LookUp(const char* section, const char* key, char* destination, size_t size,
                   const char* defaultValue, SettingsReporter report) {
   char message[SettingTextSize + PathTextSize + 32];
-  CopyText(destination, size, defaultValue);
+  snprintf(destination, size, "%s", defaultValue);
   FILE* file = OsOpenFile(Paths.settings, "rb");
   if (file == NULL) {
     StatusFromFailedCall(errno);
@@ -137,7 +128,7 @@ static int LookUp(const char* section, const char* key, char* destination, size_
     // Blanks after "=" skipped before the copy take no room in destination.
     const char* value = equals + 1;
     while (IsWhiteSpace((unsigned char)*value)) ++value;
-    CopyText(destination, size, value);
+    snprintf(destination, size, "%s", value);
     Trim(destination);
     OsCloseFile(file);
     return 1;

@@ -6,11 +6,7 @@
 
 #include "clock/telegram.h"
 
-enum {
-  RawTelegramFrameSize = 26,
-  DecodedTimeFrameSize = 10,
-  DataLineSize = 256
-};
+enum { RawTelegramFrameSize = 26, DecodedTimeFrameSize = 10, DataLineSize = 256 };
 
 // A frame's checks in the raw decoder's order (the decoded-time decoder's: bad
 // data, parities, marks). Bad data: incomplete or not marked valid.

@@ -2,18 +2,16 @@
 #include "driver/driver.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
 #include <thread>
 
 #include "config/paths.h"
-#include "driver/interrupt.h"
-#include "decode/decode.h"
-#include "driver/poll.h"
 #include "config/settings.h"
 #include "config/status.h"
+#include "decode/decode.h"
+#include "driver/poll.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "log/log.h"

@@ -23,4 +23,11 @@ int RunProgram(int argc, char** argv);
 // ignores SIGPIPE, so a console write to a gone reader just fails.
 void OpenStandardStreams(void);
 
+// Makes every request to end the run record it and wake the main flow
+// (RequestWake), which then ends the run itself. POSIX: SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT. Windows: Ctrl-C, and the console's close, logoff and
+// shutdown events, whose handler waits for the flow's end. Call once from
+// the main thread before anything waits. Returns 0 or an error number.
+int InstallInterruptHandler(void);
+
 #endif

@@ -10,7 +10,7 @@
 
 #include "clock/discipline_adjust.h"
 #include "clock/pcclock.h"
-#include "driver/interrupt.h"
+#include "driver/driver.h"
 #include "os/oscalls_win32.h"
 #include "os/wake.h"
 
