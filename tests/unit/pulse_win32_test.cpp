@@ -22,13 +22,11 @@ HANDLE const FakeEvent = (HANDLE)(intptr_t)0x5151;
 struct Recording {
   std::vector<std::string> calls;
   std::vector<DWORD> masks;
-  DWORD status[2];   // GetCommModemStatus: before, after
+  DWORD status[2];  // GetCommModemStatus: before, after
   int statusCalls;
   BOOL statusOk, waitNow;  // waitNow: WaitCommEvent completes at once
-  DWORD waitError;         // its error when it does not
-  DWORD woken;             // WaitForMultipleObjects' answer
-  DWORD waitedMs, handles;
-  DWORD flags;
+  DWORD waitError, woken;  // its error when it does not; WaitForMultipleObjects' answer
+  DWORD waitedMs, handles, flags;
 } rec;
 
 BOOL WINAPI FakeStatus(HANDLE, LPDWORD s) {
@@ -87,6 +85,20 @@ HANDLE WINAPI FakeCreateFile(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
   return FakePort;
 }
 
+void InstallFakes() {
+  Os.GetCommModemStatus = FakeStatus;
+  Os.SetCommMask = FakeMask;
+  Os.CreateEventA = FakeCreateEvent;
+  Os.WaitCommEvent = FakeWaitCommEvent;
+  Os.GetLastError = FakeLastError;
+  Os.WaitForMultipleObjects = FakeWaitMultiple;
+  Os.GetOverlappedResult = FakeOverlapped;
+  Os.CancelIoEx = FakeCancel;
+  Os.GetSystemTimePreciseAsFileTime = FakeClock;
+  Os.CloseHandle = FakeClose;
+  Os.CreateFileA = FakeCreateFile;
+}
+
 TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
   const std::vector<std::string> pending = {
       "GetCommModemStatus", "SetCommMask", "WaitCommEvent", "WaitForMultipleObjects",
@@ -115,23 +127,8 @@ TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
     SCOPED_TRACE(c.name);
     ResetProgramState();
     ASSERT_EQ(0, StartWake());
-    rec = Recording();
-    rec.status[0] = c.before;
-    rec.status[1] = c.after;
-    rec.statusOk = TRUE;
-    rec.waitNow = c.waitNow;
-    rec.waitError = c.waitError;
-    rec.woken = c.woken;
-    Os.GetCommModemStatus = FakeStatus;
-    Os.SetCommMask = FakeMask;
-    Os.CreateEventA = FakeCreateEvent;
-    Os.WaitCommEvent = FakeWaitCommEvent;
-    Os.GetLastError = FakeLastError;
-    Os.WaitForMultipleObjects = FakeWaitMultiple;
-    Os.GetOverlappedResult = FakeOverlapped;
-    Os.CancelIoEx = FakeCancel;
-    Os.GetSystemTimePreciseAsFileTime = FakeClock;
-    Os.CloseHandle = FakeClose;
+    rec = Recording{{}, {}, {c.before, c.after}, 0, TRUE, c.waitNow, c.waitError, c.woken, 0, 0, 0};
+    InstallFakes();
     Port.handle = (PortHandleValue)FakePort;
     int64_t mono = -7, wall = -7;
     int32_t level = 7;
@@ -161,19 +158,15 @@ TEST(PulseLineWin32, WaitsForTheLineAndStampsTheChange) {
 
 TEST(PulseLineWin32, FailsWithoutAPortOrStatusAndOpensOverlapped) {
   ResetProgramState();
-  rec = Recording();
+  rec = Recording{{}, {}, {0, 0}, 0, FALSE, FALSE, ERROR_GEN_FAILURE, 0, 0, 0, 0};  // no status
   int64_t mono, wall;
   int32_t level = 7;
   EXPECT_EQ(ERROR_INVALID_HANDLE, WaitLineChange(PulseLineDcd, 10, &mono, &wall, &level));
   EXPECT_EQ(-1, level);
-  Os.GetCommModemStatus = FakeStatus;
-  Os.GetLastError = FakeLastError;
-  rec.statusOk = FALSE;
-  rec.waitError = ERROR_GEN_FAILURE;
+  InstallFakes();
   Port.handle = (PortHandleValue)FakePort;
   EXPECT_EQ(ERROR_GEN_FAILURE, WaitLineChange(PulseLineDcd, 10, &mono, &wall, &level));
   Port.handle = InvalidPortHandle;
-  Os.CreateFileA = FakeCreateFile;
   for (int receiver : {0, 1}) {
     Settings.Receiver = receiver;
     EXPECT_EQ(0, OpenPort());
