@@ -147,11 +147,9 @@ TEST(TickAdjustment, FrequencyAndSlewInOneRate) {
   EXPECT_EQ(EndPcClockSlew(-50.0), ERROR_PRIVILEGE_NOT_HELD);
 }
 
-// The right to adjust the clock, through the table: enabled in the process's
-// token, SE_PRIVILEGE_ENABLED for SeSystemtimePrivilege; an account without
-// it (ERROR_NOT_ALL_ASSIGNED, with success from the call) or a failed call
-// gives the error; with the right, the tick adjustment goes back to the
-// system's own.
+// SeSystemtimePrivilege enabled in the process's token; an account without it
+// (ERROR_NOT_ALL_ASSIGNED, the call succeeding) or a failed call gives the
+// error; with the right, the tick adjustment goes back to the system's own.
 struct PrivilegeRecord {
   int step;     // the call that fails: 1 open, 2 lookup, 3 adjust, 4 not all assigned
   char name[64];
@@ -166,8 +164,7 @@ BOOL WINAPI RecordOpenToken(HANDLE, DWORD access, PHANDLE token) {
 }
 BOOL WINAPI RecordLookup(LPCSTR, LPCSTR name, PLUID luid) {
   snprintf(Privilege.name, sizeof Privilege.name, "%s", name);
-  luid->LowPart = 12;
-  luid->HighPart = 0;
+  *luid = LUID{12, 0};
   if (Privilege.step == 2) SetLastError(ERROR_NO_SUCH_PRIVILEGE);
   return Privilege.step != 2;
 }
@@ -192,11 +189,8 @@ TEST(TickAdjustment, TheRightToAdjustIsEnabledOnceAtStart) {
   const struct {
     int step;
     DWORD code;
-  } cases[] = {{0, 0},
-               {1, ERROR_ACCESS_DENIED},
-               {2, ERROR_NO_SUCH_PRIVILEGE},
-               {3, ERROR_ACCESS_DENIED},
-               {4, ERROR_NOT_ALL_ASSIGNED}};
+  } cases[] = {{0, 0}, {1, ERROR_ACCESS_DENIED}, {2, ERROR_NO_SUCH_PRIVILEGE},
+               {3, ERROR_ACCESS_DENIED}, {4, ERROR_NOT_ALL_ASSIGNED}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);
     Privilege = PrivilegeRecord();
@@ -216,8 +210,7 @@ TEST(TickAdjustment, TheRightToAdjustIsEnabledOnceAtStart) {
     if (c.step == 0 || c.step == 4) {
       EXPECT_EQ(Privilege.attributes, (DWORD)SE_PRIVILEGE_ENABLED);
     }
-    // The system's own adjustment back, only with the right.
-    EXPECT_EQ(Tick.preciseSets, c.code == 0 ? 1 : 0);
+    EXPECT_EQ(Tick.preciseSets, c.code == 0 ? 1 : 0);  // the system's own, only with the right
     if (c.code == 0) {
       EXPECT_EQ(Tick.disabled, TRUE);
     }
@@ -225,10 +218,9 @@ TEST(TickAdjustment, TheRightToAdjustIsEnabledOnceAtStart) {
   }
 }
 
-// The console's close, logoff and shutdown events end the run like Ctrl-C:
-// the handler, registered through the table, records the request and waits
-// for the flow's end (here for ever, in a thread of its own); Ctrl-C and
-// Ctrl-Break it leaves to the C runtime.
+// Close, logoff and shutdown end the run like Ctrl-C: the handler records the
+// request and waits for the end (here for ever, in a thread of its own);
+// Ctrl-C and Ctrl-Break it leaves to the C runtime.
 PHANDLER_ROUTINE ConsoleHandler;
 BOOL WINAPI RecordConsoleHandler(PHANDLER_ROUTINE handler, BOOL add) {
   ConsoleHandler = add ? handler : NULL;
@@ -248,11 +240,11 @@ TEST(ConsoleEvents, CloseLogoffAndShutdownEndTheRunLikeCtrlC) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.event);
     ASSERT_EQ(StartWake(), 0);
-    if (!c.ends) {
-      EXPECT_EQ(ConsoleHandler(c.event), FALSE);
-    } else {
+    if (c.ends) {
       std::thread([&c] { ConsoleHandler(c.event); }).detach();
       EXPECT_EQ(WaitForWake(5000), 1);
+    } else {
+      EXPECT_EQ(ConsoleHandler(c.event), FALSE);
     }
     EXPECT_EQ(WakeRequested(), c.ends ? 1 : 0);
     StopWake();

@@ -1,11 +1,10 @@
-// The clock discipline's shell: the refusal beside a time daemon's feed, the
-// drift file read, damaged and replaced whole, samples slewed or left to the
-// step, a refused adjustment that stops the loop, and the holdover at the
-// end. Adjustments are recorded in the system-call table.
+// The clock discipline's shell: refusal beside a feed, the drift file, slew or
+// step, a refused adjustment; adjustments recorded in the system-call table.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,7 @@
 
 namespace {
 
-// The rate as the system takes it: Windows' tick adjustment has whole units
-// of 1/156250 of its tick (6.4 ppm).
+// Half of Windows' tick adjustment unit, 1/156250 of its tick (6.4 ppm).
 const double RateUnitPpm = 1e6 / 156250.0 / 2.0 + 0.01;
 
 class ClockLoop : public ::testing::Test {
@@ -32,8 +30,7 @@ class ClockLoop : public ::testing::Test {
     Settings.DCFSetTime = setTime;
     Settings.ClockDiscipline = discipline;
   }
-  // A sample a minute after the last, taken by the running loop and its
-  // command carried out, as the poll's decision and its shell do; 1 when
+  // A sample a minute after the last, carried out as the poll does; 1 when
   // the loop took it, 0 when the clock is to be set as without it.
   static int Sample(double offset) {
     static int64_t now = 0;
@@ -71,7 +68,6 @@ TEST_F(ClockLoop, OffOrRefusedBesideAFeed) {
     StopClockLoop(&TestRun.loop);
     EXPECT_FALSE(FileExists(Paths.drift));
   }
-  Settings.ChronySocket[0] = '\0';
 }
 
 TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
@@ -85,8 +81,7 @@ TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
       {true, "+12.500\n", 12.5, false},
       {true, "-31.25\r\n", -31.25, false},
       {true, "", 0.0, true},
-      {true, "+1", 0.0, true},  // cut short: no line feed
-      {true, "-31.25", 0.0, true},
+      {true, "-31.25", 0.0, true},  // cut short: no line feed
       {true, "abc\n", 0.0, true},
       {true, "600\n", 0.0, true},
       {true, std::string("1\0 2\n", 5), 0.0, true},
@@ -122,22 +117,17 @@ TEST_F(ClockLoop, DriftFileReadOrIgnoredAndWrittenAtTheEnd) {
 // The drift file is replaced whole: a write that fails at any step leaves
 // the old file as it was.
 TEST_F(ClockLoop, TheOldDriftFileSurvivesAFailedWrite) {
-  struct {
-    int fault;
-    const char* name;
-  } cases[] = {{FileNone, "written"}, {FileOpenForWrite, "open"}, {FileText, "text"},
-               {FileSync, "flush to the disk"}, {FileReplace, "rename"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (int fault : {FileNone, FileOpenForWrite, FileText, FileSync, FileReplace}) {
+    SCOPED_TRACE(fault);
     Start();
     WriteFile(Paths.drift, "+7.000\n");
     StartClockLoop(&TestRun.loop);
-    FailFileCall(c.fault, ENOSPC);
+    FailFileCall(fault, ENOSPC);
     WriteFile(Paths.drift, "+3.000\n");  // the old value the end replaces
     StopClockLoop(&TestRun.loop);
     ResetTestOsCalls();
-    EXPECT_EQ(ReadFile(Paths.drift), c.fault == FileNone ? "+7.000\n" : "+3.000\n");
-    if (c.fault == FileNone) {
+    EXPECT_EQ(ReadFile(Paths.drift), fault == FileNone ? "+7.000\n" : "+3.000\n");
+    if (fault == FileNone) {
       EXPECT_FALSE(FileExists(std::string(Paths.drift) + ".new"));
     }
   }
@@ -170,24 +160,18 @@ TEST_F(ClockLoop, SamplesSlewedBelowTheThresholdStepsLeftToTheSetting) {
 }
 
 TEST_F(ClockLoop, ARefusedAdjustmentStopsTheLoopAndSavesNothing) {
-  struct {
-    const char* name;
-    int failFrom;  // the adjustment (0: the start's) from which the system refuses
-  } cases[] = {{"refused at start", 0}, {"refused at the first correction", 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (int failAtStart : {1, 0}) {  // refused at start, or from the first correction
+    SCOPED_TRACE(failAtStart);
     Start();
     WriteFile(Paths.drift, "+20.000\n");
-    FakeAdjust.fail = c.failFrom == 0;
+    FakeAdjust.fail = failAtStart;
     FakeAdjust.failCode = EPERM;
     StartClockLoop(&TestRun.loop);
     Sample(3.0);
     FakeAdjust.fail = 1;
     EXPECT_EQ(Sample(3.0), 0);
     std::vector<std::string> lines = LoggedMessages();
-    int refusals = 0;
-    for (const std::string& line : lines) refusals += line == "Can't adjust time! errno 1";
-    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Can't adjust time! errno 1"), 1);
     // Stopped: every later sample is the setting's, nothing more is asked
     // of the system, and the drift file keeps what it had.
     int calls = FakeAdjust.calls;

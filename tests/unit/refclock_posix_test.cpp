@@ -617,21 +617,20 @@ TEST_F(Feed, SegmentWithoutAReaderIsLoggedAfterTwoMinutesOnceAndAReaderOnce) {
   StartShm(unit);
   const std::string u = "shm unit " + std::to_string(unit);
   EXPECT_EQ(u + " no sample yet", FeedText());
-  const std::string alone = "NTP shared memory unit " + std::to_string(unit) +
-                            ": no reader attached for 2 min";
-  const std::string back = "NTP shared memory unit " + std::to_string(unit) + ": a reader attached";
+  const std::string p = "NTP shared memory unit " + std::to_string(unit) + ": ";
+  const std::vector<std::string> lines[] = {{}, {p + "no reader attached for 2 min"}, {p + "a reader attached"}};
   void* reader = nullptr;
   struct Step {
     int64_t ms;
     int attach;  // 1: a reader attaches before the sample, -1: it detaches
-    const char* line;  // "alone", "back" or "" for none
+    int line;    // the line logged: 0 none, 1 alone for 2 min, 2 a reader back
     const char* state;
   } steps[] = {
-      {1000, 0, "", "waiting for a reader"},   {120999, 0, "", "waiting for a reader"},
-      {121000, 0, "alone", "no reader"},       {500000, 0, "", "no reader"},
-      {501000, 1, "back", "reading"},          {502000, 0, "", "reading"},
-      {600000, -1, "", "waiting for a reader"}, {719999, 0, "", "waiting for a reader"},
-      {720000, 0, "alone", "no reader"},       {730000, 1, "back", "reading"},
+      {1000, 0, 0, "waiting for a reader"},   {120999, 0, 0, "waiting for a reader"},
+      {121000, 0, 1, "no reader"},            {500000, 0, 0, "no reader"},
+      {501000, 1, 2, "reading"},              {502000, 0, 0, "reading"},
+      {600000, -1, 0, "waiting for a reader"}, {719999, 0, 0, "waiting for a reader"},
+      {720000, 0, 1, "no reader"},            {730000, 1, 2, "reading"},
   };
   int minute = 1;
   for (const Step& s : steps) {
@@ -647,9 +646,7 @@ TEST_F(Feed, SegmentWithoutAReaderIsLoggedAfterTwoMinutesOnceAndAReaderOnce) {
     for (size_t i = before; i < log.size(); ++i) {
       if (log[i].rfind("NTP shared memory", 0) == 0) feedLines.push_back(log[i]);
     }
-    std::string want = s.line == std::string("alone") ? alone : s.line == std::string("back") ? back : "";
-    EXPECT_EQ(want.empty() ? std::vector<std::string>{} : std::vector<std::string>{want}, feedLines)
-        << "at " << s.ms;
+    EXPECT_EQ(lines[s.line], feedLines) << "at " << s.ms;
     EXPECT_EQ(u + " " + s.state, FeedText()) << "at " << s.ms;
   }
   shmdt(reader);
